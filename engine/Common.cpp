@@ -1,0 +1,128 @@
+#include "engine/Common.h"
+
+#include <dirent.h>
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/wildcard.h"
+
+namespace tessarine {
+
+bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit,
+                std::string* reason) {
+    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        if (reason) *reason = std::strerror(errno);
+        return false;
+    }
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        if (reason) *reason = std::strerror(errno);
+        ::close(fd);
+        return false;
+    }
+    bool ok = true;
+    while (true) {
+        errno = 0;
+        const dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            if (errno != 0) {
+                ok = false;
+                if (reason) *reason = std::strerror(errno);
+            }
+            break;
+        }
+        bool isFolder = entry->d_type == DT_DIR;
+        if (entry->d_type == DT_UNKNOWN) {
+            // Some file systems do not report the type in the listing.
+            struct stat st {};
+            isFolder = ::fstatat(fd, entry->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        visit(FolderEntry{std::string_view(entry->d_name), isFolder});
+    }
+    ::closedir(dir);
+    return ok;
+}
+
+std::string WithTrailingSeparator(std::string path) {
+    if (path.empty() || path.back() != kPathSeparator) path += kPathSeparator;
+    return path;
+}
+
+namespace {
+bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
+}  // namespace
+
+bool TCommon::ListNames(const std::string& folder, const std::string& pattern,
+                        std::vector<std::string>& list) const {
+    list.clear();
+    return ReadFolder(folder, [&](const FolderEntry& e) {
+        if (MatchesWildcard(e.name, pattern)) list.emplace_back(e.name);
+    });
+}
+
+bool TCommon::ListFiles(const std::string& folder, const std::string& pattern, bool includeHidden,
+                        std::vector<std::string>& list) const {
+    list.clear();
+    return ReadFolder(folder, [&](const FolderEntry& e) {
+        if (e.isFolder || IsDotOrDotDot(e.name)) return;
+        if (!includeHidden && IsHiddenName(e.name)) return;
+        if (!MatchesWildcard(e.name, pattern)) return;
+        std::string path;
+        path.reserve(folder.size() + e.name.size());
+        path.append(folder).append(e.name);
+        list.push_back(std::move(path));
+    });
+}
+
+bool TCommon::ListSubfolders(const std::string& folder, bool includeHidden, std::vector<std::string>& list) const {
+    list.clear();
+    return ReadFolder(folder, [&](const FolderEntry& e) {
+        if (!e.isFolder || IsDotOrDotDot(e.name)) return;
+        if (!includeHidden && IsHiddenName(e.name)) return;
+        std::string path;
+        path.reserve(folder.size() + e.name.size() + 1);
+        path.append(folder).append(e.name).push_back(kPathSeparator);
+        list.push_back(std::move(path));
+    });
+}
+
+bool FolderExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+}
+
+bool FileExists(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+int TCommon::EnsureFolder(const std::string& path) const {
+    if (FolderExists(path)) return 0;
+    ::mkdir(path.c_str(), 0777);
+    return 1;
+}
+
+bool TCommon::EnsureUserFolder(const std::string& base, std::string& folder) {
+    std::vector<char> buffer(16384);
+    struct passwd pw {};
+    struct passwd* found = nullptr;
+    if (::getpwuid_r(::geteuid(), &pw, buffer.data(), buffer.size(), &found) == 0 && found != nullptr) {
+        UserName = found->pw_name;
+    }
+    const std::string path = base + UserName;
+    bool created = false;
+    if (!FolderExists(path)) {
+        ::mkdir(path.c_str(), 0777);
+        created = true;
+    }
+    folder = path;
+    return created;
+}
+
+}  // namespace tessarine

@@ -1,0 +1,67 @@
+#pragma once
+// Folder utilities: listing one folder and making sure a folder exists.
+// Used by the job engine, the main window and the filter dialogs.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessarine {
+
+// The platform's path separator; folder paths that are to be extended end
+// with it.
+inline constexpr char kPathSeparator = '/';
+
+// A name is hidden when it begins with "." (the platform's convention).
+inline bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+
+// One entry of a folder. A link is never a folder here, whatever it points
+// to, so walks never follow one (no cycles, no escape from the tree).
+struct FolderEntry {
+    std::string_view name;
+    bool isFolder;
+};
+
+// Calls `visit` for every entry of the folder in the order the file system
+// returns them, "." and ".." included. False, with the reason, when the
+// folder cannot be read; entries seen before a read error were visited.
+bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit,
+                std::string* reason = nullptr);
+
+// Adds "/" when the text does not end with it.
+std::string WithTrailingSeparator(std::string path);
+
+class TCommon {
+public:
+    // The login name of the effective user, as last read by EnsureUserFolder.
+    std::string UserName;
+
+    // The bare names of all entries of the folder matching the pattern;
+    // nothing is dropped ("." and ".." included when they match).
+    bool ListNames(const std::string& folder, const std::string& pattern, std::vector<std::string>& list) const;
+
+    // folder + name for every non-folder entry matching the pattern that the
+    // hidden rule keeps. The folder must end with the separator.
+    bool ListFiles(const std::string& folder, const std::string& pattern, bool includeHidden,
+                   std::vector<std::string>& list) const;
+
+    // folder + name + separator for every immediate subfolder that the hidden
+    // rule keeps. The folder must end with the separator.
+    bool ListSubfolders(const std::string& folder, bool includeHidden, std::vector<std::string>& list) const;
+
+    // 1 when no folder existed at the path (it is created, the outcome is not
+    // checked), 0 when one existed.
+    int EnsureFolder(const std::string& path) const;
+
+    // Reads the user's login name into UserName; `folder` := base + UserName,
+    // created when missing. True when it had to be created.
+    bool EnsureUserFolder(const std::string& base, std::string& folder);
+};
+
+// True when a folder (not a file, following links) exists at the path.
+bool FolderExists(const std::string& path);
+// True when a file that is not a folder exists at the path.
+bool FileExists(const std::string& path);
+
+}  // namespace tessarine

@@ -1,0 +1,83 @@
+#pragma once
+// A job's file work: collecting the folders and files beneath the source
+// folder with the hidden-item rules and the extension filter, re-creating
+// the tree under the destination, copying files and writing list files.
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/Common.h"
+
+namespace tessarine {
+
+// An entry the job could not read, create or copy, and why.
+struct Problem {
+    std::string path;
+    std::string reason;
+};
+
+class TFileOperation {
+public:
+    TCommon CommonTools;
+    // Extensions of the enabled extension rows of the loaded filter, in file
+    // order, as stored (without the dot).
+    std::vector<std::string> ExtensionList;
+    // The raw lines of the loaded filter file.
+    std::vector<std::string> FilterLines;
+    // Folders that could not be read, folders that could not be created and
+    // files that could not be copied. The work goes on past each of them;
+    // the job tells the user at its end.
+    std::vector<Problem> Problems;
+
+    // Appends every folder beneath `folder` (which ends with the separator),
+    // depth first in pre-order; does not clear the list and does not add
+    // `folder` itself. A hidden subfolder is skipped with everything beneath
+    // it unless includeHidden; a link is never entered.
+    void CollectFolders(const std::string& folder, std::vector<std::string>& folderList, bool includeHidden);
+
+    // Clears the file list and fills it from every folder of the folder list:
+    // all files, or with the filter the files of each extension in turn, in
+    // the order of ExtensionList (a file matching two rows is listed twice).
+    // Folders already read by CollectFolders are not read again.
+    void CollectFiles(const std::vector<std::string>& folderList, bool filter, bool includeHidden,
+                      std::vector<std::string>& fileList);
+
+    // ClearFilter, then the lines of the filter file, then BuildExtensionList.
+    // Raises "ファイル %s は開けません" when the file cannot be read.
+    void LoadFilter(const std::string& path);
+    void ClearFilter();
+    void BuildExtensionList();
+
+    // The path without the root at its front when it begins with the root
+    // byte for byte; otherwise the path unchanged.
+    static std::string StripRoot(const std::string& path, const std::string& root);
+
+    // Creates the folder and every missing parent; one trailing separator is
+    // allowed. A failure is recorded in Problems.
+    void MakeFolder(const std::string& path);
+
+    // Copies a file to the target, replacing an existing target: content,
+    // permission bits and modification time; a link is copied as a link, a
+    // named pipe or device as a new one of its kind. The target's folder
+    // must exist. A failure is recorded in Problems.
+    void CopyOneFile(const std::string& source, const std::string& target);
+
+private:
+    // Names of the non-folder entries of each folder read by CollectFolders,
+    // kept until CollectFiles has used them.
+    struct FileNames {
+        std::string names;           // all names, each followed by a NUL
+        std::vector<uint32_t> ends;  // end offset of each name in `names`
+    };
+    std::unordered_map<std::string, FileNames> folderFiles_;
+
+    void RecordProblem(const std::string& path, const std::string& reason);
+    bool MakeFolderPath(std::string path, int& error);
+};
+
+// Writes a list file: every entry followed by CR LF, an empty list as a file
+// of 0 bytes, an existing file replaced as a whole. Raises
+// "ファイル %s を作成できません" when it cannot be written.
+void SaveListFile(const std::string& path, const std::vector<std::string>& list);
+
+}  // namespace tessarine

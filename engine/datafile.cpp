@@ -1,0 +1,162 @@
+#include "engine/datafile.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "engine/errors.h"
+
+namespace tessarine {
+
+bool IsValidUtf8(std::string_view s) {
+    size_t i = 0;
+    const size_t n = s.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(s[i]);
+        if (c < 0x80) { ++i; continue; }
+        int len;
+        unsigned min;
+        unsigned cp;
+        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
+        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
+        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
+        else return false;
+        if (i + len > n) return false;
+        for (int k = 1; k < len; ++k) {
+            const auto b = static_cast<unsigned char>(s[i + k]);
+            if ((b & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (b & 0x3F);
+        }
+        if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
+        i += len;
+    }
+    return true;
+}
+
+bool Cp932ToUtf8(std::string_view bytes, std::string& out) {
+    iconv_t cd = iconv_open("UTF-8", "CP932");
+    if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+    std::string result(bytes.size() * 3 + 4, '\0');
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    char* dst = result.data();
+    size_t outLeft = result.size();
+    const size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
+    iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || inLeft != 0) return false;
+    result.resize(result.size() - outLeft);
+    out = std::move(result);
+    return true;
+}
+
+std::string DecodeDataText(std::string_view bytes) {
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    std::string converted;
+    if (Cp932ToUtf8(bytes, converted)) return converted;
+    return std::string(bytes);
+}
+
+std::vector<std::string> SplitLines(std::string_view text) {
+    const size_t nul = text.find('\0');
+    if (nul != std::string_view::npos) text = text.substr(0, nul);
+    std::vector<std::string> lines;
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const char c = text[i];
+        if (c != '\r' && c != '\n') continue;
+        lines.emplace_back(text.substr(start, i - start));
+        if (c == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) lines.emplace_back(text.substr(start));
+    return lines;
+}
+
+bool ReadWholeFile(const std::string& path, std::string& out) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { ::close(fd); return false; }
+    std::string data;
+    data.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
+    char buffer[65536];
+    while (true) {
+        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            ::close(fd);
+            return false;
+        }
+        if (got == 0) break;
+        data.append(buffer, static_cast<size_t>(got));
+    }
+    ::close(fd);
+    out = std::move(data);
+    return true;
+}
+
+std::vector<std::string> ReadDataLines(const std::string& path) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) throw CannotOpenFile(path);
+    const size_t nul = bytes.find('\0');
+    if (nul != std::string::npos) bytes.resize(nul);
+    return SplitLines(DecodeDataText(bytes));
+}
+
+namespace {
+
+bool WriteAll(int fd, const char* data, size_t size) {
+    while (size > 0) {
+        const ssize_t put = ::write(fd, data, size);
+        if (put < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+}  // namespace
+
+void WriteFileAtomically(const std::string& path, std::string_view contents) {
+    // The new file takes the old one's permission bits, or the usual ones
+    // for a new file (0666 less the umask).
+    mode_t mode;
+    struct stat old {};
+    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+        mode = old.st_mode & 07777;
+    } else {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = 0666 & ~mask;
+    }
+    std::string temp = path + ".tmp-XXXXXX";
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) throw CannotCreateFile(path);
+    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
+    ok = (::close(fd) == 0) && ok;
+    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
+        ::unlink(temp.c_str());
+        throw CannotCreateFile(path);
+    }
+}
+
+void WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines) {
+    size_t total = 0;
+    for (const auto& line : lines) total += line.size() + 2;
+    std::string text;
+    text.reserve(total);
+    for (const auto& line : lines) {
+        text += line;
+        text += "\r\n";
+    }
+    WriteFileAtomically(path, text);
+}
+
+}  // namespace tessarine

@@ -1,0 +1,42 @@
+#pragma once
+// Reading and writing the program's text files: settings, registered folders,
+// filters and list files.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessarine {
+
+// True when the bytes are well-formed UTF-8.
+bool IsValidUtf8(std::string_view bytes);
+
+// Shift-JIS (code page 932) text converted to UTF-8; false when the bytes are
+// not valid code page 932.
+bool Cp932ToUtf8(std::string_view bytes, std::string& out);
+
+// Text of a data file as the program holds it: UTF-8 as it is; a file that is
+// not valid UTF-8 but is valid code page 932 (written by the Windows version)
+// converted to UTF-8; anything else as it is, byte for byte.
+std::string DecodeDataText(std::string_view bytes);
+
+// The lines of a text: lines end at CR LF, CR or LF; a last line without an
+// end counts; a NUL byte ends the text.
+std::vector<std::string> SplitLines(std::string_view text);
+
+// Reads a whole file; false when it cannot be opened or read.
+bool ReadWholeFile(const std::string& path, std::string& out);
+
+// The decoded lines of a data file; raises "ファイル %s は開けません" when the
+// file cannot be read.
+std::vector<std::string> ReadDataLines(const std::string& path);
+
+// Writes the lines, each followed by CR LF, replacing the file as a whole:
+// the text goes to a temporary file in the same folder which is flushed and
+// renamed over the target, so a crash or a full disk leaves either the old
+// file or the new one. Raises "ファイル %s を作成できません" on failure.
+void WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines);
+
+// Same, for text that is already complete.
+void WriteFileAtomically(const std::string& path, std::string_view contents);
+
+}  // namespace tessarine

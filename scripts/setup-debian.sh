@@ -1,0 +1,12 @@
+#!/usr/bin/env bash
+# Installs everything Tessarine needs to build, test and run on Debian 12.
+set -euo pipefail
+SUDO=""
+if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+export DEBIAN_FRONTEND=noninteractive
+$SUDO apt-get update -qq
+$SUDO apt-get install -y -qq --no-install-recommends \
+  build-essential cmake pkg-config libgtest-dev libgmock-dev \
+  qt6-base-dev libgl-dev \
+  7zip lhasa libarchive-tools \
+  xvfb xauth fonts-noto-cjk >/dev/null

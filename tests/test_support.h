@@ -1,0 +1,85 @@
+#pragma once
+// Small helpers shared by the test suites: a temporary folder that removes
+// itself, and file helpers working on raw byte paths.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+namespace testsupport {
+
+class TempDir {
+public:
+    TempDir() {
+        const char* base = std::getenv("TMPDIR");
+        std::string pattern = std::string(base && *base ? base : "/tmp") + "/tessarine-test-XXXXXX";
+        path_ = ::mkdtemp(pattern.data());
+        ::chmod(path_.c_str(), 0755);
+    }
+    ~TempDir() {
+        // Folders made unreadable by a test must be opened up before removal.
+        std::error_code ec;
+        for (auto it = std::filesystem::recursive_directory_iterator(
+                 path_, std::filesystem::directory_options::skip_permission_denied, ec);
+             it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+            if (it->is_directory(ec) && !it->is_symlink(ec)) ::chmod(it->path().c_str(), 0755);
+        }
+        ::chmod(path_.c_str(), 0755);
+        std::filesystem::remove_all(path_, ec);
+    }
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const std::string& path() const { return path_; }
+    // The folder path with a trailing separator, as the engine wants it.
+    std::string folder() const { return path_ + "/"; }
+
+private:
+    std::string path_;
+};
+
+inline void WriteFile(const std::string& path, const std::string& content) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0) throw std::runtime_error("cannot create " + path);
+    if (!content.empty() && ::write(fd, content.data(), content.size()) != static_cast<ssize_t>(content.size())) {
+        ::close(fd);
+        throw std::runtime_error("cannot write " + path);
+    }
+    ::close(fd);
+}
+
+inline std::string ReadFile(const std::string& path) {
+    std::string out;
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    if (fd < 0) return "<missing>";
+    char buf[65536];
+    ssize_t n;
+    while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
+    ::close(fd);
+    return out;
+}
+
+inline void MakeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }
+
+// Runs `work` in a child process as an unprivileged user (root can read
+// every folder, so permission failures are only seen without privileges).
+// Returns the child's exit status, or -1 when it did not exit normally.
+inline int RunUnprivileged(const std::function<int()>& work) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        if (::geteuid() == 0) {
+            if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(99);
+        }
+        ::_exit(work());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace testsupport
