@@ -1,0 +1,70 @@
+#pragma once
+// One job, run on a worker thread: collect the folders and files beneath the
+// source folder, then copy them, compress them or write a list.
+#include <cstdint>
+#include <string>
+
+namespace tessarine {
+
+// What a job does.
+enum JobMode : int32_t {
+    kModeCopy = 0,
+    kModeZip = 1,
+    kModeZipPassword = 2,
+    kModeLha = 3,
+    kModeSevenZip = 4,
+    kModeSevenZipPassword = 5,
+    kModeFileList = 11,
+    kModeFolderList = 12,
+};
+
+// The job description: filled by the launcher, copied by the worker once at
+// its start and read-only afterwards.
+struct JobRequest {
+    std::string SourcePath;  // the source folder, ending with the separator
+    int32_t JobMode = kModeCopy;
+    std::string OutputBase;  // destination folder + base name + date stamp, no extension
+    bool IncludeHiddenFolders = false;
+    bool IncludeHiddenFiles = false;
+    std::string Password;    // modes 2 and 5 only
+    std::string FilterFile;  // full path of the filter file; empty: no filter
+    bool OpenFolderWhenDone = false;
+    std::string FolderToOpen;
+};
+
+// The progress state the worker publishes.
+struct JobProgress {
+    int32_t ProgressMax = 0;
+    int32_t ProgressPos = 0;
+    std::string StatusText;
+    std::string DetailText;
+};
+
+// Everything the worker asks of its owner. The window program runs each call
+// on its main thread and returns when it has run there; the command-line
+// program and the tests run them directly.
+class JobHost {
+public:
+    virtual ~JobHost() = default;
+    // Copies the owner's prepared job description.
+    virtual void LoadJobRequest(JobRequest& request) = 0;
+    // The three display updates of the progress view.
+    virtual void ShowProgressAll(const JobProgress& progress) = 0;
+    virtual void ShowProgressPos(const JobProgress& progress) = 0;
+    virtual void ShowProgressText(const JobProgress& progress) = 0;
+    // The owner's end-of-job step; called exactly once per job.
+    virtual void FinishJob() = 0;
+    // Arms the close timer after a job that came from the command line.
+    virtual void ArmCloseTimer() = 0;
+    // A box with one OK button: an archiver's report (caption: the library's
+    // name), a job error (caption "エラー") or the end-of-job warning.
+    virtual void ShowMessage(const std::string& caption, const std::string& text) = 0;
+    // Opens a folder in the desktop's file manager.
+    virtual void OpenFolder(const std::string& path) = 0;
+    // Values of the owner read outside the synchronized calls; neither
+    // changes while a job runs.
+    virtual int NoFileMsg() const = 0;
+    virtual bool StartedFromCommandLine() const = 0;
+};
+
+}  // namespace tessarine

@@ -1,0 +1,37 @@
+#include "archive/command_line.h"
+
+#include <gtest/gtest.h>
+
+using namespace tessarine;
+
+TEST(CommandLine, QuotedNamesRoundTripEveryByte) {
+    const std::vector<std::string> names = {
+        "a.txt", "sub/b.txt", "with blank", "quote\"inside", "back\\slash\\", "-x", "@a", "*", "?",
+        "line\nbreak", "日本語", std::string("\xff\xfe"), "", "trailing\\"};
+    std::string line = "a -tzip -r \"/out/a.zip\" \"/src/\" ";
+    for (const auto& n : names) line += "\"" + EscapeQuoted(n) + "\" ";
+    const auto tokens = SplitCommandLine(line);
+    ASSERT_EQ(tokens.size(), 5 + names.size());
+    EXPECT_EQ(tokens[0], "a");
+    EXPECT_EQ(tokens[3], "/out/a.zip");
+    EXPECT_EQ(tokens[4], "/src/");
+    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(tokens[5 + i], names[i]) << i;
+}
+
+TEST(CommandLine, PasswordQuotedOnlyWhenItWouldSplit) {
+    EXPECT_EQ(PasswordToken("tovk"), "tovk");
+    EXPECT_EQ(PasswordToken("a\\b"), "a\\b");
+    EXPECT_EQ(PasswordToken("two words"), "\"two words\"");
+    EXPECT_EQ(PasswordToken("q\"uo\\te"), "\"q\\\"uo\\\\te\"");
+    for (const std::string pw : {"tovk", "a\\b", "two words", "q\"uo\\te", " 日本 語 ", "\\\""}) {
+        const auto tokens = SplitCommandLine("a -t7z -p" + PasswordToken(pw) + " -r \"x\"");
+        ASSERT_EQ(tokens.size(), 5u) << pw;
+        EXPECT_EQ(tokens[2], "-p" + pw);
+    }
+}
+
+TEST(CommandLine, BlanksSeparateAndEmptyQuotedTokensCount) {
+    EXPECT_EQ(SplitCommandLine("  a   b  "), (std::vector<std::string>{"a", "b"}));
+    EXPECT_EQ(SplitCommandLine("a \"\" b"), (std::vector<std::string>{"a", "", "b"}));
+    EXPECT_TRUE(SplitCommandLine("").empty());
+}
