@@ -1,0 +1,804 @@
+#include "app/Unit1.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFile>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QStackedLayout>
+#include <QTableWidget>
+#include <QThread>
+#include <QTimer>
+#include <QUrl>
+#include <QVBoxLayout>
+#include <ctime>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+
+#include "archive/Archive.h"
+#include "engine/LaunchRules.h"
+#include "engine/datafile.h"
+#include "engine/errors.h"
+#include "engine/text_process.h"
+#include "folders/Unit5.h"
+#include "folders/Unit6.h"
+#include "folders/folderlist.h"
+#include "filters/filterfile.h"
+#include "settings/ini_rw.h"
+
+namespace tessarine {
+
+namespace {
+
+// Colours of the top bar: white captions on a dark bar; the chosen view's
+// tab and the strip below the bar in grey.
+const char* const kTopBarStyle = "background-color: rgb(64, 64, 64);";
+const char* const kGreyStyle = "background-color: rgb(130, 130, 130);";
+
+QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+
+QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+std::string LocalPath(const QString& path) {
+    const QByteArray bytes = QFile::encodeName(path);
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+std::string Utf8(const QString& text) { return text.toStdString(); }
+
+// The question box of a launch: title "確認", question icon, "はい(&Y)" and
+// "いいえ(&N)". True unless the user answered "いいえ(&N)".
+bool AskYesNo(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), text, QMessageBox::NoButton, parent);
+    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    box.setDefaultButton(yes);
+    box.exec();
+    return box.clickedButton() != no;
+}
+
+// A box with the title "エラー", the error icon and one "OK" button.
+void ShowError(QWidget* parent, const QString& text) {
+    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), text, QMessageBox::NoButton, parent);
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+    box.exec();
+}
+
+void CentreOver(QWidget* dialog, const QWidget* owner) {
+    dialog->adjustSize();
+    const QRect frame = owner->frameGeometry();
+    dialog->move(frame.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
+}
+
+// The questions of a launch, asked through the main window's boxes and the
+// two shared dialogs.
+class WindowPrompts : public LaunchPrompts {
+public:
+    explicit WindowPrompts(TForm1* form) : form_(form) {}
+
+    bool Confirm(const std::string& question) override {
+        form_->setFocus();
+        return AskYesNo(form_, Text(question));
+    }
+    std::optional<std::string> AskDestination() override {
+        TForm6* dialog = form_->Form6;
+        dialog->Accepted = false;
+        dialog->Edit1->clear();
+        CentreOver(dialog, form_);
+        dialog->exec();
+        if (!dialog->Accepted) return std::nullopt;
+        return dialog->ChosenFolder;
+    }
+    std::optional<std::string> AskPassword() override {
+        TForm5* dialog = form_->Form5;
+        dialog->SetTexts(QStringLiteral("パスワード設定"), QStringLiteral("パスワード設定"),
+                         QStringLiteral("設定するパスワードを入力してください"));
+        dialog->Edit1->clear();
+        dialog->SetMasked(true);
+        dialog->Accepted = false;
+        dialog->EnteredText.clear();
+        CentreOver(dialog, form_);
+        dialog->exec();
+        // The next caller of the dialog sees typed text again.
+        dialog->SetMasked(false);
+        if (!dialog->Accepted) return std::nullopt;
+        return dialog->EnteredText;
+    }
+    void ShowError(const std::string& message) override { tessarine::ShowError(form_, Text(message)); }
+
+private:
+    TForm1* form_;
+};
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// What the worker asks of the window. The calls that hand data over or end
+// the job run on the main thread while the worker waits; progress updates
+// are only recorded here and shown by the main thread when it gets to them,
+// so a fast job never waits for the screen. A later value replaces an
+// earlier one that was not shown yet, and FinishJob shows whatever is
+// pending first, so the last values of a job always reach the screen.
+class TForm1::WindowHost : public JobHost {
+public:
+    explicit WindowHost(TForm1* form) : form_(form) {}
+
+    void LoadJobRequest(JobRequest& request) override {
+        RunOnMainThread([&] { request = form_->Request; });
+    }
+    void ShowProgressAll(const JobProgress& progress) override {
+        Record([&](Pending& p) {
+            p.texts = {progress.StatusText, progress.DetailText};
+            p.max = progress.ProgressMax;
+            p.pos = progress.ProgressPos;
+        });
+    }
+    void ShowProgressPos(const JobProgress& progress) override {
+        Record([&](Pending& p) { p.pos = progress.ProgressPos; });
+    }
+    void ShowProgressText(const JobProgress& progress) override {
+        Record([&](Pending& p) { p.texts = {progress.StatusText, progress.DetailText}; });
+    }
+    void FinishJob() override {
+        RunOnMainThread([&] { form_->FinishJob(); });
+    }
+    void ArmCloseTimer() override {
+        RunOnMainThread([&] { form_->Timer2->start(); });
+    }
+    void ShowMessage(const std::string& caption, const std::string& text) override {
+        RunOnMainThread([&] {
+            const bool error = caption == "エラー";
+            QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, Text(caption), Text(text),
+                            QMessageBox::NoButton, form_);
+            box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+            box.exec();
+        });
+    }
+    void OpenFolder(const std::string& path) override {
+        RunOnMainThread([&] {
+            if (form_->FolderOpener) form_->FolderOpener(path);
+        });
+    }
+    int NoFileMsg() const override { return form_->Settings.NoFileMsg; }
+    bool StartedFromCommandLine() const override { return !form_->CommandLinePath.empty(); }
+
+    // Main thread: takes the values recorded since the last call.
+    struct Pending {
+        std::optional<std::pair<std::string, std::string>> texts;
+        std::optional<int32_t> max;
+        std::optional<int32_t> pos;
+    };
+    Pending Take() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        Pending taken = std::move(pending_);
+        pending_ = Pending{};
+        posted_ = false;
+        return taken;
+    }
+
+private:
+    template <typename F>
+    void RunOnMainThread(F&& work) {
+        if (QThread::currentThread() == form_->thread()) {
+            work();
+            return;
+        }
+        QMetaObject::invokeMethod(form_, std::forward<F>(work), Qt::BlockingQueuedConnection);
+    }
+
+    template <typename F>
+    void Record(F&& change) {
+        bool post = false;
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            change(pending_);
+            post = !posted_;
+            posted_ = true;
+        }
+        if (post) {
+            QMetaObject::invokeMethod(form_, [form = form_] { form->ApplyPendingProgress(); }, Qt::QueuedConnection);
+        }
+    }
+
+    TForm1* form_;
+    std::mutex mutex_;
+    Pending pending_;
+    bool posted_ = false;
+};
+
+// ---------------------------------------------------------------------------
+
+TViewLabel::TViewLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setCursor(Qt::PointingHandCursor);
+    SetMarked(false);
+}
+
+void TViewLabel::SetMarked(bool marked) {
+    marked_ = marked;
+    // The tab is 10 pixels wider than the caption on each side and reaches
+    // down to the grey strip below the bar.
+    setStyleSheet(QStringLiteral("QLabel { color: white; padding: 5px 10px 5px 10px; %1 }")
+                      .arg(marked ? QString::fromLatin1(kGreyStyle) : QStringLiteral("background: transparent;")));
+}
+
+void TViewLabel::enterEvent(QEnterEvent* event) {
+    QFont f = font();
+    f.setUnderline(true);
+    setFont(f);
+    QLabel::enterEvent(event);
+}
+
+void TViewLabel::leaveEvent(QEvent* event) {
+    QFont f = font();
+    f.setUnderline(false);
+    setFont(f);
+    QLabel::leaveEvent(event);
+}
+
+void TViewLabel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (rect().contains(event->position().toPoint())) emit clicked();
+}
+
+// ---------------------------------------------------------------------------
+
+// ---------------------------------------------------------------------------
+
+TForm1::TForm1(const std::string& programFolder, const std::vector<std::string>& arguments, QWidget* parent)
+    : QWidget(parent), host_(std::make_unique<WindowHost>(this)) {
+    FolderOpener = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(PathText(path))); };
+    ProgramFolder = WithTrailingSeparator(programFolder);
+    BuildControls();
+    FormCreate(arguments);
+}
+
+TForm1::~TForm1() {
+    JoinWorker();
+    FormDestroy();
+}
+
+void TForm1::BuildControls() {
+    setWindowTitle(QStringLiteral("Tessarine"));
+    // A fixed border with a system menu and a minimise button.
+    setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+
+    // Main menu.
+    MainMenu = new QMenuBar(this);
+    Setting1 = MainMenu->addMenu(QStringLiteral("設定(&S)"));
+    S2 = Setting1->addAction(QStringLiteral("環境設定(&S)"));
+    F1 = Setting1->addAction(QStringLiteral("フォルダ登録(&F)"));
+    O1 = Setting1->addAction(QStringLiteral("フィルタ設定(&O)"));
+    Setting1->addSeparator();
+    Close1 = Setting1->addAction(QStringLiteral("閉じる(&X)"));
+    Help1 = MainMenu->addMenu(QStringLiteral("ヘルプ(&H)"));
+    Help2 = Help1->addAction(QStringLiteral("ヘルプ(&H)"));
+    N1 = Help1->addAction(QStringLiteral("最新版をチェックする(&N)"));
+    Help1->addSeparator();
+    About1 = Help1->addAction(QStringLiteral("バージョン情報(&V)"));
+    connect(S2, &QAction::triggered, this, &TForm1::S2Click);
+    connect(F1, &QAction::triggered, this, &TForm1::F1Click);
+    connect(O1, &QAction::triggered, this, &TForm1::O1Click);
+    connect(Close1, &QAction::triggered, this, &TForm1::Close1Click);
+    connect(Help2, &QAction::triggered, this, &TForm1::Help2Click);
+    connect(N1, &QAction::triggered, this, &TForm1::N1Click);
+    connect(About1, &QAction::triggered, this, &TForm1::About1Click);
+
+    // Top bar with the view labels, and the grey strip below it.
+    TopPanel = new QWidget(this);
+    TopPanel->setObjectName(QStringLiteral("TopPanel"));
+    TopPanel->setAttribute(Qt::WA_StyledBackground);
+    TopPanel->setStyleSheet(QStringLiteral("#TopPanel { %1 }").arg(QString::fromLatin1(kTopBarStyle)));
+    List0 = new TViewLabel(QStringLiteral("コピー / 圧縮"), TopPanel);
+    List1 = new TViewLabel(QStringLiteral("登録フォルダ"), TopPanel);
+    List2 = new TViewLabel(QStringLiteral("バックアップ"), TopPanel);
+    List2->hide();
+    auto* topLayout = new QHBoxLayout(TopPanel);
+    topLayout->setContentsMargins(8, 8, 8, 0);
+    topLayout->setSpacing(4);
+    topLayout->addWidget(List0, 0, Qt::AlignBottom);
+    topLayout->addWidget(List1, 0, Qt::AlignBottom);
+    topLayout->addWidget(List2, 0, Qt::AlignBottom);
+    topLayout->addStretch(1);
+    TopStrip = new QWidget(this);
+    TopStrip->setAttribute(Qt::WA_StyledBackground);
+    TopStrip->setStyleSheet(QString::fromLatin1(kGreyStyle));
+    TopStrip->setFixedHeight(4);
+    connect(List0, &TViewLabel::clicked, this, &TForm1::List0Click);
+    connect(List1, &TViewLabel::clicked, this, &TForm1::List1Click);
+
+    // Copy/compress view: filter box, the mode group, the drop panel.
+    MainPanel = new QWidget(this);
+    ComboBox1 = new QComboBox(MainPanel);
+    ComboBox1->setEditable(false);
+    ComboBox1->setMinimumWidth(220);
+    CheckBox1 = new QCheckBox(QStringLiteral("フォルダで自動判定"), MainPanel);
+    CheckBox1->hide();
+    GroupBox1 = new QGroupBox(MainPanel);
+    RadioButton1 = new QRadioButton(QStringLiteral("コピー"), GroupBox1);
+    RadioButton4 = new QRadioButton(QStringLiteral("ファイルリスト作成"), GroupBox1);
+    RadioButton5 = new QRadioButton(QStringLiteral("フォルダリスト作成"), GroupBox1);
+    RadioButton2 = new QRadioButton(QStringLiteral("ZIP"), GroupBox1);
+    RadioButton8 = new QRadioButton(QStringLiteral("ZIP(pass)"), GroupBox1);
+    RadioButton3 = new QRadioButton(QStringLiteral("LHA"), GroupBox1);
+    RadioButton6 = new QRadioButton(QStringLiteral("7-ZIP"), GroupBox1);
+    RadioButton7 = new QRadioButton(QStringLiteral("7-ZIP(pass)"), GroupBox1);
+    CheckBox2 = new QCheckBox(QStringLiteral("隠しフォルダを含める"), GroupBox1);
+    CheckBox3 = new QCheckBox(QStringLiteral("隠しファイルを含める"), GroupBox1);
+    auto* row1 = new QHBoxLayout;
+    for (QWidget* w : {RadioButton1, RadioButton4, RadioButton5}) row1->addWidget(w);
+    row1->addStretch(1);
+    auto* row2 = new QHBoxLayout;
+    for (QWidget* w : {RadioButton2, RadioButton8, RadioButton3, RadioButton6, RadioButton7}) row2->addWidget(w);
+    row2->addStretch(1);
+    auto* row3 = new QHBoxLayout;
+    for (QWidget* w : {CheckBox2, CheckBox3}) row3->addWidget(w);
+    row3->addStretch(1);
+    auto* groupLayout = new QVBoxLayout(GroupBox1);
+    groupLayout->addLayout(row1);
+    groupLayout->addLayout(row2);
+    groupLayout->addLayout(row3);
+    DPanel = new QLabel(QStringLiteral("ここにファイルもしくはフォルダをドラッグ&ドロップしてください"), MainPanel);
+    DPanel->setAlignment(Qt::AlignCenter);
+    DPanel->setWordWrap(true);
+    DPanel->setMinimumHeight(150);
+    DPanel->setFrameShape(QFrame::StyledPanel);
+    DPanel->setFrameShadow(QFrame::Sunken);
+    auto* comboRow = new QHBoxLayout;
+    comboRow->addWidget(ComboBox1);
+    comboRow->addWidget(CheckBox1);
+    comboRow->addStretch(1);
+    auto* mainLayout = new QVBoxLayout(MainPanel);
+    mainLayout->addLayout(comboRow);
+    mainLayout->addWidget(GroupBox1);
+    mainLayout->addWidget(DPanel, 1);
+    connect(ComboBox1, &QComboBox::activated, this, &TForm1::ComboBox1Change);
+    connect(CheckBox1, &QCheckBox::clicked, this, &TForm1::CheckBox1Click);
+    for (QRadioButton* r : {RadioButton1, RadioButton2, RadioButton3, RadioButton4, RadioButton5, RadioButton6,
+                            RadioButton7, RadioButton8}) {
+        connect(r, &QRadioButton::clicked, this, &TForm1::ModeRadioClick);
+    }
+    connect(CheckBox2, &QCheckBox::clicked, this, &TForm1::CheckBox2Click);
+    connect(CheckBox3, &QCheckBox::clicked, this, &TForm1::CheckBox3Click);
+
+    // Registered-folder view.
+    FolderPanel = new QWidget(this);
+    FolderList = new QTableWidget(0, 2, FolderPanel);
+    FolderList->setHorizontalHeaderLabels({QStringLiteral("フォルダ名"), QStringLiteral("フォルダパス")});
+    FolderList->verticalHeader()->hide();
+    FolderList->horizontalHeader()->setStretchLastSection(true);
+    FolderList->horizontalHeader()->setHighlightSections(false);
+    FolderList->setColumnWidth(0, 160);
+    FolderList->setShowGrid(true);
+    FolderList->setSelectionBehavior(QAbstractItemView::SelectRows);
+    FolderList->setSelectionMode(QAbstractItemView::SingleSelection);
+    FolderList->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    FolderList->setContextMenuPolicy(Qt::CustomContextMenu);
+    FolderPopupMenu = new QMenu(FolderList);
+    N3 = FolderPopupMenu->addAction(QStringLiteral("コピー / 圧縮"));
+    FolderPopupMenu->addSeparator();
+    ZIP1 = FolderPopupMenu->addAction(QStringLiteral("ZIP圧縮"));
+    ZIPPass1 = FolderPopupMenu->addAction(QStringLiteral("ZIP圧縮(Pass)"));
+    Lha1 = FolderPopupMenu->addAction(QStringLiteral("Lha圧縮"));
+    N7Zip1 = FolderPopupMenu->addAction(QStringLiteral("7-Zip圧縮"));
+    N7ZipPass1 = FolderPopupMenu->addAction(QStringLiteral("7-Zip圧縮(Pass)"));
+    connect(N3, &QAction::triggered, this, &TForm1::N3Click);
+    connect(ZIP1, &QAction::triggered, this, &TForm1::ZIP1Click);
+    connect(ZIPPass1, &QAction::triggered, this, &TForm1::ZIPPass1Click);
+    connect(Lha1, &QAction::triggered, this, &TForm1::Lha1Click);
+    connect(N7Zip1, &QAction::triggered, this, &TForm1::N7Zip1Click);
+    connect(N7ZipPass1, &QAction::triggered, this, &TForm1::N7ZipPass1Click);
+    connect(FolderList, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { FolderPopupMenu->popup(FolderList->viewport()->mapToGlobal(at)); });
+    HintLabel = new QLabel(QStringLiteral("右クリックで機能を選択できます"), FolderPanel);
+    auto* folderLayout = new QVBoxLayout(FolderPanel);
+    folderLayout->addWidget(FolderList, 1);
+    folderLayout->addWidget(HintLabel);
+
+    // Progress view: two status lines, white on grey, and the bar.
+    PrgPanel = new QWidget(this);
+    PrgInfo1 = new QLabel(PrgPanel);
+    PrgInfo2 = new QLabel(PrgPanel);
+    for (QLabel* info : {PrgInfo1, PrgInfo2}) {
+        info->setAlignment(Qt::AlignCenter);
+        info->setAttribute(Qt::WA_StyledBackground);
+        info->setStyleSheet(QStringLiteral("QLabel { color: white; %1 padding: 4px; }").arg(
+            QString::fromLatin1(kGreyStyle)));
+        info->setMinimumHeight(info->fontMetrics().height() + 12);
+    }
+    PrgBar = new QProgressBar(PrgPanel);
+    PrgBar->setRange(0, 3);
+    PrgBar->setValue(0);
+    PrgBar->setTextVisible(false);
+    auto* prgLayout = new QVBoxLayout(PrgPanel);
+    prgLayout->addStretch(1);
+    prgLayout->addWidget(PrgInfo1);
+    prgLayout->addWidget(PrgInfo2);
+    prgLayout->addSpacing(8);
+    prgLayout->addWidget(PrgBar);
+    prgLayout->addStretch(1);
+
+    // The three views share one place below the top bar.
+    auto* viewHolder = new QWidget(this);
+    views_ = new QStackedLayout(viewHolder);
+    views_->addWidget(MainPanel);
+    views_->addWidget(FolderPanel);
+    views_->addWidget(PrgPanel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setMenuBar(MainMenu);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    layout->addWidget(TopPanel);
+    layout->addWidget(TopStrip);
+    layout->addWidget(viewHolder, 1);
+    // No resizing: the window keeps the size its contents ask for.
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    Timer1 = new QTimer(this);
+    Timer1->setInterval(500);
+    Timer2 = new QTimer(this);
+    Timer2->setInterval(500);
+    connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
+    connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
+}
+
+void TForm1::FormCreate(const std::vector<std::string>& arguments) {
+    // 1. Drops, the close command, idle.
+    setAcceptDrops(true);
+    EnableCloseCommand(true);
+    Busy = false;
+
+    // 3. The path utility and the archiver adapter (FolderListLines is a member).
+    FileArchive = std::make_unique<TFileArchive>();
+
+    // 4. Working folders; a new user folder is seeded with the filters.
+    bool newUserFolder = false;
+    if (Common.EnsureFolder(ProgramFolder + "user") == 1) newUserFolder = true;
+    if (Common.EnsureUserFolder(ProgramFolder + "user" + kPathSeparator, UserFolder)) newUserFolder = true;
+    if (!FolderExists(UserFolder)) {
+        // The program folder is not writable (an installed copy): the user's
+        // own data folder holds the same layout.
+        const char* home = std::getenv("HOME");
+        const std::string base = std::string(home ? home : "") + "/.local/share/tessarine/user";
+        std::error_code ec;
+        std::filesystem::create_directories(base, ec);
+        newUserFolder = Common.EnsureUserFolder(base + kPathSeparator, UserFolder);
+    }
+    Common.EnsureFolder(UserFolder + kPathSeparator + "data");
+    Common.EnsureFolder(UserFolder + kPathSeparator + "tmp");
+    DataFolder = UserFolder + kPathSeparator + "data";
+
+    // 5. Seeding from the installation's data folder; copy failures are ignored.
+    const std::string seedFolder = ProgramFolder + "data";
+    const std::string folderList = UserFolder + kPathSeparator + std::string(kFolderListFileName);
+    const std::string seedList = seedFolder + kPathSeparator + std::string(kFolderListSeedName);
+    std::error_code ignored;
+    if (!FileExists(folderList) && FileExists(seedList)) {
+        std::filesystem::copy_file(seedList, folderList, ignored);
+    }
+    if (newUserFolder) {
+        std::vector<std::string> names;
+        Common.ListNames(seedFolder, "*.dat", names);
+        for (const std::string& name : names) {
+            std::filesystem::copy_file(seedFolder + kPathSeparator + name, DataFolder + kPathSeparator + name,
+                                       std::filesystem::copy_options::overwrite_existing, ignored);
+        }
+    }
+
+    // 6. Settings and the window's place.
+    LoadSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
+    move(Settings.PosX, Settings.PosY);
+
+    // 7.-11.
+    CurrentView = 0;
+    MarkViewLabel(0);
+    ShowView(0);
+    ApplyModeControls();
+    LoadFilterNames();
+    CheckBox2->setChecked(Settings.HiddenFolder == 1);
+    if (Settings.HiddenFolder != 1) Settings.HiddenFolder = 0;
+    CheckBox3->setChecked(Settings.HiddenFile == 1);
+    if (Settings.HiddenFile != 1) Settings.HiddenFile = 0;
+    LoadRegisteredFolders();
+
+    // 12. A job on the first argument, half a second after start.
+    if (!arguments.empty()) {
+        CommandLinePath = arguments.front();
+        Timer1->start();
+    }
+}
+
+void TForm1::FormDestroy() {
+    Settings.PosX = x();
+    Settings.PosY = y();
+    try {
+        SaveSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
+    } catch (const TessarineError& error) {
+        ShowError(nullptr, Text(error.what()));
+    }
+}
+
+QRadioButton* TForm1::RadioButtonOfMode(int mode) const {
+    switch (mode) {
+        case kModeCopy: return RadioButton1;
+        case kModeZip: return RadioButton2;
+        case kModeZipPassword: return RadioButton8;
+        case kModeLha: return RadioButton3;
+        case kModeSevenZip: return RadioButton6;
+        case kModeSevenZipPassword: return RadioButton7;
+        case kModeFileList: return RadioButton4;
+        case kModeFolderList: return RadioButton5;
+        default: return nullptr;
+    }
+}
+
+void TForm1::ApplyModeControls() {
+    const bool sevenZip = FileArchive->SevenZipAvailable();
+    for (QRadioButton* r : {RadioButton2, RadioButton6, RadioButton7, RadioButton8}) r->setEnabled(sevenZip);
+    for (QAction* a : {ZIP1, ZIPPass1, N7Zip1, N7ZipPass1}) a->setEnabled(sevenZip);
+    if (!sevenZip) Settings.Mode = kModeCopy;
+    const bool lha = FileArchive->LhaAvailable();
+    RadioButton3->setEnabled(lha);
+    Lha1->setEnabled(lha);
+    if (!lha) Settings.Mode = kModeCopy;
+    QRadioButton* checked = RadioButtonOfMode(Settings.Mode);
+    if (checked == nullptr) {
+        checked = RadioButton1;
+        Settings.Mode = kModeCopy;
+    }
+    checked->setChecked(true);
+    CheckBox1->setChecked(Settings.AutoMode == 1);
+    if (Settings.AutoMode != 1) Settings.AutoMode = 0;
+}
+
+void TForm1::LoadFilterNames() {
+    std::vector<std::string> names;
+    ListFilterNames(Common, DataFolder, names);
+    ComboBox1->clear();
+    ComboBox1->addItem(QString());
+    for (const std::string& name : names) ComboBox1->addItem(PathText(name));
+    // Selecting here leaves SelectFileName alone; only the user's choice
+    // changes it.
+    int selected = 0;
+    if (!TrimBlanks(Settings.SelectFileName).empty()) {
+        const int found = ComboBox1->findText(PathText(Settings.SelectFileName), Qt::MatchFixedString);
+        if (found > 0) selected = found;
+    }
+    ComboBox1->setCurrentIndex(selected);
+}
+
+void TForm1::LoadRegisteredFolders() {
+    FolderList->setRowCount(0);
+    FolderListLines.clear();
+    // A missing or unreadable list gives an empty list; every other function
+    // keeps working.
+    const std::string path = UserFolder + kPathSeparator + std::string(kFolderListFileName);
+    try {
+        FolderListLines = ReadDataLines(path);
+    } catch (const TessarineError&) {
+        return;
+    }
+    for (const RegisteredFolder& folder : EnabledFolders(FolderListLines)) {
+        const int row = FolderList->rowCount();
+        FolderList->insertRow(row);
+        FolderList->setItem(row, 0, new QTableWidgetItem(Text(folder.Name)));
+        auto* pathItem = new QTableWidgetItem(PathText(folder.FolderPath));
+        // The path exactly as stored, also when it is not valid UTF-8.
+        pathItem->setData(Qt::UserRole, QByteArray::fromStdString(folder.FolderPath));
+        FolderList->setItem(row, 1, pathItem);
+    }
+}
+
+void TForm1::ShowView(int view) {
+    QWidget* shown = view == 0 ? MainPanel : view == 1 ? FolderPanel : PrgPanel;
+    views_->setCurrentWidget(shown);
+}
+
+void TForm1::MarkViewLabel(int view) {
+    List0->SetMarked(view == 0);
+    List1->SetMarked(view == 1);
+}
+
+void TForm1::EnableCloseCommand(bool enabled) {
+    // The desktop offers no portable way to grey a title-bar button; the
+    // close request is refused instead (closeEvent).
+    closeEnabled_ = enabled;
+}
+
+// --- views and mode controls ---------------------------------------------
+
+void TForm1::List0Click() {
+    if (Busy) return;
+    CurrentView = 0;
+    MarkViewLabel(0);
+    ShowView(0);
+}
+
+void TForm1::List1Click() {
+    if (Busy) return;
+    CurrentView = 1;
+    MarkViewLabel(1);
+    ShowView(1);
+}
+
+void TForm1::ComboBox1Change(int index) {
+    Settings.SelectFileName = index <= 0 ? std::string() : LocalPath(ComboBox1->itemText(index));
+}
+
+void TForm1::CheckBox1Click() { Settings.AutoMode = CheckBox1->isChecked() ? 1 : 0; }
+
+void TForm1::ModeRadioClick() {
+    for (int mode : {0, 1, 2, 3, 4, 5, 11, 12}) {
+        if (RadioButtonOfMode(mode)->isChecked()) Settings.Mode = mode;
+    }
+}
+
+void TForm1::CheckBox2Click() { Settings.HiddenFolder = CheckBox2->isChecked() ? 1 : 0; }
+
+void TForm1::CheckBox3Click() { Settings.HiddenFile = CheckBox3->isChecked() ? 1 : 0; }
+
+// --- menus ------------------------------------------------------------------
+
+// TODO(dialogs): the settings dialog, folder registration, filter editor,
+// help and about box open from here once those windows are in the program.
+void TForm1::S2Click() {
+    if (Busy) return;
+}
+
+void TForm1::F1Click() {
+    if (Busy) return;
+}
+
+void TForm1::O1Click() {
+    if (Busy) return;
+}
+
+void TForm1::Close1Click() {
+    if (Busy) return;
+    close();
+}
+
+void TForm1::Help2Click() {}
+
+void TForm1::N1Click() {}
+
+void TForm1::About1Click() {
+    if (Busy) return;
+}
+
+void TForm1::closeEvent(QCloseEvent* event) {
+    if (!closeEnabled_) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+// --- job entries ------------------------------------------------------------
+
+void TForm1::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TForm1::dragMoveEvent(QDragMoveEvent* event) {
+    // Only the drop panel takes a drop; elsewhere the pointer shows so.
+    if (childAt(event->position().toPoint()) == DPanel) {
+        event->acceptProposedAction();
+    } else {
+        event->ignore();
+    }
+}
+
+void TForm1::dropEvent(QDropEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (urls.isEmpty()) return;
+    // The last dropped item only, and only on the drop panel.
+    const QUrl last = urls.constLast();
+    QWidget* target = childAt(event->position().toPoint());
+    if (target != DPanel || !DPanel->isEnabled()) return;
+    if (!last.isLocalFile()) return;
+    event->acceptProposedAction();
+    const std::string source = FolderOfItem(LocalPath(last.toLocalFile()));
+    LaunchJob(0, -1, source);
+}
+
+void TForm1::Timer1Timer() {
+    Timer1->stop();
+    LaunchJob(0, -1, FolderOfItem(CommandLinePath));
+}
+
+void TForm1::Timer2Timer() {
+    Timer2->stop();
+    close();
+}
+
+void TForm1::LaunchFromPopup(int modeOverride) {
+    const QList<QTableWidgetItem*> selected = FolderList->selectedItems();
+    if (selected.isEmpty()) return;
+    QTableWidgetItem* pathItem = FolderList->item(selected.constFirst()->row(), 1);
+    LaunchJob(1, modeOverride, pathItem ? pathItem->data(Qt::UserRole).toByteArray().toStdString() : std::string());
+}
+
+void TForm1::N3Click() { LaunchFromPopup(-1); }
+void TForm1::ZIP1Click() { LaunchFromPopup(kModeZip); }
+void TForm1::ZIPPass1Click() { LaunchFromPopup(kModeZipPassword); }
+void TForm1::Lha1Click() { LaunchFromPopup(kModeLha); }
+void TForm1::N7Zip1Click() { LaunchFromPopup(kModeSevenZip); }
+void TForm1::N7ZipPass1Click() { LaunchFromPopup(kModeSevenZipPassword); }
+
+void TForm1::LaunchJob(int origin, int modeOverride, const std::string& sourcePath) {
+    // To the front, then the launch rules in their fixed order, asking
+    // through this window's boxes and dialogs.
+    raise();
+    activateWindow();
+    LaunchInput input;
+    input.Origin = origin;
+    input.ModeOverride = modeOverride;
+    input.SourcePath = sourcePath;
+    const std::time_t now = std::time(nullptr);
+    localtime_r(&now, &input.Now);
+    WindowPrompts prompts(this);
+    if (!PrepareJob(input, Settings, DataFolder, FolderListLines, prompts, lastDestination_, Request)) return;
+
+    // Start: the window is busy until the worker's FinishJob.
+    Busy = true;
+    EnableCloseCommand(false);
+    ShowView(2);
+    JoinWorker();
+    workerDone_ = false;
+    worker_ = std::thread([this] {
+        if (runner_) {
+            runner_(*host_);
+        } else {
+            host_->FinishJob();
+        }
+        workerDone_ = true;
+    });
+}
+
+// --- progress and completion -------------------------------------------------
+
+void TForm1::ApplyPendingProgress() {
+    WindowHost::Pending p = host_->Take();
+    if (p.texts) {
+        PrgInfo1->setText(Text(p.texts->first));
+        PrgInfo2->setText(Text(p.texts->second));
+    }
+    if (p.max) PrgBar->setMaximum(*p.max);
+    if (p.pos) PrgBar->setValue(*p.pos);
+}
+
+void TForm1::FinishJob() {
+    ApplyPendingProgress();
+    ShowView(CurrentView);
+    Busy = false;
+    EnableCloseCommand(true);
+}
+
+void TForm1::JoinWorker() {
+    if (!worker_.joinable()) return;
+    while (!workerDone_.load()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+        if (!workerDone_.load()) QThread::msleep(1);
+    }
+    worker_.join();
+}
+
+}  // namespace tessarine

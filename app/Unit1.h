@@ -1,0 +1,222 @@
+#pragma once
+// The main window: the copy/compress view with its drop panel, the
+// registered-folder view, the progress view, the menus, and the launch of
+// every job.
+#include <QLabel>
+#include <QWidget>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/Common.h"
+#include "engine/TessarineThread.h"
+#include "settings/SetData.h"
+
+class QAction;
+class QCheckBox;
+class QComboBox;
+class QGroupBox;
+class QMenu;
+class QMenuBar;
+class QProgressBar;
+class QRadioButton;
+class QStackedLayout;
+class QTableWidget;
+class QTimer;
+
+namespace tessarine {
+
+class TFileArchive;
+class TForm5;
+class TForm6;
+
+// A label of the top bar that switches views: white text, underlined while
+// the pointer is over it, reports clicks.
+class TViewLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TViewLabel(const QString& text, QWidget* parent = nullptr);
+    // Gives the label the grey tab of the chosen view, or takes it away.
+    void SetMarked(bool marked);
+    bool Marked() const { return marked_; }
+
+signals:
+    void clicked();
+
+protected:
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+
+private:
+    bool marked_ = false;
+};
+
+class TForm1 : public QWidget {
+    Q_OBJECT
+public:
+    // Runs one job to its end on the calling (worker) thread, talking to the
+    // window only through the host.
+    using JobRunner = std::function<void(JobHost& host)>;
+
+    // programFolder: the folder of the executable (closing separator added
+    // when missing); arguments: the command-line arguments after the
+    // program name. Runs the start-up sequence.
+    TForm1(const std::string& programFolder, const std::vector<std::string>& arguments,
+           QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    // The windows the main window opens; set by the program start.
+    TForm5* Form5 = nullptr;
+    TForm6* Form6 = nullptr;
+
+    // What runs a job; the program start sets the real worker.
+    void SetJobRunner(JobRunner runner) { runner_ = std::move(runner); }
+    // How a destination folder is opened after a job; the desktop's file
+    // manager unless replaced.
+    std::function<void(const std::string&)> FolderOpener;
+
+    // --- state other windows read -----------------------------------------
+    std::string ProgramFolder;   // with a closing separator
+    std::string UserFolder;      // no closing separator
+    std::string DataFolder;      // UserFolder + "/data"
+    TSetData Settings;
+    std::vector<std::string> FolderListLines;
+    int CurrentView = 0;         // 0 copy/compress, 1 registered folders
+    bool Busy = false;
+    std::string CommandLinePath;
+    JobRequest Request;
+    TCommon Common;
+    std::unique_ptr<TFileArchive> FileArchive;
+
+    // --- operations other windows use -------------------------------------
+    void LoadRegisteredFolders();
+    void LoadFilterNames();
+    // 0 copy/compress, 1 registered folders, anything else the progress view.
+    void ShowView(int view);
+    void MarkViewLabel(int view);
+    void EnableCloseCommand(bool enabled);
+    bool CloseCommandEnabled() const { return closeEnabled_; }
+    // origin 0: a drop or the command line; 1: a registered folder.
+    // modeOverride -1: the Mode setting.
+    void LaunchJob(int origin, int modeOverride, const std::string& sourcePath);
+    // The destination of the previous launch (reused by unknown save modes).
+    const std::string& LastDestination() const { return lastDestination_; }
+
+    // --- controls, under their designer names ------------------------------
+    QMenuBar* MainMenu;
+    QMenu* Setting1;     // "設定(&S)"
+    QAction* S2;         // "環境設定(&S)"
+    QAction* F1;         // "フォルダ登録(&F)"
+    QAction* O1;         // "フィルタ設定(&O)"
+    QAction* Close1;     // "閉じる(&X)"
+    QMenu* Help1;        // "ヘルプ(&H)"
+    QAction* Help2;      // "ヘルプ(&H)"
+    QAction* N1;         // "最新版をチェックする(&N)"
+    QAction* About1;     // "バージョン情報(&V)"
+
+    QWidget* TopPanel;
+    TViewLabel* List0;   // "コピー / 圧縮"
+    TViewLabel* List1;   // "登録フォルダ"
+    TViewLabel* List2;   // "バックアップ", hidden
+    QWidget* TopStrip;   // the grey strip the chosen tab joins
+
+    QWidget* MainPanel;  // copy/compress view
+    QComboBox* ComboBox1;
+    QCheckBox* CheckBox1;
+    QGroupBox* GroupBox1;
+    QRadioButton* RadioButton1;  // コピー
+    QRadioButton* RadioButton4;  // ファイルリスト作成
+    QRadioButton* RadioButton5;  // フォルダリスト作成
+    QRadioButton* RadioButton2;  // ZIP
+    QRadioButton* RadioButton8;  // ZIP(pass)
+    QRadioButton* RadioButton3;  // LHA
+    QRadioButton* RadioButton6;  // 7-ZIP
+    QRadioButton* RadioButton7;  // 7-ZIP(pass)
+    QCheckBox* CheckBox2;
+    QCheckBox* CheckBox3;
+    QLabel* DPanel;
+
+    QWidget* FolderPanel;  // registered-folder view
+    QTableWidget* FolderList;
+    QLabel* HintLabel;
+    QMenu* FolderPopupMenu;
+    QAction* N3;          // "コピー / 圧縮"
+    QAction* ZIP1;        // "ZIP圧縮"
+    QAction* ZIPPass1;    // "ZIP圧縮(Pass)"
+    QAction* Lha1;        // "Lha圧縮"
+    QAction* N7Zip1;      // "7-Zip圧縮"
+    QAction* N7ZipPass1;  // "7-Zip圧縮(Pass)"
+
+    QWidget* PrgPanel;    // progress view
+    QLabel* PrgInfo1;
+    QLabel* PrgInfo2;
+    QProgressBar* PrgBar;
+
+    QTimer* Timer1;  // launches the command-line job once
+    QTimer* Timer2;  // closes the window after a command-line job
+
+    // Handlers, named after control and event.
+    void List0Click();
+    void List1Click();
+    void ComboBox1Change(int index);
+    void CheckBox1Click();
+    void ModeRadioClick();
+    void CheckBox2Click();
+    void CheckBox3Click();
+    void Timer1Timer();
+    void Timer2Timer();
+    void N3Click();
+    void ZIP1Click();
+    void ZIPPass1Click();
+    void Lha1Click();
+    void N7Zip1Click();
+    void N7ZipPass1Click();
+    void S2Click();
+    void F1Click();
+    void O1Click();
+    void Close1Click();
+    void Help2Click();
+    void N1Click();
+    void About1Click();
+
+    // The end-of-job step, run on the main thread.
+    void FinishJob();
+    // Whether a worker thread still exists (running or about to end).
+    bool WorkerRunning() const { return worker_.joinable() && !workerDone_.load(); }
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    class WindowHost;
+    friend class WindowHost;
+
+    void BuildControls();
+    void FormCreate(const std::vector<std::string>& arguments);
+    void FormDestroy();
+    void ApplyModeControls();
+    QRadioButton* RadioButtonOfMode(int mode) const;
+    void LaunchFromPopup(int modeOverride);
+    // Shows the latest progress values the worker has published.
+    void ApplyPendingProgress();
+    // Waits for the previous worker thread to end, running the main-thread
+    // calls it may still be waiting for.
+    void JoinWorker();
+
+    JobRunner runner_;
+    std::unique_ptr<WindowHost> host_;
+    std::thread worker_;
+    std::atomic<bool> workerDone_{true};
+    bool closeEnabled_ = true;
+    std::string lastDestination_;
+    QStackedLayout* views_ = nullptr;
+};
+
+}  // namespace tessarine

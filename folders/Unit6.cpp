@@ -1,0 +1,112 @@
+#include "folders/Unit6.h"
+
+#include <QFile>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "engine/Common.h"
+#include "engine/text_process.h"
+
+namespace tessarine {
+
+std::string BrowsePath;
+
+namespace {
+
+// The browser starts here and falls back to it for a selection without a
+// file-system path.
+constexpr const char* kBrowseRoot = "/";
+
+std::string LocalPath(const QString& path) {
+    const QByteArray bytes = QFile::encodeName(path);
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
+}
+
+}  // namespace
+
+void BrowseFolder(QWidget* owner, QLineEdit* field) {
+    if (BrowsePath.empty()) BrowsePath = kBrowseRoot;
+
+    QFileDialog browser(owner, QStringLiteral("フォルダを選択してください"), QString::fromLatin1(kBrowseRoot));
+    browser.setFileMode(QFileDialog::Directory);
+    browser.setOption(QFileDialog::ShowDirsOnly);
+    browser.setOption(QFileDialog::DontUseNativeDialog);
+    // Every selection the user makes is remembered, so a cancelled browser
+    // still reports the folder picked last. An empty report only means that
+    // nothing is selected for the moment and keeps the last folder.
+    const auto remember = [](const QString& path) {
+        if (!path.isEmpty()) BrowsePath = LocalPath(path);
+    };
+    QObject::connect(&browser, &QFileDialog::currentChanged, remember);
+    QObject::connect(&browser, &QFileDialog::directoryEntered, remember);
+    if (browser.exec() == QDialog::Accepted && !browser.selectedFiles().isEmpty()) {
+        remember(browser.selectedFiles().constFirst());
+    }
+
+    if (BrowsePath.empty()) BrowsePath = kBrowseRoot;
+    BrowsePath = WithTrailingSeparator(BrowsePath);
+    field->setText(QFile::decodeName(QByteArray::fromStdString(std::string(TrimBlanks(BrowsePath)))));
+}
+
+TForm6::TForm6(QWidget* parent) : QDialog(parent) {
+    setWindowTitle(QStringLiteral("フォルダ選択"));
+    Label1 = new QLabel(QStringLiteral("フォルダ選択"), this);
+    QFont headerFont = Label1->font();
+    headerFont.setBold(true);
+    Label1->setFont(headerFont);
+    Label2 = new QLabel(QStringLiteral("フォルダ名"), this);
+    Edit1 = new QLineEdit(this);
+    Edit1->setReadOnly(true);
+    Edit1->setMinimumWidth(360);
+    Button3 = new QPushButton(QStringLiteral("参照"), this);
+    Button1 = new QPushButton(QStringLiteral("決定"), this);
+    Button2 = new QPushButton(QStringLiteral("キャンセル"), this);
+    for (QPushButton* button : {Button1, Button2, Button3}) button->setAutoDefault(false);
+
+    auto* field = new QHBoxLayout;
+    field->addWidget(Edit1, 1);
+    field->addWidget(Button3);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(Label1);
+    layout->addSpacing(6);
+    layout->addWidget(Label2);
+    layout->addLayout(field);
+    layout->addSpacing(6);
+    layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
+    connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);
+}
+
+void TForm6::keyPressEvent(QKeyEvent* event) {
+    // Escape would close a QDialog; this one is left through its buttons.
+    if (event->key() == Qt::Key_Escape) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+void TForm6::Button1Click() {
+    Accepted = true;
+    ChosenFolder = std::string(TrimBlanks(LocalPath(Edit1->text())));
+    close();
+}
+
+void TForm6::Button2Click() { close(); }
+
+void TForm6::Button3Click() { BrowseFolder(this, Edit1); }
+
+}  // namespace tessarine
