@@ -1,8 +1,13 @@
 #pragma once
 // One job, run on a worker thread: collect the folders and files beneath the
 // source folder, then copy them, compress them or write a list.
+#include <chrono>
 #include <cstdint>
 #include <string>
+#include <thread>
+#include <vector>
+
+#include "engine/FileOperation.h"
 
 namespace tessarine {
 
@@ -65,6 +70,63 @@ public:
     // changes while a job runs.
     virtual int NoFileMsg() const = 0;
     virtual bool StartedFromCommandLine() const = 0;
+};
+
+// Caption of the box that reports a job's error.
+inline constexpr const char* kErrorCaption = "エラー";
+// Caption of the box that tells about entries a job could not handle.
+inline constexpr const char* kWarningCaption = "警告";
+
+// The text of the end-of-job warning: how many entries could not be read,
+// created or copied, and the first of them with its reason.
+std::string ProblemsWarningText(const std::vector<Problem>& problems);
+
+// The product a job makes: the copy folder, the archive or the list file.
+std::string JobProductPath(const JobRequest& request);
+
+class TTessarineThread {
+public:
+    explicit TTessarineThread(JobHost& host) : host_(host) {}
+    // Waits for a started run to end.
+    ~TTessarineThread();
+    TTessarineThread(const TTessarineThread&) = delete;
+    TTessarineThread& operator=(const TTessarineThread&) = delete;
+
+    // Runs Execute on a new thread. The owner must not wait for the thread
+    // inside a host call (the worker is waiting for that call to return).
+    void Start();
+    // Waits until a started run has ended.
+    void Join();
+
+    // The job, start to end, on the calling thread. FinishJob is called
+    // exactly once, also when a step fails; a failure is shown first.
+    void Execute();
+
+    // After the run: the request as loaded, what could not be handled, and
+    // whether a step failed (its message shown through the host).
+    const JobRequest& Request() const { return request_; }
+    const std::vector<Problem>& Problems() const { return problems_; }
+    bool Failed() const { return failed_; }
+    const std::string& FailureText() const { return failureText_; }
+
+    // How long the "nothing found" message stays in view.
+    std::chrono::milliseconds NothingFoundPause{3000};
+
+private:
+    JobHost& host_;
+    std::thread thread_;
+    JobRequest request_;
+    JobProgress progress_;
+    std::vector<Problem> problems_;
+    bool failed_ = false;
+    std::string failureText_;
+
+    void RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders,
+                  std::vector<std::string>& files);
+    void CopyTree(TFileOperation& operation, const std::vector<std::string>& folders,
+                  const std::vector<std::string>& files);
+    void PublishText(const std::string& status, const std::string& detail);
+    void PublishPos(int32_t pos);
 };
 
 }  // namespace tessarine

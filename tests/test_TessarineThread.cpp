@@ -1,0 +1,194 @@
+#include "engine/TessarineThread.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <algorithm>
+
+#include "engine/Common.h"
+#include "recording_host.h"
+#include "test_support.h"
+
+using namespace tessarine;
+using testsupport::MakeDir;
+using testsupport::ReadFile;
+using testsupport::RecordingHost;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const std::string kWait = "[しばらくお待ちください]";
+
+// src/ with sub/ (one file), empty/ and two files at the top: F = 3, N = 3.
+struct Job {
+    TempDir dir;
+    std::string src, out;
+    RecordingHost host;
+    Job() : src(dir.folder() + "src/"), out(dir.folder() + "out/") {
+        MakeDir(src);
+        MakeDir(out);
+        MakeDir(src + "sub");
+        MakeDir(src + "empty");
+        WriteFile(src + "a.txt", "a");
+        WriteFile(src + "b.jpg", "b");
+        WriteFile(src + "sub/c.txt", "c");
+        host.request.SourcePath = src;
+        host.request.OutputBase = out + "src20261209120000";
+        host.request.FolderToOpen = out;
+        host.request.OpenFolderWhenDone = true;
+    }
+    Calls Run(int mode) {
+        host.request.JobMode = mode;
+        TTessarineThread worker(host);
+        worker.NothingFoundPause = std::chrono::milliseconds(0);
+        worker.Start();
+        worker.Join();
+        problems = worker.Problems();
+        return host.calls;
+    }
+    std::string Filter(const std::string& rows) {
+        const std::string path = dir.folder() + "f.dat";
+        WriteFile(path, rows);
+        return path;
+    }
+    std::vector<Problem> problems;
+};
+
+// The calls every job makes before its work.
+Calls Collecting(bool files = true) {
+    Calls c{"All 3 0 [] []", "Load", "Text [フォルダ情報取得中] " + kWait, "Pos 1"};
+    if (files) c.push_back("Text [ファイル情報取得中] " + kWait);
+    c.push_back("Pos 2");
+    return c;
+}
+
+Calls Concat(Calls a, const Calls& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
+}  // namespace
+
+TEST(TTessarineThread, CopyPublishesEveryFolderAndFileAndCopiesTheTree) {
+    Job job;
+    const Calls calls = job.Run(kModeCopy);
+    Calls expected = Collecting();
+    // F = 3 and N = 3: the bar runs from 12 to 18 of 18.
+    expected.push_back("All 18 12 [] []");
+    for (int i = 1; i <= 3; ++i)
+        expected.push_back("All 18 " + std::to_string(12 + i) + " [フォルダ作成中] [" + std::to_string(i) + "/3]");
+    for (int j = 1; j <= 3; ++j)
+        expected.push_back("All 18 " + std::to_string(15 + j) + " [ファイルコピー中] [" + std::to_string(j) + "/3]");
+    expected = Concat(expected, {"All 3 0 [] []", "Pos 3", "Open " + job.out, "Finish"});
+    EXPECT_EQ(calls, expected);
+
+    const std::string base = job.host.request.OutputBase;
+    EXPECT_EQ(ReadFile(base + "/a.txt"), "a");
+    EXPECT_EQ(ReadFile(base + "/sub/c.txt"), "c");
+    EXPECT_TRUE(FolderExists(base + "/empty"));
+    EXPECT_TRUE(job.problems.empty());
+}
+
+TEST(TTessarineThread, FilteredCopyMakesEveryFolderAndCopiesOnlyMatches) {
+    Job job;
+    job.host.request.FilterFile = job.Filter("\"1\",\"1\",\"画像\",\"jpg\",\r\n");
+    job.Run(kModeCopy);
+    const std::string base = job.host.request.OutputBase;
+    EXPECT_EQ(ReadFile(base + "/b.jpg"), "b");
+    EXPECT_EQ(ReadFile(base + "/a.txt"), "<missing>");
+    EXPECT_TRUE(FolderExists(base + "/sub"));
+    EXPECT_TRUE(FolderExists(base + "/empty"));
+}
+
+TEST(TTessarineThread, ArchiveModesPublishTheirStatusLine) {
+    const std::pair<int, std::string> modes[] = {{kModeZip, "ZIP圧縮中"},    {kModeZipPassword, "ZIP圧縮中"},
+                                                {kModeSevenZip, "7-ZIP圧縮中"}, {kModeSevenZipPassword, "7-ZIP圧縮中"}};
+    for (const auto& [mode, status] : modes) {
+        Job job;
+        const Calls calls = job.Run(mode);
+        ASSERT_GE(calls.size(), 7u);
+        EXPECT_EQ(Calls(calls.begin(), calls.begin() + 6), Collecting());
+        EXPECT_EQ(calls[6], "Text [" + status + "] " + kWait) << mode;
+        EXPECT_EQ(calls.back(), "Finish");
+    }
+}
+
+TEST(TTessarineThread, FileListJobWritesTheListAndNeverOpensTheFolder) {
+    Job job;
+    const Calls calls = job.Run(kModeFileList);
+    EXPECT_EQ(calls, Concat(Collecting(), {"Pos 3", "Finish"}));
+    const std::string text = ReadFile(job.host.request.OutputBase + ".txt");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+    EXPECT_NE(text.find(job.src + "sub/c.txt\r\n"), std::string::npos);
+}
+
+TEST(TTessarineThread, FolderListJobSkipsTheFileWalkAndReportsNothingFound) {
+    Job job;
+    job.host.noFileMsg = 1;
+    const Calls calls = job.Run(kModeFolderList);
+    EXPECT_EQ(calls, Concat(Collecting(false),
+                            {"Pos 3", "Text [] [ファイルが見つかりませんでした]", "Pos 3", "Finish"}));
+    const std::string text = ReadFile(job.host.request.OutputBase + ".txt");
+    EXPECT_EQ(text.substr(0, job.src.size() + 2), job.src + "\r\n");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
+}
+
+TEST(TTessarineThread, NothingFoundOpensTheDestinationOnlyWithoutFilter) {
+    {
+        Job job;
+        job.host.noFileMsg = 1;
+        job.host.request.SourcePath = job.src + "empty/";
+        const Calls calls = job.Run(kModeCopy);
+        EXPECT_EQ(calls, Concat(Collecting(), {"Pos 3", "Text [] [ファイルが見つかりませんでした]", "Pos 3",
+                                               "Open " + job.out, "Finish"}));
+        EXPECT_FALSE(FolderExists(job.host.request.OutputBase));
+    }
+    {
+        Job job;
+        job.host.request.FilterFile = job.Filter("\"1\",\"0\",\"x\",\"txt\",\r\n");
+        const Calls calls = job.Run(kModeCopy);
+        EXPECT_EQ(calls, Concat(Collecting(), {"Pos 3", "Finish"}));
+    }
+    {
+        // An empty file list job still writes its (empty) list.
+        Job job;
+        job.host.request.SourcePath = job.src + "empty/";
+        job.Run(kModeFileList);
+        EXPECT_EQ(ReadFile(job.host.request.OutputBase + ".txt"), "");
+    }
+}
+
+TEST(TTessarineThread, FailingStepIsShownAndTheJobStillFinishesOnce) {
+    Job job;
+    job.host.fromCommandLine = true;
+    job.host.request.FilterFile = job.dir.folder() + "vanished.dat";
+    const Calls calls = job.Run(kModeCopy);
+    EXPECT_EQ(calls, (Calls{"All 3 0 [] []", "Load", "Text [フォルダ情報取得中] " + kWait,
+                            "Message エラー: ファイル " + job.dir.folder() + "vanished.dat は開けません", "Finish",
+                            "CloseTimer"}));
+
+    Job job2;
+    job2.host.request.OutputBase = job2.dir.folder() + "no-such-folder/list";
+    const Calls calls2 = job2.Run(kModeFileList);
+    EXPECT_EQ(std::count(calls2.begin(), calls2.end(), "Finish"), 1);
+    EXPECT_NE(std::find_if(calls2.begin(), calls2.end(),
+                           [](const std::string& c) { return c.rfind("Message エラー: ファイル ", 0) == 0; }),
+              calls2.end());
+}
+
+TEST(TTessarineThread, EntriesThatCouldNotBeCopiedAreReportedAtTheEnd) {
+    Job job;
+    // A target folder that cannot be made: a file stands where it should be.
+    MakeDir(job.host.request.OutputBase);
+    WriteFile(job.host.request.OutputBase + "/sub", "in the way");
+    const Calls calls = job.Run(kModeCopy);
+    ASSERT_EQ(job.problems.size(), 2u);  // the folder, then the file inside it
+    const auto warning = std::find_if(calls.begin(), calls.end(),
+                                      [](const std::string& c) { return c.rfind("Message 警告: 2 件", 0) == 0; });
+    ASSERT_NE(warning, calls.end());
+    EXPECT_NE(warning->find(job.host.request.OutputBase + "/sub/"), std::string::npos);
+    EXPECT_EQ(*(warning + 1), "Finish");
+}
