@@ -12,6 +12,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QHeaderView>
+#include <QLineEdit>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -59,8 +60,6 @@ std::string LocalPath(const QString& path) {
     const QByteArray bytes = QFile::encodeName(path);
     return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
-
-std::string Utf8(const QString& text) { return text.toStdString(); }
 
 // The question box of a launch: title "確認", question icon, "はい(&Y)" and
 // "いいえ(&N)". True unless the user answered "いいえ(&N)".
@@ -163,9 +162,10 @@ public:
     }
     void ShowMessage(const std::string& caption, const std::string& text) override {
         RunOnMainThread([&] {
-            const bool error = caption == "エラー";
-            QMessageBox box(error ? QMessageBox::Critical : QMessageBox::Information, Text(caption), Text(text),
-                            QMessageBox::NoButton, form_);
+            const QMessageBox::Icon icon = caption == kErrorCaption     ? QMessageBox::Critical
+                                           : caption == kWarningCaption ? QMessageBox::Warning
+                                                                        : QMessageBox::Information;
+            QMessageBox box(icon, Text(caption), Text(text), QMessageBox::NoButton, form_);
             box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
             box.exec();
         });

@@ -1,0 +1,101 @@
+// The folder selection dialog and the shared folder browser: the last
+// selected folder is reported with a closing separator, also after cancel,
+// and "決定" without browsing returns an empty folder.
+#include <gtest/gtest.h>
+
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QPushButton>
+
+#include "folders/Unit6.h"
+#include "qt_test_support.h"
+#include "test_support.h"
+
+using tessarine::BrowsePath;
+using tessarine::TForm6;
+
+TEST(FolderSelectionDialog, AcceptWithoutBrowsingGivesEmptyFolder) {
+    qttest::App();
+    TForm6 dialog;
+    EXPECT_FALSE(dialog.Accepted);
+    EXPECT_TRUE(dialog.ChosenFolder.empty());
+    EXPECT_TRUE(dialog.Edit1->isReadOnly());
+    qttest::ModalScript script;
+    script.Then([&](QDialog*) { dialog.Button1->click(); });
+    dialog.exec();
+    EXPECT_TRUE(dialog.Accepted);
+    EXPECT_EQ(dialog.ChosenFolder, "");
+}
+
+TEST(FolderSelectionDialog, CancelLeavesAcceptedFalse) {
+    qttest::App();
+    TForm6 dialog;
+    qttest::ModalScript script;
+    script.Then([&](QDialog*) {
+        dialog.Edit1->setText(QStringLiteral("/tmp/"));
+        dialog.Button2->click();
+    });
+    dialog.exec();
+    EXPECT_FALSE(dialog.Accepted);
+    EXPECT_TRUE(dialog.ChosenFolder.empty());
+}
+
+TEST(FolderSelectionDialog, BrowsedFolderIsChosenWithClosingSeparator) {
+    qttest::App();
+    testsupport::TempDir dir;
+    testsupport::MakeDir(dir.path() + "/Work");
+    BrowsePath.clear();
+    TForm6 dialog;
+    qttest::ModalScript script;
+    script.Then([&](QDialog*) { dialog.Button3->click(); })
+        .Then([&](QDialog* browser) {
+            auto* files = qobject_cast<QFileDialog*>(browser);
+            ASSERT_NE(files, nullptr);
+            EXPECT_EQ(files->windowTitle(), QStringLiteral("フォルダを選択してください"));
+            files->setDirectory(QString::fromStdString(dir.path()));
+            files->selectFile(QString::fromStdString(dir.path() + "/Work"));
+            files->accept();
+        });
+    // Once the browser has closed and filled the field, press "決定".
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (!dialog.Edit1->text().isEmpty()) {
+            poll.stop();
+            dialog.Button1->click();
+        }
+    });
+    poll.start(10);
+    dialog.exec();
+    EXPECT_TRUE(dialog.Accepted);
+    EXPECT_EQ(dialog.ChosenFolder, dir.path() + "/Work/");
+    EXPECT_EQ(BrowsePath, dir.path() + "/Work/");
+}
+
+TEST(FolderBrowser, CancelAfterSelectingStillReportsTheSelection) {
+    qttest::App();
+    testsupport::TempDir dir;
+    testsupport::MakeDir(dir.path() + "/Picked");
+    BrowsePath.clear();
+    QLineEdit field;
+    qttest::ModalScript script;
+    script.Then([&](QDialog* browser) {
+        auto* files = qobject_cast<QFileDialog*>(browser);
+        ASSERT_NE(files, nullptr);
+        files->setDirectory(QString::fromStdString(dir.path()));
+        files->selectFile(QString::fromStdString(dir.path() + "/Picked"));
+        files->reject();
+    });
+    tessarine::BrowseFolder(nullptr, &field);
+    EXPECT_EQ(field.text().toStdString(), dir.path() + "/Picked/");
+}
+
+TEST(FolderBrowser, NothingSelectedGivesTheRoot) {
+    qttest::App();
+    BrowsePath.clear();
+    QLineEdit field;
+    qttest::ModalScript script;
+    script.Then([](QDialog* browser) { browser->reject(); });
+    tessarine::BrowseFolder(nullptr, &field);
+    EXPECT_EQ(field.text(), QStringLiteral("/"));
+    EXPECT_EQ(BrowsePath, "/");
+}
