@@ -5,8 +5,12 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <deque>
+#include <thread>
 
 #include "engine/datafile.h"
 #include "engine/text_process.h"
@@ -23,41 +27,106 @@ std::string ErrorText(int error) { return std::strerror(error); }
 }  // namespace
 
 void TFileOperation::RecordProblem(const std::string& path, const std::string& reason) {
+    std::lock_guard lock(problemsMutex_);
     Problems.push_back(Problem{path, reason});
 }
 
 // ---------------------------------------------------------------------------
 // Collection
 
+namespace {
+
+// One folder of the tree below a walk's start.
+struct FolderNode {
+    std::string path;               // ends with the separator
+    std::vector<size_t> subfolders;  // nodes of the kept subfolders, in listing order
+};
+
+}  // namespace
+
 void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::string>& folderList,
                                     bool includeHidden) {
-    // One read of the folder gives both its subfolders (walked now) and its
-    // files (kept for CollectFiles), so a job reads every folder once.
-    std::vector<std::string> subfolders;
-    FileNames files;
-    std::string reason;
-    const bool ok = ReadFolder(
-        folder,
-        [&](const FolderEntry& e) {
-            if (IsDotOrDotDot(e.name)) return;
-            if (e.isFolder) {
-                if (!includeHidden && IsHiddenName(e.name)) return;
-                std::string path;
-                path.reserve(folder.size() + e.name.size() + 1);
-                path.append(folder).append(e.name).push_back(kPathSeparator);
-                subfolders.push_back(std::move(path));
-            } else {
-                files.names.append(e.name).push_back('\0');
-                files.ends.push_back(static_cast<uint32_t>(files.names.size() - 1));
-            }
-        },
-        &reason);
-    if (!ok) RecordProblem(folder, reason);
-    folderFiles_.insert_or_assign(folder, std::move(files));
+    // The folders are read by a few threads at once: reading a folder is the
+    // file system's work, and on a disk as on memory several folders can be
+    // read in parallel. Each read gives both the folder's subfolders (walked
+    // next) and its files (kept for CollectFiles), so a job reads every folder
+    // once. The walk order comes from the tree afterwards, so it does not
+    // depend on which thread read what first.
+    std::deque<FolderNode> nodes;  // references stay valid while it grows
+    nodes.push_back(FolderNode{folder, {}});
+    std::vector<size_t> pending{0};
+    size_t busy = 0;
+    std::mutex mutex;
+    std::condition_variable changed;
 
-    for (auto& sub : subfolders) {
-        folderList.push_back(sub);
-        CollectFolders(sub, folderList, includeHidden);
+    auto readFolders = [&] {
+        std::unique_lock lock(mutex);
+        while (true) {
+            changed.wait(lock, [&] { return !pending.empty() || busy == 0; });
+            if (pending.empty()) return;  // nothing left and nobody reading
+            const size_t index = pending.back();
+            pending.pop_back();
+            FolderNode& node = nodes[index];
+            ++busy;
+            lock.unlock();
+
+            std::vector<std::string> subfolders;
+            std::vector<std::string> files;
+            std::string reason;
+            const bool ok = ReadFolder(
+                node.path,
+                [&](const FolderEntry& e) {
+                    if (IsDotOrDotDot(e.name)) return;
+                    if (e.isFolder) {
+                        if (!includeHidden && IsHiddenName(e.name)) return;
+                        std::string path;
+                        path.reserve(node.path.size() + e.name.size() + 1);
+                        path.append(node.path).append(e.name).push_back(kPathSeparator);
+                        subfolders.push_back(std::move(path));
+                    } else {
+                        // The full path is made here, on the reading
+                        // thread, so that CollectFiles only moves it.
+                        std::string path;
+                        path.reserve(node.path.size() + e.name.size());
+                        path.append(node.path).append(e.name);
+                        files.push_back(std::move(path));
+                    }
+                },
+                &reason);
+            if (!ok) RecordProblem(node.path, reason);
+
+            lock.lock();
+            folderFiles_.insert_or_assign(node.path, std::move(files));
+            for (auto& sub : subfolders) {
+                node.subfolders.push_back(nodes.size());
+                pending.push_back(nodes.size());
+                nodes.push_back(FolderNode{std::move(sub), {}});
+            }
+            --busy;
+            changed.notify_all();
+        }
+    };
+
+    const unsigned helpers = std::clamp(std::thread::hardware_concurrency(), 2u, 8u) - 1;
+    std::vector<std::thread> threads;
+    for (unsigned i = 0; i < helpers; ++i) threads.emplace_back(readFolders);
+    readFolders();
+    for (auto& t : threads) t.join();
+
+    // Pre-order: a folder, then its whole subtree, then its next sibling.
+    std::vector<std::pair<size_t, size_t>> stack{{0, 0}};  // node, next subfolder
+    while (!stack.empty()) {
+        auto& [index, next] = stack.back();
+        const FolderNode& node = nodes[index];
+        if (next == node.subfolders.size()) {
+            stack.pop_back();
+            continue;
+        }
+        const size_t child = node.subfolders[next++];
+        folderList.push_back(std::move(nodes[child].path));
+        // The path moved out is not needed again: the child's own
+        // subfolders carry their full paths.
+        stack.emplace_back(child, 0);
     }
 }
 
@@ -74,51 +143,42 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
         }
     }
 
-    FileNames unread;
+    if (!filter) {
+        size_t total = 0;
+        for (const auto& entry : folderFiles_) total += entry.second.size();
+        fileList.reserve(total);
+    }
     for (const auto& folder : folderList) {
-        const FileNames* names;
-        const auto cached = folderFiles_.find(folder);
-        if (cached != folderFiles_.end()) {
-            names = &cached->second;
+        // The paths CollectFolders made for this folder, taken out of the
+        // cache so that a folder listed twice is read again, not moved twice.
+        std::vector<std::string> paths;
+        if (auto cached = folderFiles_.extract(folder)) {
+            paths = std::move(cached.mapped());
         } else {
             // A folder that CollectFolders did not read (for example the
             // source folder of a caller that did not walk it).
-            unread = FileNames{};
             std::string reason;
             const bool ok = ReadFolder(
                 folder,
                 [&](const FolderEntry& e) {
                     if (e.isFolder || IsDotOrDotDot(e.name)) return;
-                    unread.names.append(e.name).push_back('\0');
-                    unread.ends.push_back(static_cast<uint32_t>(unread.names.size() - 1));
+                    paths.push_back(folder + std::string(e.name));
                 },
                 &reason);
             if (!ok) RecordProblem(folder, reason);
-            names = &unread;
         }
-
-        auto forEachName = [&](auto&& take) {
-            uint32_t start = 0;
-            for (const uint32_t end : names->ends) {
-                const std::string_view name(names->names.data() + start, end - start);
-                start = end + 1;
-                if (!includeHidden && IsHiddenName(name)) continue;
-                take(name);
-            }
-        };
-        auto add = [&](std::string_view name) {
-            std::string path;
-            path.reserve(folder.size() + name.size());
-            path.append(folder).append(name);
-            fileList.push_back(std::move(path));
-        };
+        auto name = [&](const std::string& path) { return std::string_view(path).substr(folder.size()); };
         if (!filter) {
-            forEachName(add);
+            for (auto& path : paths) {
+                if (!includeHidden && IsHiddenName(name(path))) continue;
+                fileList.push_back(std::move(path));
+            }
         } else {
             for (const auto& pattern : patterns) {
-                forEachName([&](std::string_view name) {
-                    if (MatchesWildcard(name, pattern)) add(name);
-                });
+                for (const auto& path : paths) {
+                    if (!includeHidden && IsHiddenName(name(path))) continue;
+                    if (MatchesWildcard(name(path), pattern)) fileList.push_back(path);
+                }
             }
         }
     }

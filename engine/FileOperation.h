@@ -2,6 +2,7 @@
 // A job's file work: collecting the folders and files beneath the source
 // folder with the hidden-item rules and the extension filter, re-creating
 // the tree under the destination, copying files and writing list files.
+#include <mutex>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -59,17 +60,15 @@ public:
     // Copies a file to the target, replacing an existing target: content,
     // permission bits and modification time; a link is copied as a link, a
     // named pipe or device as a new one of its kind. The target's folder
-    // must exist. A failure is recorded in Problems.
+    // must exist. A failure is recorded in Problems. Safe to call from
+    // several threads at once.
     void CopyOneFile(const std::string& source, const std::string& target);
 
 private:
-    // Names of the non-folder entries of each folder read by CollectFolders,
-    // kept until CollectFiles has used them.
-    struct FileNames {
-        std::string names;           // all names, each followed by a NUL
-        std::vector<uint32_t> ends;  // end offset of each name in `names`
-    };
-    std::unordered_map<std::string, FileNames> folderFiles_;
+    // Full paths of the non-folder entries of each folder read by
+    // CollectFolders, kept until CollectFiles takes them.
+    std::unordered_map<std::string, std::vector<std::string>> folderFiles_;
+    std::mutex problemsMutex_;
 
     void RecordProblem(const std::string& path, const std::string& reason);
     bool MakeFolderPath(std::string path, int& error);

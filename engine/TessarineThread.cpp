@@ -1,6 +1,11 @@
 #include "engine/TessarineThread.h"
 
+#include <algorithm>
+#include <condition_variable>
 #include <exception>
+#include <mutex>
+#include <string_view>
+#include <unordered_set>
 
 #include "archive/Archive.h"
 #include "engine/errors.h"
@@ -8,7 +13,77 @@
 namespace tessarine {
 
 namespace {
+
 const char* const kPleaseWait = "しばらくお待ちください";
+
+// Copies the files of a copy job on copier threads. The owner releases the
+// files in list order; each copier takes the next released file. A file
+// listed twice (a filter naming its extension twice) is copied once: a
+// second copy would write the same bytes to the same target.
+class ParallelCopier {
+public:
+    ParallelCopier(TFileOperation& operation, const std::vector<std::string>& files, const std::string& root,
+                   const std::string& outputBase)
+        : operation_(operation), files_(files), root_(root), outputBase_(outputBase) {
+        const unsigned cores = std::thread::hardware_concurrency();
+        const unsigned count = std::clamp(cores, 2u, 4u);
+        for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
+    }
+    ~ParallelCopier() { Finish(); }
+
+    // Files 1 .. count may now be copied.
+    void Release(size_t count) {
+        {
+            std::lock_guard lock(mutex_);
+            released_ = count;
+        }
+        ready_.notify_one();
+    }
+
+    // Copies what was released and waits for the copiers to end.
+    void Finish() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ready_.notify_all();
+        for (auto& t : threads_)
+            if (t.joinable()) t.join();
+    }
+
+private:
+    TFileOperation& operation_;
+    const std::vector<std::string>& files_;
+    const std::string& root_;
+    const std::string& outputBase_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    size_t released_ = 0;
+    size_t claimed_ = 0;
+    bool done_ = false;
+    std::unordered_set<std::string_view> seen_;
+
+    void Run() {
+        std::string target;
+        while (true) {
+            size_t index;
+            {
+                std::unique_lock lock(mutex_);
+                ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
+                if (claimed_ >= released_) return;
+                index = claimed_++;
+                if (!seen_.insert(files_[index]).second) continue;
+            }
+            const std::string& file = files_[index];
+            const std::string rel = TFileOperation::StripRoot(file, root_);
+            if (rel.empty()) continue;
+            target.assign(outputBase_).append(1, kPathSeparator).append(rel);
+            operation_.CopyOneFile(file, target);
+        }
+    }
+};
+
 }  // namespace
 
 std::string ProblemsWarningText(const std::vector<Problem>& problems) {
@@ -165,16 +240,19 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
         if (!rel.empty()) target.append(1, kPathSeparator).append(rel);
         operation.MakeFolder(target);
     }
+    // Files are copied by a few copier threads while this thread publishes
+    // the progress of each file as it hands it over, in list order. On a
+    // fast disk copying is bound by the processor, on a slow one by waiting;
+    // both gain from more than one copy in flight.
+    ParallelCopier copier(operation, files, r.SourcePath, r.OutputBase);
     for (int32_t j = 1; j <= N; ++j) {
         ++progress_.ProgressPos;
         progress_.StatusText = "ファイルコピー中";
         progress_.DetailText = std::to_string(j) + "/" + std::to_string(N);
         host_.ShowProgressAll(progress_);
-        const std::string rel = TFileOperation::StripRoot(files[j - 1], r.SourcePath);
-        if (rel.empty()) continue;
-        target.assign(r.OutputBase).append(1, kPathSeparator).append(rel);
-        operation.CopyOneFile(files[j - 1], target);
+        copier.Release(static_cast<size_t>(j));
     }
+    copier.Finish();
     progress_ = JobProgress{3, 0, {}, {}};
     host_.ShowProgressAll(progress_);
 }

@@ -124,39 +124,77 @@ bool WriteAll(int fd, const char* data, size_t size) {
 
 }  // namespace
 
+namespace {
+
+// A file written under a temporary name in the target's folder and renamed
+// over the target once complete and flushed.
+class AtomicFile {
+public:
+    explicit AtomicFile(const std::string& path) : path_(path), temp_(path + ".tmp-XXXXXX") {
+        // The new file takes the old one's permission bits, or the usual
+        // ones for a new file (0666 less the umask).
+        mode_t mode;
+        struct stat old {};
+        if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
+            mode = old.st_mode & 07777;
+        } else {
+            const mode_t mask = ::umask(0);
+            ::umask(mask);
+            mode = 0666 & ~mask;
+        }
+        fd_ = ::mkstemp(temp_.data());
+        if (fd_ < 0) throw CannotCreateFile(path_);
+        ok_ = ::fchmod(fd_, mode) == 0;
+    }
+    ~AtomicFile() {
+        if (fd_ >= 0) {
+            ::close(fd_);
+            ::unlink(temp_.c_str());
+        }
+    }
+    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(fd_, data, size); }
+    void Commit() {
+        ok_ = ok_ && ::fsync(fd_) == 0;
+        ok_ = (::close(fd_) == 0) && ok_;
+        fd_ = -1;
+        if (!ok_ || ::rename(temp_.c_str(), path_.c_str()) != 0) {
+            ::unlink(temp_.c_str());
+            throw CannotCreateFile(path_);
+        }
+    }
+
+private:
+    std::string path_;
+    std::string temp_;
+    int fd_ = -1;
+    bool ok_ = false;
+};
+
+}  // namespace
+
 void WriteFileAtomically(const std::string& path, std::string_view contents) {
-    // The new file takes the old one's permission bits, or the usual ones
-    // for a new file (0666 less the umask).
-    mode_t mode;
-    struct stat old {};
-    if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
-        mode = old.st_mode & 07777;
-    } else {
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        mode = 0666 & ~mask;
-    }
-    std::string temp = path + ".tmp-XXXXXX";
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) throw CannotCreateFile(path);
-    bool ok = ::fchmod(fd, mode) == 0 && WriteAll(fd, contents.data(), contents.size()) && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (!ok || ::rename(temp.c_str(), path.c_str()) != 0) {
-        ::unlink(temp.c_str());
-        throw CannotCreateFile(path);
-    }
+    AtomicFile file(path);
+    file.Write(contents.data(), contents.size());
+    file.Commit();
 }
 
 void WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines) {
-    size_t total = 0;
-    for (const auto& line : lines) total += line.size() + 2;
-    std::string text;
-    text.reserve(total);
+    // Streamed through a buffer: a list of a million paths needs no second
+    // copy of itself in memory.
+    AtomicFile file(path);
+    std::string buffer;
+    constexpr size_t kChunk = 256 * 1024;
+    buffer.reserve(kChunk + 4096);
     for (const auto& line : lines) {
-        text += line;
-        text += "\r\n";
+        buffer += line;
+        buffer += "\r\n";
+        if (buffer.size() >= kChunk) {
+            file.Write(buffer.data(), buffer.size());
+            buffer.clear();
+        }
     }
-    WriteFileAtomically(path, text);
+    file.Write(buffer.data(), buffer.size());
+    file.Commit();
 }
 
 }  // namespace tessarine

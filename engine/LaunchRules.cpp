@@ -1,0 +1,160 @@
+#include "engine/LaunchRules.h"
+
+#include <cstdio>
+#include <filesystem>
+
+#include "engine/Common.h"
+#include "engine/errors.h"
+#include "engine/text_process.h"
+#include "filters/filterfile.h"
+#include "folders/folderlist.h"
+
+namespace tessarine {
+
+namespace {
+bool EndsWithSeparator(std::string_view path) { return !path.empty() && path.back() == kPathSeparator; }
+
+std::string ContainingFolder(const std::string& path) {
+    const size_t slash = path.rfind(kPathSeparator);
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+}  // namespace
+
+std::string FolderOfItem(const std::string& item) {
+    std::string path = item;
+    if (!path.empty() && path.front() != kPathSeparator) {
+        std::error_code ec;
+        const auto cwd = std::filesystem::current_path(ec);
+        if (!ec) path = (cwd / path).lexically_normal().string();
+    }
+    if (FolderExists(path)) return WithTrailingSeparator(std::move(path));
+    return WithTrailingSeparator(ContainingFolder(path));
+}
+
+std::string CheckSourceFolder(const std::string& sourcePath) {
+    if (sourcePath.empty()) return "対象フォルダが指定されていません";
+    if (!FolderExists(sourcePath)) return FormatMessage("対象フォルダ %s が見つかりません", sourcePath);
+    return {};
+}
+
+SourceNames DescribeSource(std::string_view sourcePath) {
+    std::string_view s = sourcePath;
+    if (EndsWithSeparator(s)) s.remove_suffix(1);
+    if (s.empty() && !sourcePath.empty()) return {"disk_root", std::string(1, kPathSeparator)};
+    const size_t slash = s.rfind(kPathSeparator);
+    SourceNames names;
+    names.BaseName = std::string(slash == std::string_view::npos ? s : s.substr(slash + 1));
+    names.DisplayPath = std::string(1, kPathSeparator) + "..." + kPathSeparator + names.BaseName;
+    return names;
+}
+
+std::string ConfirmationText(std::string_view displayPath, int32_t jobMode) {
+    std::string_view suffix;
+    switch (jobMode) {
+        case kModeCopy: suffix = " をコピーしますか？"; break;
+        case kModeZip:
+        case kModeZipPassword: suffix = " をZIP圧縮しますか？"; break;
+        case kModeLha: suffix = " をLha圧縮しますか？"; break;
+        case kModeSevenZip:
+        case kModeSevenZipPassword: suffix = " を7-ZIP圧縮しますか？"; break;
+        case kModeFileList: suffix = " のファイルリストを作成しますか？"; break;
+        case kModeFolderList: suffix = " のフォルダリストを作成しますか？"; break;
+        default: break;
+    }
+    return std::string(displayPath) + std::string(suffix);
+}
+
+std::optional<std::string> DestinationBySaveMode(const TSetData& settings, std::string_view sourcePath,
+                                                 std::string_view previousDestination) {
+    switch (settings.SelectSaveMode) {
+        case 0: return std::nullopt;
+        case 1: return std::string(sourcePath);
+        case 2: return settings.SelectSaveFolderName;
+        default: return std::string(previousDestination);
+    }
+}
+
+std::string DateStamp(const std::tm& now, uint8_t fnameSelect1, uint8_t fnameSelect2) {
+    char buffer[32];
+    if (fnameSelect1 == 0) {
+        std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", now.tm_year + 1900, now.tm_mon + 1,
+                      now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    } else {
+        std::snprintf(buffer, sizeof buffer, "%02d%02d%02d_%02d%02d_%02d", (now.tm_year + 1900) % 100,
+                      now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+    }
+    return (fnameSelect2 != 0 ? "_" : "") + std::string(buffer);
+}
+
+std::string MakeOutputBase(const std::string& destination, std::string_view baseName, std::string_view stamp) {
+    std::string base = WithTrailingSeparator(destination);
+    base += baseName;
+    base += stamp;
+    return base;
+}
+
+std::string FindFilterFile(int origin, const TSetData& settings, const std::vector<std::string>& folderListLines,
+                           const std::string& dataFolder, std::string_view sourcePath) {
+    const auto fileOf = [&dataFolder](const std::string& name) {
+        return name.empty() ? std::string() : FilterFilePath(dataFolder, name);
+    };
+    if (origin == kOriginRegistered || settings.AutoMode == 1) {
+        if (const auto registered = RegisteredFilterName(folderListLines, sourcePath)) return fileOf(*registered);
+        // A registered folder always finds its own line; a dropped folder
+        // that is not registered falls back to the chosen filter.
+        if (origin == kOriginRegistered) return {};
+    }
+    return fileOf(settings.SelectFileName);
+}
+
+std::string TrimPassword(std::string_view entered) { return std::string(TrimBlanks(entered)); }
+
+bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::string& dataFolder,
+                const std::vector<std::string>& folderListLines, LaunchPrompts& prompts,
+                std::string& previousDestination, JobRequest& request) {
+    request.SourcePath = input.SourcePath;
+    request.JobMode = input.ModeOverride != -1 ? input.ModeOverride : settings.Mode;
+    request.IncludeHiddenFolders = settings.HiddenFolder == 1;
+    request.IncludeHiddenFiles = settings.HiddenFile == 1;
+
+    if (const std::string problem = CheckSourceFolder(input.SourcePath); !problem.empty()) {
+        prompts.ShowError(problem);
+        return false;
+    }
+
+    const SourceNames names = DescribeSource(input.SourcePath);
+    if (settings.ActMode1 == 1 && !prompts.Confirm(ConfirmationText(names.DisplayPath, request.JobMode))) return false;
+
+    std::optional<std::string> destination = DestinationBySaveMode(settings, input.SourcePath, previousDestination);
+    if (!destination) {
+        destination = prompts.AskDestination();
+        if (!destination || destination->empty()) return false;
+    }
+    previousDestination = *destination;
+    if (!FolderExists(*destination)) {
+        prompts.ShowError(std::string(kDestinationMissing));
+        return false;
+    }
+    const std::string folder = WithTrailingSeparator(*destination);
+
+    request.OutputBase =
+        MakeOutputBase(folder, names.BaseName, DateStamp(input.Now, settings.FNameSelect1, settings.FNameSelect2));
+    request.OpenFolderWhenDone = settings.OpenFolder == 1;
+    if (request.OpenFolderWhenDone) request.FolderToOpen = folder;
+
+    request.FilterFile = FindFilterFile(input.Origin, settings, folderListLines, dataFolder, input.SourcePath);
+    if (!request.FilterFile.empty() && !FileExists(request.FilterFile)) {
+        prompts.ShowError(std::string(kFilterMissing));
+        return false;
+    }
+
+    if (NeedsPassword(request.JobMode)) {
+        const auto entered = prompts.AskPassword();
+        if (!entered) return false;
+        request.Password = TrimPassword(*entered);
+        if (request.Password.empty()) return false;
+    }
+    return true;
+}
+
+}  // namespace tessarine

@@ -1,0 +1,262 @@
+// The launch rules: names, questions, destination, output name, filter file,
+// password, and the order in which a launch stops.
+#include <gtest/gtest.h>
+
+#include <deque>
+
+#include "engine/LaunchRules.h"
+#include "test_support.h"
+
+using namespace tessarine;
+using testsupport::MakeDir;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+std::tm Time(int y, int mo, int d, int h, int mi, int s) {
+    std::tm t{};
+    t.tm_year = y - 1900;
+    t.tm_mon = mo - 1;
+    t.tm_mday = d;
+    t.tm_hour = h;
+    t.tm_min = mi;
+    t.tm_sec = s;
+    return t;
+}
+
+// Answers the launch's questions from a script and records what was asked.
+class ScriptedPrompts : public LaunchPrompts {
+public:
+    bool confirmAnswer = true;
+    std::optional<std::string> destination;
+    std::optional<std::string> password;
+    std::vector<std::string> log;
+
+    bool Confirm(const std::string& question) override {
+        log.push_back("confirm:" + question);
+        return confirmAnswer;
+    }
+    std::optional<std::string> AskDestination() override {
+        log.push_back("destination");
+        return destination;
+    }
+    std::optional<std::string> AskPassword() override {
+        log.push_back("password");
+        return password;
+    }
+    void ShowError(const std::string& message) override { log.push_back("error:" + message); }
+};
+
+}  // namespace
+
+TEST(LaunchRules, NamesOfTheSource) {
+    EXPECT_EQ(DescribeSource("/data/Docs/").BaseName, "Docs");
+    EXPECT_EQ(DescribeSource("/data/Docs/").DisplayPath, "/.../Docs");
+    EXPECT_EQ(DescribeSource("/data/Docs").BaseName, "Docs");  // a stored path without "/"
+    EXPECT_EQ(DescribeSource("/").BaseName, "disk_root");
+    EXPECT_EQ(DescribeSource("/").DisplayPath, "/");
+    EXPECT_EQ(DescribeSource("/home/ユーザー/写真/").BaseName, "写真");
+}
+
+TEST(LaunchRules, ItemsBecomeFolders) {
+    TempDir dir;
+    MakeDir(dir.path() + "/Docs");
+    WriteFile(dir.path() + "/Docs/a.txt", "x");
+    EXPECT_EQ(FolderOfItem(dir.path() + "/Docs"), dir.path() + "/Docs/");
+    EXPECT_EQ(FolderOfItem(dir.path() + "/Docs/"), dir.path() + "/Docs/");
+    EXPECT_EQ(FolderOfItem(dir.path() + "/Docs/a.txt"), dir.path() + "/Docs/");
+    EXPECT_EQ(FolderOfItem("/"), "/");
+    // A bare name is taken from the current folder, never as the root.
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path() + "/Docs");
+    EXPECT_EQ(FolderOfItem("a.txt"), dir.path() + "/Docs/");
+    EXPECT_EQ(FolderOfItem("."), dir.path() + "/Docs/");
+    std::filesystem::current_path(cwd);
+}
+
+TEST(LaunchRules, QuestionOfEveryMode) {
+    EXPECT_EQ(ConfirmationText("/", kModeCopy), "/ をコピーしますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeZip), "/.../D をZIP圧縮しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeZipPassword), "/.../D をZIP圧縮しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeLha), "/.../D をLha圧縮しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeSevenZip), "/.../D を7-ZIP圧縮しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeSevenZipPassword), "/.../D を7-ZIP圧縮しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeFileList), "/.../D のファイルリストを作成しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", kModeFolderList), "/.../D のフォルダリストを作成しますか？");
+}
+
+TEST(LaunchRules, DestinationAndOutputName) {
+    TSetData s;
+    s.SelectSaveFolderName = "/backup";
+    s.SelectSaveMode = 0;
+    EXPECT_EQ(DestinationBySaveMode(s, "/src/", "/prev/"), std::nullopt);
+    s.SelectSaveMode = 1;
+    EXPECT_EQ(DestinationBySaveMode(s, "/src/", "/prev/"), "/src/");
+    s.SelectSaveMode = 2;
+    EXPECT_EQ(DestinationBySaveMode(s, "/src/", "/prev/"), "/backup");
+    s.SelectSaveMode = 7;
+    EXPECT_EQ(DestinationBySaveMode(s, "/src/", "/prev/"), "/prev/");
+
+    const std::tm t = Time(2007, 10, 14, 9, 30, 5);
+    EXPECT_EQ(DateStamp(t, 0, 0), "20071014093005");
+    EXPECT_EQ(DateStamp(t, 0, 1), "_20071014093005");
+    EXPECT_EQ(DateStamp(t, 1, 0), "071014_0930_05");
+    EXPECT_EQ(DateStamp(t, 2, 9), "_071014_0930_05");
+    EXPECT_EQ(DateStamp(Time(2100, 1, 2, 23, 0, 59), 1, 0), "000102_2300_59");
+    EXPECT_EQ(MakeOutputBase("/backup", "Docs", "_20071014093005"), "/backup/Docs_20071014093005");
+    EXPECT_EQ(MakeOutputBase("/backup/", "Docs", "20071014093005"), "/backup/Docs20071014093005");
+}
+
+TEST(LaunchRules, FilterFileByOrigin) {
+    const std::vector<std::string> lines = {
+        R"("1","D","D","text","/d/",)",
+        R"("1","E","E","","/e/",)",
+        R"("0","D","D","images","/d/",)",
+    };
+    TSetData s;
+    s.SelectFileName = "chosen";
+    EXPECT_EQ(FindFilterFile(kOriginRegistered, s, lines, "/u/data", "/d/"), "/u/data/images.dat");
+    EXPECT_EQ(FindFilterFile(kOriginRegistered, s, lines, "/u/data", "/e/"), "");  // its own empty filter
+    EXPECT_EQ(FindFilterFile(kOriginDropped, s, lines, "/u/data", "/d/"), "/u/data/chosen.dat");
+    s.AutoMode = 1;
+    EXPECT_EQ(FindFilterFile(kOriginDropped, s, lines, "/u/data", "/d/"), "/u/data/images.dat");
+    EXPECT_EQ(FindFilterFile(kOriginDropped, s, lines, "/u/data", "/e/"), "");
+    EXPECT_EQ(FindFilterFile(kOriginDropped, s, lines, "/u/data", "/x/"), "/u/data/chosen.dat");
+    s.SelectFileName.clear();
+    s.AutoMode = 0;
+    EXPECT_EQ(FindFilterFile(kOriginDropped, s, lines, "/u/data", "/d/"), "");
+    EXPECT_EQ(TrimPassword(" \tpa ss\r\n"), "pa ss");
+}
+
+class PrepareJobTest : public ::testing::Test {
+protected:
+    TempDir dir;
+    std::string source, dest, data;
+    TSetData settings;
+    ScriptedPrompts prompts;
+    std::string previous;
+    JobRequest request;
+    LaunchInput input;
+
+    void SetUp() override {
+        source = dir.path() + "/Docs/";
+        dest = dir.path() + "/out";
+        data = dir.path() + "/data";
+        MakeDir(source);
+        MakeDir(dest);
+        MakeDir(data);
+        settings.SelectSaveMode = 2;
+        settings.SelectSaveFolderName = dest;
+        input.SourcePath = source;
+        input.Now = Time(2007, 10, 14, 9, 30, 5);
+    }
+    bool Run(const std::vector<std::string>& lines = {}) {
+        return PrepareJob(input, settings, data, lines, prompts, previous, request);
+    }
+};
+
+TEST_F(PrepareJobTest, FillsTheRequest) {
+    settings.FNameSelect2 = 1;
+    settings.HiddenFile = 1;
+    settings.HiddenFolder = 2;  // only 1 means on
+    settings.Mode = kModeFileList;
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(prompts.log, (std::vector<std::string>{"confirm:/.../Docs のファイルリストを作成しますか？"}));
+    EXPECT_EQ(request.SourcePath, source);
+    EXPECT_EQ(request.JobMode, kModeFileList);
+    EXPECT_EQ(request.OutputBase, dest + "/Docs_20071014093005");
+    EXPECT_TRUE(request.IncludeHiddenFiles);
+    EXPECT_FALSE(request.IncludeHiddenFolders);
+    EXPECT_TRUE(request.OpenFolderWhenDone);
+    EXPECT_EQ(request.FolderToOpen, dest + "/");
+    EXPECT_EQ(request.FilterFile, "");
+    EXPECT_EQ(previous, dest);
+}
+
+TEST_F(PrepareJobTest, AsksForTheDestinationAndPassword) {
+    settings.SelectSaveMode = 0;
+    settings.ActMode1 = 0;
+    input.ModeOverride = kModeSevenZipPassword;
+    prompts.destination = dest;
+    prompts.password = "  secret ";
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(prompts.log, (std::vector<std::string>{"destination", "password"}));
+    EXPECT_EQ(request.Password, "secret");
+    EXPECT_EQ(request.JobMode, kModeSevenZipPassword);
+}
+
+TEST_F(PrepareJobTest, StopsAtEachRefusal) {
+    prompts.confirmAnswer = false;
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log.size(), 1u);
+
+    prompts = ScriptedPrompts();
+    settings.SelectSaveMode = 0;  // destination dialog cancelled, then empty
+    EXPECT_FALSE(Run());
+    prompts.destination = "";
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log.back(), "destination");
+
+    prompts = ScriptedPrompts();
+    settings.SelectSaveMode = 2;
+    input.ModeOverride = kModeZipPassword;
+    prompts.password = " \t ";  // blanks only: no job, no message
+    EXPECT_FALSE(Run());
+    prompts.password.reset();
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log.back(), "password");
+}
+
+TEST_F(PrepareJobTest, MissingFoldersAndFilters) {
+    settings.ActMode1 = 0;
+    settings.SelectSaveFolderName = "";
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log.back(), "error:保存先フォルダが見つかりません");
+
+    // Before any launch, "the previous destination" is empty.
+    settings.SelectSaveMode = 9;
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log.back(), "error:保存先フォルダが見つかりません");
+    settings.SelectSaveMode = 2;
+    settings.SelectSaveFolderName = dest;
+
+    input.Origin = kOriginRegistered;
+    const std::vector<std::string> lines = {R"("1","Docs","Docs","gone","DOCS",)"};
+    const std::vector<std::string> own = {"\"1\",\"Docs\",\"Docs\",\"gone\",\"" + source + "\","};
+    EXPECT_TRUE(Run(lines));  // no line matches: no filter
+    EXPECT_EQ(request.FilterFile, "");
+    EXPECT_FALSE(Run(own));
+    EXPECT_EQ(prompts.log.back(), "error:拡張子フィルタが見つかりません");
+    WriteFile(data + "/gone.dat", "");
+    EXPECT_TRUE(Run(own));
+    EXPECT_EQ(request.FilterFile, data + "/gone.dat");
+}
+
+TEST_F(PrepareJobTest, RefusesASourceThatDoesNotExist) {
+    input.SourcePath = dir.path() + "/deleted/";
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log, (std::vector<std::string>{"error:対象フォルダ " + input.SourcePath + " が見つかりません"}));
+    input.SourcePath = "";  // a registered folder with an empty path
+    prompts.log.clear();
+    EXPECT_FALSE(Run());
+    EXPECT_EQ(prompts.log, (std::vector<std::string>{"error:対象フォルダが指定されていません"}));
+}
+
+TEST_F(PrepareJobTest, OutputIntoTheSourceAndTheRoot) {
+    settings.SelectSaveMode = 1;
+    settings.FNameSelect1 = 1;
+    settings.OpenFolder = 0;
+    request.FolderToOpen = "kept";
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(request.OutputBase, source + "Docs071014_0930_05");
+    EXPECT_FALSE(request.OpenFolderWhenDone);
+    EXPECT_EQ(request.FolderToOpen, "kept");  // only set when the folder is opened
+
+    // A later launch with SelectSaveMode outside 0-2 reuses that destination.
+    settings.SelectSaveMode = 5;
+    input.SourcePath = "/";
+    ASSERT_TRUE(Run());
+    EXPECT_EQ(request.OutputBase, source + "disk_root071014_0930_05");
+    EXPECT_EQ(prompts.log.back(), "confirm:/ をコピーしますか？");
+}
