@@ -1,9 +1,11 @@
 // Program start: the application, every window once, then the event loop
 // until the main window closes.
 #include <QApplication>
+#include <QFile>
 #include <QMessageBox>
 
 #include "app/Unit1.h"
+#include "engine/TessarineThread.h"
 #include "engine/errors.h"
 #include "folders/Unit5.h"
 #include "folders/Unit6.h"
@@ -48,6 +50,10 @@ int main(int argc, char* argv[]) {
     tessarine::TForm6 form6(&form1);
     form1.Form5 = &form5;
     form1.Form6 = &form6;
+    form1.SetJobRunner([](tessarine::JobHost& host) {
+        tessarine::TTessarineThread worker(host);
+        worker.Execute();
+    });
 
     form1.show();
     return app.exec();

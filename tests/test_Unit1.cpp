@@ -153,7 +153,9 @@ protected:
         mime.setUrls(urls);
         const QPoint at = onto->mapTo(form.get(), onto->rect().center());
         QDropEvent drop(QPointF(at), Qt::CopyAction, &mime, Qt::LeftButton, Qt::NoModifier);
-        QApplication::sendEvent(form.get(), &drop);
+        // Delivered as the window system delivers it: to the window, which
+        // accepts drops, with the point in the window's coordinates.
+        static_cast<QObject*>(form.get())->event(&drop);
     }
 
     // Waits for the n-th job to end.
@@ -288,6 +290,7 @@ TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {
     PrepareUser(QuietSettings() + "Mode=11\r\nFNameSelect1=1\r\nFNameSelect2=1\r\nHiddenFolder=1\r\n");
     MakeDir(dir.path() + "/Other");
     Open();
+    form->RadioButton4->click();  // the adapter reports no 7-Zip here, which resets a saved list mode
     Drop(form->DPanel, {dir.path() + "/Other", dest, src + "/a.txt"});
     ASSERT_TRUE(JobsEnded(1));
     const std::vector<JobRequest> loaded = job.Loaded();
@@ -389,7 +392,9 @@ TEST_F(MainWindow, EveryPopupActionLaunchesItsModeOnTheSelectedFolder) {
         EXPECT_EQ(r.JobMode, c.expectedMode) << c.name;
         EXPECT_EQ(r.SourcePath, registered) << c.name;
         EXPECT_EQ(r.FilterFile, user + "/data/文書.dat") << c.name;
-        if (c.expectedMode == 2 || c.expectedMode == 5) EXPECT_EQ(r.Password, "secret") << c.name;
+        if (c.expectedMode == 2 || c.expectedMode == 5) {
+            EXPECT_EQ(r.Password, "secret") << c.name;
+        }
         // A job started from the popup ends with the registered-folder view.
         EXPECT_TRUE(form->FolderPanel->isVisible()) << c.name;
     }

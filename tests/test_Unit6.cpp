@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <QFileDialog>
+#include <QFileSystemModel>
+#include <QListView>
 #include <QLineEdit>
 #include <QPushButton>
 
@@ -54,7 +56,7 @@ TEST(FolderSelectionDialog, BrowsedFolderIsChosenWithClosingSeparator) {
             EXPECT_EQ(files->windowTitle(), QStringLiteral("フォルダを選択してください"));
             files->setDirectory(QString::fromStdString(dir.path()));
             files->selectFile(QString::fromStdString(dir.path() + "/Work"));
-            files->accept();
+            browser->accept();
         });
     // Once the browser has closed and filled the field, press "決定".
     QTimer poll;
@@ -82,7 +84,15 @@ TEST(FolderBrowser, CancelAfterSelectingStillReportsTheSelection) {
         auto* files = qobject_cast<QFileDialog*>(browser);
         ASSERT_NE(files, nullptr);
         files->setDirectory(QString::fromStdString(dir.path()));
-        files->selectFile(QString::fromStdString(dir.path() + "/Picked"));
+        // The browser lists a folder in the background; select once listed,
+        // as a user's click would.
+        auto* view = files->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        auto* model = qobject_cast<QFileSystemModel*>(view->model());
+        ASSERT_NE(model, nullptr);
+        const QString picked = QString::fromStdString(dir.path() + "/Picked");
+        qttest::WaitUntil([&] { return model->index(picked).isValid(); }, 2000);
+        view->selectionModel()->setCurrentIndex(model->index(picked), QItemSelectionModel::ClearAndSelect);
         files->reject();
     });
     tessarine::BrowseFolder(nullptr, &field);
