@@ -190,16 +190,14 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
         switch (r.JobMode) {
             case kModeZip:
             case kModeZipPassword:
-                PublishText("ZIP圧縮中", kPleaseWait);
-                if (r.JobMode == kModeZipPassword) archive.SetPassword(r.Password);
-                archive.CompressSevenZip(r.SourcePath, files, r.OutputBase + ".zip", r.JobMode);
-                break;
             case kModeSevenZip:
-            case kModeSevenZipPassword:
-                PublishText("7-ZIP圧縮中", kPleaseWait);
-                if (r.JobMode == kModeSevenZipPassword) archive.SetPassword(r.Password);
-                archive.CompressSevenZip(r.SourcePath, files, r.OutputBase + ".7z", r.JobMode);
+            case kModeSevenZipPassword: {
+                const bool zip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword;
+                PublishText(zip ? "ZIP圧縮中" : "7-ZIP圧縮中", kPleaseWait);
+                if (r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZipPassword) archive.SetPassword(r.Password);
+                archive.CompressSevenZip(r.SourcePath, files, r.OutputBase + (zip ? ".zip" : ".7z"), r.JobMode);
                 break;
+            }
             case kModeLha:
                 PublishText("Lha圧縮中", kPleaseWait);
                 archive.CompressLha(r.SourcePath, files, r.OutputBase + ".lzh");

@@ -9,14 +9,11 @@
 
 using namespace tessarine;
 using testsupport::MakeDir;
+using testsupport::Sorted;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
 
 // A folder with a visible and a hidden file and subfolder, and a link to a folder.
 struct SampleFolder {

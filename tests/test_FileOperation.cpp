@@ -11,16 +11,13 @@
 
 using namespace tessarine;
 using testsupport::MakeDir;
+using testsupport::Sorted;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
 
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
 
 // src/ with a/c/, b/, an empty folder, hidden items and files of several kinds.
 struct SourceTree {

@@ -11,6 +11,7 @@
 
 using namespace tessarine;
 using testsupport::MakeDir;
+using testsupport::Sorted;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
@@ -24,10 +25,6 @@ const std::vector<std::string> kAwkwardNames = {
     "trailing.dot.", "\"\",\"", "semi;colon,comma", "$dollar`back`tick'quote",
 };
 
-std::vector<std::string> Sorted(std::vector<std::string> v) {
-    std::sort(v.begin(), v.end());
-    return v;
-}
 
 }  // namespace
 

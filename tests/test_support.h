@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace testsupport {
 
@@ -62,6 +64,13 @@ inline std::string ReadFile(const std::string& path) {
     while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     ::close(fd);
     return out;
+}
+
+// The list in sorted order, for comparing lists whose order the file system
+// decides.
+inline std::vector<std::string> Sorted(std::vector<std::string> v) {
+    std::sort(v.begin(), v.end());
+    return v;
 }
 
 inline void MakeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }
