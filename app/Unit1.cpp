@@ -28,12 +28,12 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <ctime>
-#include <filesystem>
 #include <mutex>
 #include <optional>
 
 #include "archive/Archive.h"
 #include "engine/LaunchRules.h"
+#include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/text_process.h"
@@ -467,40 +467,14 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
 
     // 3. The path utility and the archiver adapter (FolderListLines is a member).
     FileArchive = std::make_unique<TFileArchive>();
+    // The archiver libraries are looked for beside this program.
+    FileArchive->SetLibraryFolders(ProgramFolder, TFileArchive::SystemLibraryFolders());
 
-    // 4. Working folders; a new user folder is seeded with the filters.
-    bool newUserFolder = false;
-    if (Common.EnsureFolder(ProgramFolder + "user") == 1) newUserFolder = true;
-    if (Common.EnsureUserFolder(ProgramFolder + "user" + kPathSeparator, UserFolder)) newUserFolder = true;
-    if (!FolderExists(UserFolder)) {
-        // The program folder is not writable (an installed copy): the user's
-        // own data folder holds the same layout.
-        const char* home = std::getenv("HOME");
-        const std::string base = std::string(home ? home : "") + "/.local/share/tessarine/user";
-        std::error_code ec;
-        std::filesystem::create_directories(base, ec);
-        newUserFolder = Common.EnsureUserFolder(base + kPathSeparator, UserFolder);
-    }
-    Common.EnsureFolder(UserFolder + kPathSeparator + "data");
-    Common.EnsureFolder(UserFolder + kPathSeparator + "tmp");
-    DataFolder = UserFolder + kPathSeparator + "data";
-
-    // 5. Seeding from the installation's data folder; copy failures are ignored.
-    const std::string seedFolder = ProgramFolder + "data";
-    const std::string folderList = UserFolder + kPathSeparator + std::string(kFolderListFileName);
-    const std::string seedList = seedFolder + kPathSeparator + std::string(kFolderListSeedName);
-    std::error_code ignored;
-    if (!FileExists(folderList) && FileExists(seedList)) {
-        std::filesystem::copy_file(seedList, folderList, ignored);
-    }
-    if (newUserFolder) {
-        std::vector<std::string> names;
-        Common.ListNames(seedFolder, "*.dat", names);
-        for (const std::string& name : names) {
-            std::filesystem::copy_file(seedFolder + kPathSeparator + name, DataFolder + kPathSeparator + name,
-                                       std::filesystem::copy_options::overwrite_existing, ignored);
-        }
-    }
+    // 4.-5. Working folders, seeded from the installation's data folder
+    // (filters for a new user, the registered-folder list when missing).
+    const WorkingFolders folders = PrepareWorkingFolders(ProgramFolder, Common);
+    UserFolder = folders.UserFolder;
+    DataFolder = folders.DataFolder;
 
     // 6. Settings and the window's place.
     LoadSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);

@@ -267,6 +267,33 @@ TEST_F(MainWindow, SettingsAreCorrectedIntoTheControlsAndSavedOnDestruction) {
     EXPECT_NE(ini.find("PosX=" + std::to_string(x)), std::string::npos);
 }
 
+TEST_F(MainWindow, ArchiverLibrariesInTheProgramFolderEnableTheirModes) {
+    WriteFile(prog + "lib7-zip32.so", "");
+    WriteFile(prog + "libunlha32.so", "");
+    PrepareUser("Mode=5\r\n");
+    Open();
+    EXPECT_TRUE(form->RadioButton7->isChecked());
+    EXPECT_EQ(form->Settings.Mode, 5);
+    for (QRadioButton* r : {form->RadioButton2, form->RadioButton3, form->RadioButton6, form->RadioButton7,
+                            form->RadioButton8}) {
+        EXPECT_TRUE(r->isEnabled());
+    }
+    for (QAction* a : {form->ZIP1, form->ZIPPass1, form->Lha1, form->N7Zip1, form->N7ZipPass1}) {
+        EXPECT_TRUE(a->isEnabled());
+    }
+    form.reset();
+
+    // Either library missing: its controls are off and the saved mode
+    // starts as copy, whatever it was.
+    ::unlink((prog + "libunlha32.so").c_str());
+    Open();
+    EXPECT_FALSE(form->RadioButton3->isEnabled());
+    EXPECT_FALSE(form->Lha1->isEnabled());
+    EXPECT_TRUE(form->RadioButton6->isEnabled());
+    EXPECT_TRUE(form->RadioButton1->isChecked());
+    EXPECT_EQ(form->Settings.Mode, 0);
+}
+
 TEST_F(MainWindow, ChosenFilterIsReselectedIgnoringLetterCase) {
     PrepareUser("SelectFileName=文書\r\n");
     WriteFile(user + "/data/Photos.dat", kFilterText);
@@ -289,8 +316,9 @@ TEST_F(MainWindow, FirstArgumentArmsTheLaunchTimer) {
 TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {
     PrepareUser(QuietSettings() + "Mode=11\r\nFNameSelect1=1\r\nFNameSelect2=1\r\nHiddenFolder=1\r\n");
     MakeDir(dir.path() + "/Other");
+    WriteFile(prog + "lib7-zip32.so", "");
+    WriteFile(prog + "libunlha32.so", "");
     Open();
-    form->RadioButton4->click();  // the adapter reports no 7-Zip here, which resets a saved list mode
     Drop(form->DPanel, {dir.path() + "/Other", dest, src + "/a.txt"});
     ASSERT_TRUE(JobsEnded(1));
     const std::vector<JobRequest> loaded = job.Loaded();
