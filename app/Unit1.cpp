@@ -358,6 +358,7 @@ void TForm1::BuildControls() {
     DPanel->setAlignment(Qt::AlignCenter);
     DPanel->setWordWrap(true);
     DPanel->setMinimumHeight(150);
+    DPanel->setMargin(12);
     DPanel->setFrameShape(QFrame::StyledPanel);
     DPanel->setFrameShadow(QFrame::Sunken);
     auto* comboRow = new QHBoxLayout;
@@ -384,7 +385,8 @@ void TForm1::BuildControls() {
     FolderList->verticalHeader()->hide();
     FolderList->horizontalHeader()->setStretchLastSection(true);
     FolderList->horizontalHeader()->setHighlightSections(false);
-    FolderList->setColumnWidth(0, 160);
+    FolderList->setColumnWidth(0, 150);
+    FolderList->setMinimumWidth(520);
     FolderList->setShowGrid(true);
     FolderList->setSelectionBehavior(QAbstractItemView::SelectRows);
     FolderList->setSelectionMode(QAbstractItemView::SingleSelection);
