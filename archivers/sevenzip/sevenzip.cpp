@@ -333,6 +333,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     // each further call adds to the archive the first one made.
     size_t budget = NameBudget(fixedArgs, env);
     std::string report;
+    std::string warnings;
     size_t next = 0;
     while (next < request.names.size()) {
         std::vector<std::string> args = fixedArgs;
@@ -360,13 +361,24 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
                         output, outputSize);
         }
         const int code = WEXITSTATUS(run.status);
-        if (code != 0) {
+        if (code == 1) {
+            // Some files could not be added (gone, unreadable); 7zz made the
+            // archive without them. The remaining calls still run, and the
+            // report tells which files are missing.
+            warnings += run.err.empty() ? std::string("WARNING\n") : run.err;
+            report = run.out;
+        } else if (code != 0) {
             return Fail("7zz が終了コード " + std::to_string(code) + " で終わりました (" + ExitMeaning(code) +
-                            ")\n" + run.err + run.out,
+                            ")\n" + warnings + run.err + run.out,
                         output, outputSize);
+        } else {
+            report = run.out + run.err;
         }
-        report = run.out + run.err;
         next = end;
+    }
+    if (!warnings.empty()) {
+        return Fail(std::string("7zz が終了コード 1 で終わりました (") + ExitMeaning(1) + ")\n" + warnings + report,
+                    output, outputSize);
     }
     WriteReport(report, output, outputSize);
     return 0;
