@@ -7,6 +7,7 @@
 //
 // Both entry points take (owner window handle, command line, report buffer,
 // report buffer size) and return an int that is not examined.
+#include <cstddef>
 #include <functional>
 #include <string>
 #include <vector>
@@ -25,7 +26,24 @@ class TFileArchive {
 public:
     static constexpr const char* kSevenZipLibraryName = "lib7-zip32.so";
     static constexpr const char* kLhaLibraryName = "libunlha32.so";
+    static constexpr const char* kSevenZipEntryName = "SevenZip";
+    static constexpr const char* kLhaEntryName = "Unlha";
     static constexpr const char* kDefaultPassword = "tovk";
+
+    // The texts shown to the user. They name the library files as installed
+    // here, so the user knows what to install.
+    static constexpr const char* kSevenZipNotFoundMessage =
+        "lib7-zip32.soが見つかりませんでした。インストールしてください。";
+    static constexpr const char* kLhaNotFoundMessage =
+        "libunlha32.soが見つかりませんでした。インストールしてください。";
+    // Prefixes of the error raised when a library call fails; the report
+    // text follows. The two differ in letter case.
+    static constexpr const char* kSevenZipCallFailedPrefix = "lib7-zip32.so ERROR ";
+    static constexpr const char* kLhaCallFailedPrefix = "libunlha32.so Error ";
+
+    // The report buffer handed to a library, and the size it is told.
+    static constexpr size_t kReportBufferSize = 1024;
+    static constexpr unsigned long kReportSizeGiven = 1023;
 
     explicit TFileArchive(ReportBoxFn reportBox = {});
     ~TFileArchive();
@@ -50,18 +68,44 @@ public:
     bool SevenZipAvailable() const;
     bool LhaAvailable() const;
 
-    // The command line of a job, exactly as handed to the library.
+    // The command line of a job (modes 1 to 5), exactly as handed to the
+    // library. Raises std::invalid_argument for any other mode.
     std::string CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
                             const std::string& archivePath, int jobMode) const;
 
+    // The file path without the base folder's bytes when it begins with
+    // them (letter case counts), otherwise the whole path.
+    static std::string MakeRelativeName(const std::string& filePath, const std::string& baseFolder);
+
+    // Replaces the folders where the libraries are looked for: the program
+    // folder (ending with the separator) and then the system library
+    // folders. Used to run against other copies of the libraries; a library
+    // is then loaded from the first of these folders that holds it, since
+    // the platform's own library search knows nothing of them.
+    void SetLibraryFolders(std::string programFolder, std::vector<std::string> systemFolders);
+
+    // The folder of the running executable, ending with the separator.
+    static std::string ProgramFolder();
+    // The system library folders, each ending with the separator.
+    static std::vector<std::string> SystemLibraryFolders();
+
 private:
-    // Implemented by the archive back-end work; see Archive.cpp.
+    struct Library;
+    std::string RunSevenZip(const std::string& commandLine);
+    std::string RunLha(const std::string& commandLine);
+    std::string RunLibrary(const Library& library, const std::string& commandLine);
+    bool Available(const char* fileName) const;
+    std::string LoadName(const char* fileName) const;
+
     ReportBoxFn reportBox_;
     std::string archivePassword_ = kDefaultPassword;
     void* sevenZipLib_ = nullptr;
     void* lhaLib_ = nullptr;
     ArchiverEntry sevenZipEntry_ = nullptr;
     ArchiverEntry lhaEntry_ = nullptr;
+    std::string programFolder_;
+    std::vector<std::string> systemFolders_;
+    bool foldersReplaced_ = false;
 };
 
 }  // namespace tessarine

@@ -35,7 +35,8 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
         if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(98);
         std::vector<char*> argv;
-        std::string path = ProgramFolder() + program;
+        // A bare name is a program of the program folder.
+        std::string path = program.find('/') == std::string::npos ? ProgramFolder() + program : program;
         argv.push_back(path.data());
         std::vector<std::string> copy = args;
         for (auto& a : copy) argv.push_back(a.data());

@@ -119,3 +119,34 @@ TEST(Cli, EntriesThatCouldNotBeReadEndWithStatusThreeAndAreListed) {
     EXPECT_NE(r.err.find(f.src + "/sub/"), std::string::npos);
     EXPECT_EQ(Lines(r.out), 1u);
 }
+
+TEST(Cli, PasswordComesFromStandardInputAndProtectsTheArchive) {
+    CliFixture f;
+    const auto r = f.Run({"--mode", "zip-pass", "--dest", f.out, f.src}, "  two words \"q\"  \n");
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string archive = r.out.substr(0, r.out.size() - 1);
+    const std::string extracted = f.dir.folder() + "x";
+    // Blanks around the entered password are not part of it.
+    EXPECT_NE(RunProgram("/usr/bin/7zz", {"x", "-pwrong", "-o" + extracted, archive}).status, 0);
+    const auto x = RunProgram("/usr/bin/7zz", {"x", "-ptwo words \"q\"", "-o" + extracted, "-y", archive});
+    ASSERT_EQ(x.status, 0) << x.out;
+    EXPECT_EQ(ReadFile(extracted + "/sub/c.txt"), "c");
+
+    // Only blanks: no job.
+    const auto blank = f.Run({"--mode", "7z-pass", "--dest", f.out, f.src}, "   \n");
+    EXPECT_EQ(blank.status, 2);
+}
+
+TEST(Cli, MissingArchiverLibrariesFailInsteadOfReportingSuccess) {
+    CliFixture f;
+    // A copy of the program without the libraries beside it.
+    const std::string lonely = f.dir.folder() + "lonely";
+    MakeDir(lonely);
+    std::filesystem::copy_file(testsupport::ProgramFolder() + "tessarine-cli", lonely + "/tessarine-cli");
+    for (const std::string mode : {"zip", "lha"}) {
+        const auto r = RunProgram(lonely + "/tessarine-cli",
+                                  {"--user-folder", f.user, "--mode", mode, "--dest", f.out, f.src});
+        EXPECT_EQ(r.status, 1) << mode << ": " << r.err;
+        EXPECT_TRUE(r.out.empty());
+    }
+}

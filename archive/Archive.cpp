@@ -1,0 +1,225 @@
+#include "archive/Archive.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <array>
+#include <cstdio>
+#include <cstring>
+#include <stdexcept>
+
+#include "archive/command_line.h"
+#include "engine/Common.h"
+#include "engine/errors.h"
+
+namespace tessarine {
+
+namespace {
+
+// The text between the quotes of a quoted token. On Linux a double quote
+// and a backslash get a backslash in front, so that every name survives the
+// trip to the library; Windows libraries take the text as it is.
+std::string QuotedText(std::string_view text) {
+#ifdef _WIN32
+    return std::string(text);
+#else
+    return EscapeQuoted(text);
+#endif
+}
+
+// The password as it follows -p.
+std::string PasswordText(std::string_view password) {
+#ifdef _WIN32
+    return std::string(password);
+#else
+    return PasswordToken(password);
+#endif
+}
+
+// Whether a report mentions an error, in any letter case.
+bool MentionsError(const std::string& report) {
+    static constexpr char kWord[] = "error";
+    const size_t wordLength = sizeof kWord - 1;
+    if (report.size() < wordLength) return false;
+    for (size_t i = 0; i + wordLength <= report.size(); ++i) {
+        size_t k = 0;
+        while (k < wordLength) {
+            char c = report[i + k];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != kWord[k]) break;
+            ++k;
+        }
+        if (k == wordLength) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+// What tells the two libraries apart: names, texts, and the fields that hold
+// the loaded handle and entry point during a run.
+struct TFileArchive::Library {
+    const char* fileName;
+    const char* entryName;
+    const char* notFoundMessage;
+    const char* callFailedPrefix;
+    void** handle;
+    ArchiverEntry* entry;
+};
+
+TFileArchive::TFileArchive(ReportBoxFn reportBox)
+    : reportBox_(std::move(reportBox)), programFolder_(ProgramFolder()), systemFolders_(SystemLibraryFolders()) {}
+
+TFileArchive::~TFileArchive() {
+    // Runs release their library before returning; this only guards against
+    // a run that never got that far.
+    if (sevenZipLib_) ::dlclose(sevenZipLib_);
+    if (lhaLib_) ::dlclose(lhaLib_);
+}
+
+void TFileArchive::SetPassword(const std::string& password) { archivePassword_ = password; }
+
+void TFileArchive::SetLibraryFolders(std::string programFolder, std::vector<std::string> systemFolders) {
+    programFolder_ = std::move(programFolder);
+    systemFolders_ = std::move(systemFolders);
+    foldersReplaced_ = true;
+}
+
+std::string TFileArchive::ProgramFolder() {
+    std::array<char, PATH_MAX> buffer{};
+    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
+    if (length <= 0) return {};
+    std::string path(buffer.data(), static_cast<size_t>(length));
+    return path.substr(0, path.rfind(kPathSeparator) + 1);
+}
+
+std::vector<std::string> TFileArchive::SystemLibraryFolders() {
+    std::vector<std::string> folders{"/usr/local/lib/", "/usr/lib/"};
+#ifdef TESSARINE_MULTIARCH
+    folders.push_back("/usr/lib/" TESSARINE_MULTIARCH "/");
+#endif
+    return folders;
+}
+
+bool TFileArchive::Available(const char* fileName) const {
+    if (FileExists(programFolder_ + fileName)) return true;
+    for (const auto& folder : systemFolders_) {
+        if (FileExists(WithTrailingSeparator(folder) + fileName)) return true;
+    }
+    return false;
+}
+
+bool TFileArchive::SevenZipAvailable() const { return Available(kSevenZipLibraryName); }
+
+bool TFileArchive::LhaAvailable() const { return Available(kLhaLibraryName); }
+
+std::string TFileArchive::LoadName(const char* fileName) const {
+    // By bare name the platform's search decides; the program's executables
+    // carry their own folder as run path, so the program folder comes first.
+    if (!foldersReplaced_) return fileName;
+    if (FileExists(programFolder_ + fileName)) return programFolder_ + fileName;
+    for (const auto& folder : systemFolders_) {
+        const std::string path = WithTrailingSeparator(folder) + fileName;
+        if (FileExists(path)) return path;
+    }
+    return programFolder_ + fileName;
+}
+
+std::string TFileArchive::MakeRelativeName(const std::string& filePath, const std::string& baseFolder) {
+    if (filePath.compare(0, baseFolder.size(), baseFolder) == 0) return filePath.substr(baseFolder.size());
+    return filePath;
+}
+
+std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
+                                      const std::string& archivePath, int jobMode) const {
+    std::string line;
+    switch (jobMode) {
+        case 1: line = "a -tzip -r \""; break;
+        case 2: line = "a -tzip -p" + PasswordText(archivePassword_) + " -r \""; break;
+        case 3: line = "a -a1 -r2 -x1 -l1 -jp1 -o2 -ji0 \""; break;
+        case 4: line = "a -t7z -r \""; break;
+        case 5: line = "a -t7z -p" + PasswordText(archivePassword_) + " -r \""; break;
+        default: throw std::invalid_argument("no archive command for job mode " + std::to_string(jobMode));
+    }
+    size_t listLength = 0;
+    for (const auto& file : files) listLength += file.size() + 3;
+    line.reserve(line.size() + archivePath.size() + baseFolder.size() + listLength + 16);
+    line += QuotedText(archivePath);
+    line += "\" \"";
+    line += QuotedText(baseFolder);
+    line += "\" ";
+    for (const auto& file : files) {
+        line += '"';
+        line += QuotedText(MakeRelativeName(file, baseFolder));
+        line += "\" ";
+    }
+    return line;
+}
+
+void TFileArchive::CompressSevenZip(const std::string& baseFolder, const std::vector<std::string>& files,
+                                    const std::string& archivePath, int jobMode) {
+    if (jobMode != 1 && jobMode != 2 && jobMode != 4 && jobMode != 5) {
+        throw std::invalid_argument("not a ZIP or 7z job mode: " + std::to_string(jobMode));
+    }
+    if (!SevenZipAvailable()) return;
+    RunSevenZip(CommandLine(baseFolder, files, archivePath, jobMode));
+}
+
+void TFileArchive::CompressLha(const std::string& baseFolder, const std::vector<std::string>& files,
+                               const std::string& archivePath) {
+    RunLha(CommandLine(baseFolder, files, archivePath, 3));
+}
+
+std::string TFileArchive::RunSevenZip(const std::string& commandLine) {
+    const Library library{kSevenZipLibraryName,     kSevenZipEntryName, kSevenZipNotFoundMessage,
+                          kSevenZipCallFailedPrefix, &sevenZipLib_,      &sevenZipEntry_};
+    return RunLibrary(library, commandLine);
+}
+
+std::string TFileArchive::RunLha(const std::string& commandLine) {
+    const Library library{kLhaLibraryName,     kLhaEntryName, kLhaNotFoundMessage,
+                          kLhaCallFailedPrefix, &lhaLib_,      &lhaEntry_};
+    return RunLibrary(library, commandLine);
+}
+
+std::string TFileArchive::RunLibrary(const Library& library, const std::string& commandLine) {
+    *library.handle = ::dlopen(LoadName(library.fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!*library.handle) throw TessarineError(library.notFoundMessage);
+
+    // A library never stays loaded after a run, whatever happens in it.
+    struct Release {
+        const Library& library;
+        ~Release() {
+            ::dlclose(*library.handle);
+            *library.handle = nullptr;
+            *library.entry = nullptr;
+        }
+    } release{library};
+    *library.entry = reinterpret_cast<ArchiverEntry>(::dlsym(*library.handle, library.entryName));
+
+    std::array<char, kReportBufferSize> output{};
+    const auto reportText = [&output] { return std::string(output.data(), ::strnlen(output.data(), output.size())); };
+    try {
+        if (!*library.entry) throw std::runtime_error(std::string("no entry point ") + library.entryName);
+        (*library.entry)(nullptr, commandLine.c_str(), output.data(), kReportSizeGiven);
+        const std::string report = reportText();
+        if (MentionsError(report)) {
+            if (reportBox_) {
+                reportBox_(library.fileName, report);
+            } else {
+                std::fprintf(stderr, "%s: %s\n", library.fileName, report.c_str());
+            }
+        }
+        return report;
+    } catch (const abi::__forced_unwind&) {
+        throw;  // thread cancellation must go on unwinding
+    } catch (...) {
+        // A missing entry point or a fault inside the library: the caller
+        // gets the library's report so far.
+        throw TessarineError(library.callFailedPrefix + reportText());
+    }
+}
+
+}  // namespace tessarine

@@ -1,0 +1,30 @@
+// A stand-in archiver library for driving the archive adapter through every
+// path it has. What it does is read from the environment at each call:
+//   FAKE_ARCHIVER_RECORD  file to which it appends what it was handed
+//   FAKE_ARCHIVER_REPORT  the report it writes
+//   FAKE_ARCHIVER_FILL    when set, fills the whole buffer it was told of,
+//                         leaving no NUL of its own
+//   FAKE_ARCHIVER_THROW   when set, raises an exception after the report
+//   FAKE_ARCHIVER_RESULT  the value it returns
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <stdexcept>
+
+extern "C" __attribute__((visibility("default"))) int FAKE_ENTRY(void* owner, const char* commandLine, char* output,
+                                                                unsigned long outputSize) {
+    if (const char* record = std::getenv("FAKE_ARCHIVER_RECORD")) {
+        if (FILE* f = std::fopen(record, "ab")) {
+            std::fprintf(f, "owner=%p size=%lu line=[%s]\n", owner, outputSize, commandLine);
+            std::fclose(f);
+        }
+    }
+    if (std::getenv("FAKE_ARCHIVER_FILL")) {
+        std::memset(output, 'x', outputSize);
+    } else if (const char* report = std::getenv("FAKE_ARCHIVER_REPORT")) {
+        std::strncpy(output, report, outputSize);
+    }
+    if (std::getenv("FAKE_ARCHIVER_THROW")) throw std::runtime_error("fault inside the library");
+    const char* result = std::getenv("FAKE_ARCHIVER_RESULT");
+    return result ? std::atoi(result) : 0;
+}
