@@ -52,6 +52,9 @@ namespace {
 const char* const kTopBarStyle = "background-color: rgb(64, 64, 64);";
 const char* const kGreyStyle = "background-color: rgb(130, 130, 130);";
 
+// The progress view is repainted at most this often while a job runs.
+constexpr int kProgressFrameMs = 40;
+
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
 QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
@@ -136,6 +139,8 @@ private:
 // pending first, so the last values of a job always reach the screen.
 class TForm1::WindowHost : public JobHost {
 public:
+    using Pending = TForm1::ProgressUpdate;
+
     explicit WindowHost(TForm1* form) : form_(form) {}
 
     void LoadJobRequest(JobRequest& request) override {
@@ -178,18 +183,23 @@ public:
     int NoFileMsg() const override { return form_->Settings.NoFileMsg; }
     bool StartedFromCommandLine() const override { return !form_->CommandLinePath.empty(); }
 
-    // Main thread: takes the values recorded since the last call.
-    struct Pending {
-        std::optional<std::pair<std::string, std::string>> texts;
-        std::optional<int32_t> max;
-        std::optional<int32_t> pos;
-    };
-    Pending Take() {
+    // Main thread: takes the values recorded since the last call. With
+    // `endFrame` false the next record does not post another call: the
+    // window comes back for the rest by its own frame timer.
+    Pending Take(bool endFrame) {
         std::lock_guard<std::mutex> lock(mutex_);
         Pending taken = std::move(pending_);
         pending_ = Pending{};
-        posted_ = false;
+        if (endFrame) posted_ = false;
         return taken;
+    }
+    // Main thread: true, and the next record posts a call again, when
+    // nothing was recorded since the last Take.
+    bool NothingPending() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        if (pending_.texts || pending_.max || pending_.pos) return false;
+        posted_ = false;
+        return true;
     }
 
 private:
@@ -455,8 +465,14 @@ void TForm1::BuildControls() {
 
     Timer1 = new QTimer(this);
     Timer1->setInterval(500);
+    Timer1->setTimerType(Qt::PreciseTimer);
     Timer2 = new QTimer(this);
     Timer2->setInterval(500);
+    Timer2->setTimerType(Qt::PreciseTimer);
+    progressFrame_ = new QTimer(this);
+    progressFrame_->setSingleShot(true);
+    progressFrame_->setInterval(kProgressFrameMs);
+    connect(progressFrame_, &QTimer::timeout, this, &TForm1::ProgressFrameTimer);
     connect(Timer1, &QTimer::timeout, this, &TForm1::Timer1Timer);
     connect(Timer2, &QTimer::timeout, this, &TForm1::Timer2Timer);
 }
@@ -752,7 +768,17 @@ void TForm1::LaunchJob(int origin, int modeOverride, const std::string& sourcePa
 // --- progress and completion -------------------------------------------------
 
 void TForm1::ApplyPendingProgress() {
-    WindowHost::Pending p = host_->Take();
+    ShowProgress(host_->Take(false));
+    // At most one update per frame: a job that reports every file would
+    // otherwise spend the processor on painting instead of copying.
+    progressFrame_->start();
+}
+
+void TForm1::ProgressFrameTimer() {
+    if (!host_->NothingPending()) ApplyPendingProgress();
+}
+
+void TForm1::ShowProgress(const ProgressUpdate& p) {
     if (p.texts) {
         PrgInfo1->setText(Text(p.texts->first));
         PrgInfo2->setText(Text(p.texts->second));
@@ -762,7 +788,9 @@ void TForm1::ApplyPendingProgress() {
 }
 
 void TForm1::FinishJob() {
-    ApplyPendingProgress();
+    // The job's last values are shown before the view changes back.
+    progressFrame_->stop();
+    ShowProgress(host_->Take(true));
     ShowView(CurrentView);
     Busy = false;
     EnableCloseCommand(true);

@@ -7,6 +7,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -204,8 +205,17 @@ private:
     void ApplyModeControls();
     QRadioButton* RadioButtonOfMode(int mode) const;
     void LaunchFromPopup(int modeOverride);
-    // Shows the latest progress values the worker has published.
+    // Shows the latest progress values the worker has published, then
+    // waits a frame before showing more.
     void ApplyPendingProgress();
+    void ProgressFrameTimer();
+    // Progress values not shown yet; a missing value is unchanged.
+    struct ProgressUpdate {
+        std::optional<std::pair<std::string, std::string>> texts;
+        std::optional<int32_t> max;
+        std::optional<int32_t> pos;
+    };
+    void ShowProgress(const ProgressUpdate& update);
     // Waits for the previous worker thread to end, running the main-thread
     // calls it may still be waiting for.
     void JoinWorker();
@@ -217,6 +227,7 @@ private:
     bool closeEnabled_ = true;
     std::string lastDestination_;
     QStackedLayout* views_ = nullptr;
+    QTimer* progressFrame_ = nullptr;
 };
 
 }  // namespace tessarine
