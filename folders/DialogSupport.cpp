@@ -1,0 +1,77 @@
+#include "folders/DialogSupport.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QUrl>
+
+namespace tessarine {
+
+bool TStandardPrompts::Confirm(QWidget* owner, const std::string& question) {
+    QMessageBox box(QMessageBox::Question, "確認", ToQString(question), QMessageBox::NoButton, owner);
+    QPushButton* yes = box.addButton("はい(&Y)", QMessageBox::YesRole);
+    box.addButton("いいえ(&N)", QMessageBox::NoRole);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void TStandardPrompts::ShowError(QWidget* owner, const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, "エラー", ToQString(message), QMessageBox::NoButton, owner);
+    box.addButton("OK", QMessageBox::AcceptRole);
+    box.exec();
+}
+
+void TStandardPrompts::OpenTarget(const std::string& target) {
+    const QString text = ToQString(target);
+    // Web addresses go to the browser, anything else is a local file. The
+    // result is not examined: a missing document or browser is what the
+    // desktop shows.
+    const QUrl url = text.contains("://") ? QUrl(text) : QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
+    QDesktopServices::openUrl(url);
+}
+
+TLinkLabel::TLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setCursor(Qt::PointingHandCursor);
+}
+
+void TLinkLabel::SetUnderlined(bool underlined) {
+    QFont f = font();
+    f.setUnderline(underlined);
+    setFont(f);
+}
+
+void TLinkLabel::enterEvent(QEnterEvent* event) {
+    QLabel::enterEvent(event);
+    emit mouseEntered();
+}
+
+void TLinkLabel::leaveEvent(QEvent* event) {
+    QLabel::leaveEvent(event);
+    emit mouseLeft();
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+}
+
+QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {
+    auto* band = new QLabel(text, parent);
+    band->setObjectName("HeaderBand");
+    band->setAutoFillBackground(true);
+    band->setStyleSheet("QLabel#HeaderBand { background: rgb(60, 60, 60); color: white; font-weight: bold;"
+                        " padding: 8px 12px; }");
+    return band;
+}
+
+void ApplyGreyDialogLook(QDialog* dialog) {
+    dialog->setObjectName("GreyDialog");
+    dialog->setStyleSheet("QDialog#GreyDialog { background: rgb(128, 128, 128); }"
+                          " QGroupBox { color: white; font-weight: bold; }"
+                          " QGroupBox QLabel, QGroupBox QRadioButton, QGroupBox QCheckBox { color: white; }");
+}
+
+}  // namespace tessarine
