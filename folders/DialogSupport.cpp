@@ -5,6 +5,7 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMouseEvent>
+#include <QPalette>
 #include <QPushButton>
 #include <QUrl>
 
@@ -68,10 +69,13 @@ QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {
 }
 
 void ApplyGreyDialogLook(QDialog* dialog) {
-    dialog->setObjectName("GreyDialog");
-    dialog->setStyleSheet("QDialog#GreyDialog { background: rgb(128, 128, 128); }"
-                          " QGroupBox { color: white; font-weight: bold; }"
-                          " QGroupBox QLabel, QGroupBox QRadioButton, QGroupBox QCheckBox { color: white; }");
+    // White captions on grey; entry fields, buttons and the check marks
+    // keep their usual dark-on-light colours so that they stay readable.
+    QPalette palette = dialog->palette();
+    palette.setColor(QPalette::Window, QColor(128, 128, 128));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    dialog->setPalette(palette);
+    dialog->setAutoFillBackground(true);
 }
 
 }  // namespace tessarine
