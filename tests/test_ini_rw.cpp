@@ -112,6 +112,7 @@ TEST(LoadSettings, NamesIgnoreCaseAndValuesAreTrimmed) {
 TEST(LoadSettings, ShiftJisFileIsConverted) {
     TempDir dir;
     // SelectFileName=ドキュメント in code page 932.
+    EXPECT_EQ(LoadText(dir, "\xEF\xBB\xBF[set]\r\nMode=4\r\n").Mode, 4);  // saved by an editor with a BOM
     const TSetData d = LoadText(dir, "[set]\r\nSelectFileName=\x83\x68\x83\x4C\x83\x85\x83\x81\x83\x93\x83\x67\r\n");
     EXPECT_EQ(d.SelectFileName, "ドキュメント");
 }
