@@ -158,6 +158,9 @@ bool TForm4::ShowFilter(const std::string& name) {
         for (const auto& row : rows) AppendRow(row);
     } catch (const TessarineError& e) {
         filling_ = false;
+        // The emptied list no longer holds the rows of LoadedFilterName;
+        // saving it later would wipe that filter.
+        Modified = false;
         prompts_.ShowError(this, e.what());
         return false;
     }

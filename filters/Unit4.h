@@ -37,7 +37,7 @@ public:
     // (the error was shown); the dialog should then not open.
     bool ListFilters(const std::string& name);
     // Loads the rows of one filter; false after a read error (shown), with
-    // the list empty and LoadedFilterName unchanged.
+    // the list empty, LoadedFilterName unchanged and Modified cleared.
     bool ShowFilter(const std::string& name);
     // Saves the rows under `name` when they were modified and the user says
     // yes. False only when writing failed (the error was shown).

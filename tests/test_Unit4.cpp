@@ -176,6 +176,19 @@ TEST_F(FilterEditorTest, ReadFailureKeepsThePreviousName) {
     EXPECT_EQ(form->LoadedFilterName, "text");
 }
 
+TEST_F(FilterEditorTest, EmptiedListAfterAReadFailureIsNeverSaved) {
+    AddImages();
+    ASSERT_TRUE(form->ListFilters("text"));
+    const std::string before = ReadFile(data + "/text.dat");
+    form->ExtList->item(0, 0)->setCheckState(Qt::Unchecked);
+    std::filesystem::remove(data + "/images.dat");
+    prompts.confirms = {false, true};
+    Pick("images");  // "いいえ" keeps the changes pending, then the read fails
+    form->Button1Click();
+    EXPECT_EQ(ReadFile(data + "/text.dat"), before);
+    EXPECT_EQ(prompts.log.size(), 2u);  // one question, one error; no second question
+}
+
 TEST_F(FilterEditorTest, WriteFailureKeepsTheDialogOpen) {
     AddImages();
     ASSERT_TRUE(form->ListFilters("text"));
