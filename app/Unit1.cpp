@@ -37,10 +37,15 @@
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/text_process.h"
+#include "about/verform.h"
+#include "filters/Unit4.h"
+#include "folders/DialogSupport.h"
+#include "folders/Unit3.h"
 #include "folders/Unit5.h"
 #include "folders/Unit6.h"
 #include "folders/folderlist.h"
 #include "filters/filterfile.h"
+#include "settings/Unit2.h"
 #include "settings/ini_rw.h"
 
 namespace tessarine {
@@ -648,18 +653,26 @@ void TForm1::CheckBox3Click() { Settings.HiddenFile = CheckBox3->isChecked() ? 1
 
 // --- menus ------------------------------------------------------------------
 
-// TODO(dialogs): the settings dialog, folder registration, filter editor,
-// help and about box open from here once those windows are in the program.
 void TForm1::S2Click() {
-    if (Busy) return;
+    if (Busy || !Form2) return;
+    CentreOver(Form2, this);
+    Form2->FillFromSettings();
+    Form2->exec();
 }
 
 void TForm1::F1Click() {
-    if (Busy) return;
+    if (Busy || !Form3) return;
+    CentreOver(Form3, this);
+    // A list that cannot be read was reported; the dialog stays closed.
+    if (!Form3->ShowFolderList(std::string(kFolderListFileName))) return;
+    Form3->exec();
 }
 
 void TForm1::O1Click() {
-    if (Busy) return;
+    if (Busy || !Form4) return;
+    if (!Form4->ListFilters(LocalPath(ComboBox1->currentText()))) return;
+    CentreOver(Form4, this);
+    Form4->exec();
 }
 
 void TForm1::Close1Click() {
@@ -667,12 +680,19 @@ void TForm1::Close1Click() {
     close();
 }
 
-void TForm1::Help2Click() {}
+// Help and the home page stay usable while a job runs.
+void TForm1::Help2Click() {
+    if (Prompts) OpenHelpDocument(*Prompts, ProgramFolder);
+}
 
-void TForm1::N1Click() {}
+void TForm1::N1Click() {
+    if (Prompts) OpenHomePage(*Prompts);
+}
 
 void TForm1::About1Click() {
-    if (Busy) return;
+    if (Busy || !VerInfoForm) return;
+    CentreOver(VerInfoForm, this);
+    VerInfoForm->exec();
 }
 
 void TForm1::closeEvent(QCloseEvent* event) {

@@ -30,9 +30,14 @@ class QTimer;
 
 namespace tessarine {
 
+class TDialogPrompts;
 class TFileArchive;
+class TForm2;
+class TForm3;
+class TForm4;
 class TForm5;
 class TForm6;
+class TVerInfoForm;
 
 // A label of the top bar that switches views: white text, underlined while
 // the pointer is over it, reports clicks.
@@ -71,8 +76,14 @@ public:
     ~TForm1() override;
 
     // The windows the main window opens; set by the program start.
-    TForm5* Form5 = nullptr;
-    TForm6* Form6 = nullptr;
+    TForm2* Form2 = nullptr;  // settings
+    TForm3* Form3 = nullptr;  // folder registration
+    TForm4* Form4 = nullptr;  // filter editor
+    TForm5* Form5 = nullptr;  // name entry
+    TForm6* Form6 = nullptr;  // folder selection
+    TVerInfoForm* VerInfoForm = nullptr;
+    // Message boxes and the desktop, for help and the home page.
+    TDialogPrompts* Prompts = nullptr;
 
     // What runs a job; the program start sets the real worker.
     void SetJobRunner(JobRunner runner) { runner_ = std::move(runner); }

@@ -5,8 +5,15 @@
 #include <QMessageBox>
 
 #include "app/Unit1.h"
+#include "archive/Archive.h"
 #include "engine/TessarineThread.h"
+#include "settings/Unit2.h"
 #include "engine/errors.h"
+#include "about/verform.h"
+#include "filters/Unit4.h"
+#include "filters/Unit7.h"
+#include "folders/FormPrompts.h"
+#include "folders/Unit3.h"
 #include "folders/Unit5.h"
 #include "folders/Unit6.h"
 
@@ -44,12 +51,36 @@ int main(int argc, char* argv[]) {
     for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
     const QByteArray programFolder = QFile::encodeName(QCoreApplication::applicationDirPath());
 
-    // The windows, in their fixed order; each is created once and reused.
+    // The windows, each created once and reused: the main window first (its
+    // start-up runs now), then the dialogs. The shared name entry and folder
+    // selection dialogs come before the dialogs that use them, and the
+    // filter selection before the registration dialog that opens it.
     tessarine::TForm1 form1(programFolder.toStdString(), arguments);
     tessarine::TForm5 form5(&form1);
     tessarine::TForm6 form6(&form1);
+    tessarine::TFormPrompts<tessarine::TForm5, tessarine::TForm6> prompts(form5, form6, tessarine::BrowseFolder);
+    tessarine::TForm7 form7(&form1);
+    form7.DataFolder = form1.DataFolder;
+    tessarine::TForm2 form2(form1.Settings, prompts, &form1);
+    form2.ProgramFolder = form1.ProgramFolder;
+    form2.SevenZipAvailable = [&form1] { return form1.FileArchive->SevenZipAvailable(); };
+    form2.LhaAvailable = [&form1] { return form1.FileArchive->LhaAvailable(); };
+    tessarine::TForm3 form3(prompts, form7, &form1);
+    form3.UserFolder = form1.UserFolder;
+    form3.LoadRegisteredFolders = [&form1] { form1.LoadRegisteredFolders(); };
+    tessarine::TForm4 form4(prompts, &form1);
+    form4.DataFolder = form1.DataFolder;
+    form4.LoadFilterNames = [&form1] { form1.LoadFilterNames(); };
+    tessarine::TVerInfoForm verInfoForm(prompts, &form1);
+
+    form1.Form2 = &form2;
+    form1.Form3 = &form3;
+    form1.Form4 = &form4;
     form1.Form5 = &form5;
     form1.Form6 = &form6;
+    form1.VerInfoForm = &verInfoForm;
+    form1.Prompts = &prompts;
+    form1.FolderOpener = [&prompts](const std::string& folder) { prompts.OpenTarget(folder); };
     form1.SetJobRunner([](tessarine::JobHost& host) {
         tessarine::TTessarineThread worker(host);
         worker.Execute();

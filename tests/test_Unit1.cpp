@@ -22,7 +22,13 @@
 #include <condition_variable>
 #include <mutex>
 
+#include "about/verform.h"
 #include "app/Unit1.h"
+#include "filters/Unit4.h"
+#include "filters/Unit7.h"
+#include "folders/DialogSupport.h"
+#include "folders/Unit3.h"
+#include "settings/Unit2.h"
 #include "folders/Unit5.h"
 #include "folders/Unit6.h"
 #include "qt_test_support.h"
@@ -617,6 +623,78 @@ TEST_F(MainWindow, RegisteredFolderThatNoLongerExistsIsRefused) {
 }
 
 // --- while a job runs ---------------------------------------------------------
+
+// Prompts that record what would be opened on the desktop.
+class RecordingPrompts : public TStandardPrompts {
+public:
+    std::vector<std::string> opened;
+    std::optional<std::string> EnterName(const NameEntryUse&, const std::string&) override { return std::nullopt; }
+    std::optional<std::string> SelectFolder() override { return std::nullopt; }
+    std::string BrowseFolder(QWidget*) override { return {}; }
+    void OpenTarget(const std::string& target) override { opened.push_back(target); }
+};
+
+TEST_F(MainWindow, MenuDialogsOpenOnlyWhileIdleAndHelpAlwaysWorks) {
+    PrepareUser(QuietSettings());
+    WriteFile(user + "/folderlist.dat", "");
+    job.hold = true;
+    Open();
+    RecordingPrompts prompts;
+    TForm7 form7(form.get());
+    form7.DataFolder = form->DataFolder;
+    TForm2 form2(form->Settings, prompts, form.get());
+    form2.SevenZipAvailable = [] { return false; };
+    form2.LhaAvailable = [] { return false; };
+    TForm3 form3(prompts, form7, form.get());
+    form3.UserFolder = form->UserFolder;
+    TForm4 form4(prompts, form.get());
+    form4.DataFolder = form->DataFolder;
+    TVerInfoForm about(prompts, form.get());
+    form->Form2 = &form2;
+    form->Form3 = &form3;
+    form->Form4 = &form4;
+    form->VerInfoForm = &about;
+    form->Prompts = &prompts;
+
+    struct Entry {
+        const char* name;
+        void (TForm1::*handler)();
+        QDialog* dialog;
+    };
+    const Entry entries[] = {{"S2", &TForm1::S2Click, &form2},
+                             {"F1", &TForm1::F1Click, &form3},
+                             {"O1", &TForm1::O1Click, &form4},
+                             {"About1", &TForm1::About1Click, &about}};
+    for (const Entry& e : entries) {
+        QDialog* shown = nullptr;
+        ModalScript script;
+        script.Then([&](QDialog* d) {
+            shown = d;
+            d->reject();
+        });
+        (form.get()->*e.handler)();
+        EXPECT_EQ(shown, e.dialog) << e.name;
+    }
+
+    Drop(form->DPanel, {src});
+    ASSERT_TRUE(WaitUntil([&] { return job.Loaded().size() == 1; }));
+    {
+        ModalScript script;
+        for (const Entry& e : entries) (form.get()->*e.handler)();
+        form->Close1Click();
+        QCoreApplication::processEvents();
+        EXPECT_EQ(script.Unexpected(), 0);
+        EXPECT_TRUE(form->isVisible());
+    }
+    form->Help2Click();
+    form->N1Click();
+    EXPECT_EQ(prompts.opened.size(), 2u);
+    if (!prompts.opened.empty()) {
+        EXPECT_EQ(prompts.opened[0].rfind(prog, 0), 0u);
+    }
+    job.Release();
+    ASSERT_TRUE(JobsEnded(1));
+}
 
 TEST_F(MainWindow, RunningJobHidesTheEntriesAndRefusesToClose) {
     PrepareUser(QuietSettings());
