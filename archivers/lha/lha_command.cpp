@@ -1,0 +1,96 @@
+#include "archivers/lha/lha_command.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <system_error>
+#include <vector>
+
+#include "archive/command_line.h"
+#include "archivers/lha/lha_writer.h"
+
+namespace lha {
+
+namespace {
+
+// The switches of the adapter's LHA command line. They ask for what this
+// writer always does (level-2 headers, paths kept, -lh5-), so they are
+// accepted and otherwise ignored.
+constexpr std::array<const char*, 7> kKnownSwitches = {"-a1", "-r2", "-x1", "-l1", "-jp1", "-o2", "-ji0"};
+
+bool KnownSwitch(const std::string& token) {
+    return std::any_of(kKnownSwitches.begin(), kKnownSwitches.end(),
+                       [&](const char* s) { return token == s; });
+}
+
+CommandResult Fail(std::string report) { return {2, std::move(report)}; }
+
+std::string TempPathFor(const std::string& archive) { return archive + ".tmp-XXXXXX"; }
+
+}  // namespace
+
+CommandResult RunCommand(const std::string& commandLine) {
+    const std::vector<std::string> tokens = tessarine::SplitCommandLine(commandLine);
+    if (tokens.empty()) return Fail("Error: empty command line\n");
+    if (tokens[0] != "a" && tokens[0] != "A") return Fail("Error: unknown command \"" + tokens[0] + "\"\n");
+    size_t i = 1;
+    std::string badSwitches;
+    for (; i < tokens.size() && !tokens[i].empty() && tokens[i][0] == '-'; ++i)
+        if (!KnownSwitch(tokens[i])) badSwitches += "Error: unknown switch \"" + tokens[i] + "\"\n";
+    if (!badSwitches.empty()) return Fail(badSwitches);
+    if (i + 2 > tokens.size()) return Fail("Error: archive path or base folder missing\n");
+    const std::string archive = tokens[i];
+    const std::string base = tokens[i + 1];
+    const std::vector<std::string> names(tokens.begin() + static_cast<std::ptrdiff_t>(i) + 2, tokens.end());
+    if (names.empty()) return Fail("Error: no files to add to " + archive + "\n");
+
+    // The archive is written beside its final place and moved there when
+    // complete, so a failure never leaves a torn archive under that name.
+    std::string temp = TempPathFor(archive);
+    const int fd = ::mkstemp(temp.data());
+    if (fd < 0) return Fail("Error: cannot create " + archive + ": " + std::strerror(errno) + "\n");
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    ::fchmod(fd, 0666 & ~mask);
+
+    std::string errors, added;
+    size_t addedCount = 0;
+    try {
+        ArchiveWriter writer(fd);
+        for (const auto& name : names) {
+            const AddResult r = writer.AddFile(base + name, name);
+            if (r == AddResult::Added) {
+                ++addedCount;
+                const MemberHeader& m = writer.lastMember();
+                added += name + " (" + m.method + ")\n";
+            } else {
+                errors += "Error: " + name + ": " + Describe(r) + ", left out\n";
+            }
+        }
+        writer.Finish();
+        if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), "write archive");
+    } catch (const std::system_error& e) {
+        ::close(fd);
+        ::unlink(temp.c_str());
+        return Fail("Error: cannot write " + archive + ": " + e.code().message() + "\n");
+    }
+    ::close(fd);
+    if (::rename(temp.c_str(), archive.c_str()) != 0) {
+        const std::string why = std::strerror(errno);
+        ::unlink(temp.c_str());
+        return Fail("Error: cannot create " + archive + ": " + why + "\n");
+    }
+    // Failures come first so that cutting the report to the caller's buffer
+    // never hides one.
+    CommandResult result;
+    result.status = errors.empty() ? 0 : 1;
+    result.report = errors + archive + ": " + std::to_string(addedCount) + " of " + std::to_string(names.size()) +
+                    " files added\n" + added;
+    return result;
+}
+
+}  // namespace lha

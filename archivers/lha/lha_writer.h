@@ -1,0 +1,76 @@
+#pragma once
+// Writes LHA archives: level-2 headers, -lh5- compressed or -lh0- stored
+// members, Unix permissions and time stamps, names relative to a base folder.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lha {
+
+// CRC-16 as LHA uses it (polynomial 0xA001, reflected, starting at 0).
+uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size);
+
+// The bytes a path is stored with: Shift-JIS (code page 932) when every
+// character has a Shift-JIS form that converts back to the same text,
+// otherwise the bytes as they are (UTF-8, or whatever the file system holds).
+std::string StoredNameBytes(const std::string& path);
+
+// A relative path made safe to store: leading and doubled "/" and "."
+// components dropped. Empty when nothing is left or when a ".." component
+// would let the entry land outside the extraction folder.
+std::string CleanRelativePath(const std::string& path);
+
+// The level-2 header of one member. `path` is the stored path in its final
+// bytes, "/" separating folders.
+struct MemberHeader {
+    std::string method = "-lh5-";
+    uint32_t packedSize = 0;
+    uint32_t originalSize = 0;
+    uint32_t mtime = 0;
+    uint16_t crc = 0;
+    uint16_t mode = 0100644;
+    std::string path;
+};
+std::vector<uint8_t> BuildHeader(const MemberHeader& header);
+
+enum class AddResult {
+    Added,
+    Unreadable,    // cannot be opened or read, or not a file
+    TooLarge,      // 4 GiB or more
+    UnsafeName,    // nothing left to store as a name, or it climbs out with ".."
+};
+
+// Short English text for a failed AddResult, used in the report.
+const char* Describe(AddResult result);
+
+// One open archive. Members are appended in the order they are added; the
+// archive is complete once Finish() has written the end mark. Write
+// failures of the archive itself raise std::system_error.
+class ArchiveWriter {
+public:
+    explicit ArchiveWriter(int fd);
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // Adds the file at `fullPath` under the name `storedPath` (relative,
+    // "/" between folders). A symbolic link is stored as a link.
+    AddResult AddFile(const std::string& fullPath, const std::string& storedPath);
+    void Finish();
+
+    // What the last successful AddFile stored: "-lh5-" or "-lh0-" and sizes.
+    const MemberHeader& lastMember() const { return last_; }
+
+private:
+    class Output;
+    AddResult AddLink(const std::string& storedPath, const struct ::stat& st, const std::string& target);
+    AddResult AddContent(int fd, const struct ::stat& st, const std::string& storedPath);
+
+    Output* out_;
+    MemberHeader last_;
+};
+
+}  // namespace lha
