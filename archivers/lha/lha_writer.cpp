@@ -79,17 +79,46 @@ uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
     return crc;
 }
 
-std::string StoredNameBytes(const std::string& path) {
+bool ValidUtf8(const std::string& text) {
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        int more = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) { ++i; continue; }
+        if (c >= 0xC2 && c <= 0xDF) { more = 1; cp = c & 0x1F; }
+        else if (c >= 0xE0 && c <= 0xEF) { more = 2; cp = c & 0x0F; }
+        else if (c >= 0xF0 && c <= 0xF4) { more = 3; cp = c & 0x07; }
+        else return false;
+        if (i + static_cast<size_t>(more) >= n) return false;
+        for (int k = 1; k <= more; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            if ((d & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        i += static_cast<size_t>(more) + 1;
+    }
+    return true;
+}
+
+StoredName StoredNameBytes(const std::string& path) {
     bool ascii = true;
     for (const unsigned char c : path) ascii = ascii && c < 0x80;
-    if (ascii) return path;
+    if (ascii) return {path, kCodePageShiftJis};
+    if (!ValidUtf8(path)) return {path, kCodePageRawBytes};
     bool ok = false;
     const std::string sjis = Convert(path, "CP932", "UTF-8", ok);
-    if (!ok) return path;
-    // Some characters (the yen sign, the overline) map onto ASCII bytes and
-    // would come back as different characters; such a name stays UTF-8.
-    const std::string back = Convert(sjis, "UTF-8", "CP932", ok);
-    return ok && back == path ? sjis : path;
+    if (ok) {
+        // Some characters (the yen sign, the overline) map onto ASCII bytes
+        // and would come back as different characters; such a name stays
+        // UTF-8.
+        const std::string back = Convert(sjis, "UTF-8", "CP932", ok);
+        if (ok && back == path) return {sjis, kCodePageShiftJis};
+    }
+    return {path, kCodePageUtf8};
 }
 
 std::string CleanRelativePath(const std::string& path) {
@@ -143,6 +172,11 @@ std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
     extended(0x00, noCrc, 2);  // common header: header CRC
     extended(0x01, name.data(), name.size());
     if (!dir.empty()) extended(0x02, dir.data(), dir.size());
+    // The code page of the name. Readers that know this header (libarchive)
+    // decode the name with it; others take the bytes as they are.
+    const uint32_t cp = h.codePage;
+    const uint8_t codePage[4] = {static_cast<uint8_t>(cp), static_cast<uint8_t>(cp >> 8), 0, 0};
+    extended(0x46, codePage, 4);
     const uint8_t mode[2] = {static_cast<uint8_t>(h.mode), static_cast<uint8_t>(h.mode >> 8)};
     extended(0x50, mode, 2);
     const uint8_t time[4] = {static_cast<uint8_t>(h.mtime), static_cast<uint8_t>(h.mtime >> 8),
@@ -273,7 +307,17 @@ AddResult ArchiveWriter::AddLink(const std::string& storedPath, const struct sta
     h.method = "-lhd-";  // links, like folders, carry no data
     h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
     h.mode = static_cast<uint16_t>(S_IFLNK | 0777);
-    h.path = StoredNameBytes(storedPath) + "|" + StoredNameBytes(target);
+    // Name and target share one code page: Shift-JIS only when both have it.
+    const StoredName name = StoredNameBytes(storedPath);
+    const StoredName link = StoredNameBytes(target);
+    if (name.codePage == kCodePageShiftJis && link.codePage == kCodePageShiftJis) {
+        h.path = name.bytes + "|" + link.bytes;
+        h.codePage = kCodePageShiftJis;
+    } else {
+        h.path = storedPath + "|" + target;
+        h.codePage = name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes
+                                                                                             : kCodePageUtf8;
+    }
     const auto bytes = BuildHeader(h);
     out_->Put(bytes.data(), bytes.size());
     last_ = h;
@@ -284,7 +328,9 @@ AddResult ArchiveWriter::AddContent(int fd, const struct stat& st, const std::st
     MemberHeader h;
     h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
     h.mode = static_cast<uint16_t>(S_IFREG | (st.st_mode & 07777));
-    h.path = StoredNameBytes(storedPath);
+    const StoredName name = StoredNameBytes(storedPath);
+    h.path = name.bytes;
+    h.codePage = name.codePage;
     const uint64_t entryStart = out_->Tell();
     // The header's length does not depend on the sizes, method or CRC, so a
     // placeholder is written now and completed when the data is known.

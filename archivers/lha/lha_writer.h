@@ -13,10 +13,25 @@ namespace lha {
 // CRC-16 as LHA uses it (polynomial 0xA001, reflected, starting at 0).
 uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size);
 
-// The bytes a path is stored with: Shift-JIS (code page 932) when every
-// character has a Shift-JIS form that converts back to the same text,
-// otherwise the bytes as they are (UTF-8, or whatever the file system holds).
-std::string StoredNameBytes(const std::string& path);
+// Code pages named in the archive for the stored names.
+constexpr uint32_t kCodePageShiftJis = 932;
+constexpr uint32_t kCodePageUtf8 = 65001;
+// Bytes that are not UTF-8 at all: named as DOS code page 437, where every
+// byte is some character, so that a reader that converts names shows a
+// garbled name instead of giving up on the archive.
+constexpr uint32_t kCodePageRawBytes = 437;
+
+struct StoredName {
+    std::string bytes;
+    uint32_t codePage;
+};
+
+bool ValidUtf8(const std::string& text);
+
+// The bytes a path is stored with: Shift-JIS when every character has a
+// Shift-JIS form that converts back to the same text, otherwise the bytes as
+// they are (UTF-8, or whatever the file system holds).
+StoredName StoredNameBytes(const std::string& path);
 
 // A relative path made safe to store: leading and doubled "/" and "."
 // components dropped. Empty when nothing is left or when a ".." component
@@ -33,6 +48,7 @@ struct MemberHeader {
     uint16_t crc = 0;
     uint16_t mode = 0100644;
     std::string path;
+    uint32_t codePage = kCodePageShiftJis;
 };
 std::vector<uint8_t> BuildHeader(const MemberHeader& header);
 
