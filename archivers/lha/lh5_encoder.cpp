@@ -1,5 +1,7 @@
 #include "archivers/lha/lh5_encoder.h"
 
+#include "archivers/lha/lh5_huffman.h"
+
 #include <algorithm>
 #include <array>
 #include <cstring>
@@ -35,11 +37,13 @@ constexpr int kNil = -1;
 
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
-// Code lengths of a Huffman code for `freq`, none longer than 16 bits.
-// Returns how many symbols occur; when exactly one does, `single` names it
-// (the format sends such a table as that one symbol with no code bits).
+}  // namespace
+
+namespace detail {
+
 int BuildLengths(const uint32_t* freq, int n, uint8_t* len, int& single) {
     std::fill(len, len + n, 0);
+    if (n > kNC) return 0;
     std::array<int, kNC> leaves{};
     int m = 0;
     for (int i = 0; i < n; ++i)
@@ -102,7 +106,10 @@ void MakeCodes(const uint8_t* len, int n, uint16_t* code) {
         if (len[i] != 0) code[i] = static_cast<uint16_t>(start[len[i]]++);
 }
 
-}  // namespace
+}  // namespace detail
+
+using detail::BuildLengths;
+using detail::MakeCodes;
 
 struct Encoder::State {
     ByteSink& sink;
