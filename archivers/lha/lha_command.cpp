@@ -6,8 +6,11 @@
 
 #include <algorithm>
 #include <array>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
 #include <system_error>
+#include <thread>
 #include <vector>
 
 #include "archive/command_line.h"
@@ -28,6 +31,79 @@ bool KnownSwitch(const std::string& token) {
 }
 
 CommandResult Fail(std::string report) { return {2, std::move(report)}; }
+
+// Prepares members (reads and compresses small files) on worker threads a
+// bounded distance ahead of the writer, which takes them strictly in list
+// order; the archive is byte for byte the same as a one-thread run.
+class MemberPipeline {
+public:
+    MemberPipeline(const std::string& base, const std::vector<std::string>& names)
+        : base_(base), names_(names), slots_(names.size()), ready_(names.size(), 0) {
+        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
+    }
+    ~MemberPipeline() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (auto& w : workers_) w.join();
+    }
+    MemberPipeline(const MemberPipeline&) = delete;
+    MemberPipeline& operator=(const MemberPipeline&) = delete;
+
+    // The member for names[i]; called for i = 0, 1, 2, ... in turn.
+    PreparedMember Take(size_t i) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return ready_[i] != 0; });
+        PreparedMember m = std::move(slots_[i]);
+        taken_ = i + 1;
+        lock.unlock();
+        changed_.notify_all();
+        return m;
+    }
+
+private:
+    // How far ahead of the writer preparation may run; bounds the memory
+    // held to this many small files.
+    static constexpr size_t kAhead = 64;
+
+    void Work() {
+        for (;;) {
+            size_t i;
+            {
+                std::unique_lock<std::mutex> lock(mutex_);
+                changed_.wait(lock, [&] { return stop_ || next_ >= names_.size() || next_ < taken_ + kAhead; });
+                if (stop_ || next_ >= names_.size()) return;
+                i = next_++;
+            }
+            PreparedMember m;
+            try {
+                m = PrepareMember(base_ + names_[i], names_[i]);
+            } catch (const std::bad_alloc&) {
+                m.result = AddResult::Unreadable;  // reported like any file that cannot be read
+            }
+            {
+                std::lock_guard<std::mutex> lock(mutex_);
+                slots_[i] = std::move(m);
+                ready_[i] = 1;
+            }
+            changed_.notify_all();
+        }
+    }
+
+    const std::string& base_;
+    const std::vector<std::string>& names_;
+    std::vector<PreparedMember> slots_;
+    std::vector<char> ready_;
+    size_t next_ = 0;
+    size_t taken_ = 0;
+    bool stop_ = false;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::vector<std::thread> workers_;
+};
 
 std::string TempPathFor(const std::string& archive) { return archive + ".tmp-XXXXXX"; }
 
@@ -61,8 +137,11 @@ CommandResult RunCommand(const std::string& commandLine) {
     size_t addedCount = 0;
     try {
         ArchiveWriter writer(fd);
-        for (const auto& name : names) {
-            const AddResult r = writer.AddFile(base + name, name);
+        MemberPipeline pipeline(base, names);
+        for (size_t k = 0; k < names.size(); ++k) {
+            const std::string& name = names[k];
+            PreparedMember member = pipeline.Take(k);
+            const AddResult r = writer.Add(member);
             if (r == AddResult::Added) {
                 ++addedCount;
                 const MemberHeader& m = writer.lastMember();

@@ -19,8 +19,11 @@ namespace {
 
 constexpr uint64_t kSizeLimit = uint64_t{1} << 32;  // sizes are 32-bit fields
 constexpr size_t kChunk = 1 << 18;
-// Files up to this size are kept in memory while they are compressed, so the
-// stored fallback needs no second read.
+// Files up to this size are read and compressed whole in memory, which lets
+// several be prepared at once; larger ones are streamed into the archive.
+constexpr uint64_t kHoldLimit = 2u << 20;
+// While a streamed file is compressed, it is also kept in memory up to this
+// size, so the stored fallback needs no second read.
 constexpr size_t kKeepInMemory = 8u << 20;
 
 const std::array<uint16_t, 256> kCrcTable = [] {
@@ -269,40 +272,19 @@ private:
     std::vector<uint8_t> buf_;
 };
 
-ArchiveWriter::ArchiveWriter(int fd) : out_(new Output(fd)) {}
+namespace {
 
-ArchiveWriter::~ArchiveWriter() { delete out_; }
-
-AddResult ArchiveWriter::AddFile(const std::string& fullPath, const std::string& storedPath) {
-    const std::string clean = CleanRelativePath(storedPath);
-    if (clean.empty()) return AddResult::UnsafeName;
-    struct stat st {};
-    if (::lstat(fullPath.c_str(), &st) != 0) return AddResult::Unreadable;
-    if (S_ISLNK(st.st_mode)) {
-        std::string target(4096, '\0');
-        const ssize_t n = ::readlink(fullPath.c_str(), target.data(), target.size());
-        if (n < 0) return AddResult::Unreadable;
-        target.resize(static_cast<size_t>(n));
-        // The link form joins name and target with "|"; a name or target
-        // holding one cannot be told apart, so such a link is stored as the
-        // content it points to.
-        if (clean.find('|') == std::string::npos && target.find('|') == std::string::npos && !target.empty())
-            return AddLink(clean, st, target);
-    }
-    // Non-blocking, so that a named pipe cannot stall the job.
-    const int fd = ::open(fullPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return AddResult::Unreadable;
-    AddResult result = AddResult::Unreadable;
-    if (::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
-        const int flags = ::fcntl(fd, F_GETFL);
-        ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
-        result = static_cast<uint64_t>(st.st_size) >= kSizeLimit ? AddResult::TooLarge : AddContent(fd, st, clean);
-    }
-    ::close(fd);
-    return result;
+MemberHeader BaseHeader(const struct ::stat& st, const std::string& storedPath) {
+    MemberHeader h;
+    h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
+    h.mode = static_cast<uint16_t>(S_IFREG | (st.st_mode & 07777));
+    const StoredName name = StoredNameBytes(storedPath);
+    h.path = name.bytes;
+    h.codePage = name.codePage;
+    return h;
 }
 
-AddResult ArchiveWriter::AddLink(const std::string& storedPath, const struct stat& st, const std::string& target) {
+MemberHeader LinkHeader(const struct ::stat& st, const std::string& storedPath, const std::string& target) {
     MemberHeader h;
     h.method = "-lhd-";  // links, like folders, carry no data
     h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
@@ -318,19 +300,134 @@ AddResult ArchiveWriter::AddLink(const std::string& storedPath, const struct sta
         h.codePage = name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes
                                                                                              : kCodePageUtf8;
     }
-    const auto bytes = BuildHeader(h);
-    out_->Put(bytes.data(), bytes.size());
-    last_ = h;
-    return AddResult::Added;
+    return h;
 }
 
-AddResult ArchiveWriter::AddContent(int fd, const struct stat& st, const std::string& storedPath) {
-    MemberHeader h;
-    h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
-    h.mode = static_cast<uint16_t>(S_IFREG | (st.st_mode & 07777));
-    const StoredName name = StoredNameBytes(storedPath);
-    h.path = name.bytes;
-    h.codePage = name.codePage;
+// Opens a regular file for reading without blocking on a named pipe.
+// Returns -1 (and the reason) for anything else.
+int OpenRegular(const std::string& path, struct ::stat& st, AddResult& why) {
+    why = AddResult::Unreadable;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    if (static_cast<uint64_t>(st.st_size) >= kSizeLimit) {
+        why = AddResult::TooLarge;
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath) {
+    PreparedMember m;
+    m.fullPath = fullPath;
+    const std::string clean = CleanRelativePath(storedPath);
+    if (clean.empty()) {
+        m.result = AddResult::UnsafeName;
+        return m;
+    }
+    struct ::stat st {};
+    if (::lstat(fullPath.c_str(), &st) != 0) return m;
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(fullPath.c_str(), target.data(), target.size());
+        if (n < 0) return m;
+        target.resize(static_cast<size_t>(n));
+        // The link form joins name and target with "|"; a name or target
+        // holding one cannot be told apart, so such a link is stored as the
+        // content it points to.
+        if (clean.find('|') == std::string::npos && target.find('|') == std::string::npos && !target.empty()) {
+            m.header = LinkHeader(st, clean, target);
+            m.held = true;
+            m.result = AddResult::Added;
+            return m;
+        }
+    }
+    AddResult why;
+    const int fd = OpenRegular(fullPath, st, why);
+    if (fd < 0) {
+        m.result = why;
+        return m;
+    }
+    m.header = BaseHeader(st, clean);
+    m.result = AddResult::Added;
+    if (static_cast<uint64_t>(st.st_size) > kHoldLimit) {
+        ::close(fd);
+        m.streamed = true;  // the writer reads it straight into the archive
+        return m;
+    }
+    std::vector<uint8_t> raw(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    for (;;) {
+        if (got == raw.size()) {
+            if (raw.size() > 2 * kHoldLimit) {  // grew a lot since fstat
+                ::close(fd);
+                m.streamed = true;
+                return m;
+            }
+            raw.resize(raw.size() * 2);
+        }
+        const ssize_t n = ReadFull(fd, raw.data() + got, raw.size() - got);
+        if (n < 0) {
+            ::close(fd);
+            m.result = AddResult::Unreadable;
+            return m;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    raw.resize(got);
+    std::vector<uint8_t> packed = lh5::Compress(raw.data(), raw.size());
+    m.header.crc = Crc16(0, raw.data(), raw.size());
+    m.header.originalSize = static_cast<uint32_t>(got);
+    if (packed.size() < raw.size()) {
+        m.header.method = "-lh5-";
+        m.data = std::move(packed);
+    } else {
+        // Compression did not pay: store the bytes as they are.
+        m.header.method = "-lh0-";
+        m.data = std::move(raw);
+    }
+    m.header.packedSize = static_cast<uint32_t>(m.data.size());
+    m.held = true;
+    return m;
+}
+
+ArchiveWriter::ArchiveWriter(int fd) : out_(new Output(fd)) {}
+
+ArchiveWriter::~ArchiveWriter() { delete out_; }
+
+AddResult ArchiveWriter::AddFile(const std::string& fullPath, const std::string& storedPath) {
+    PreparedMember m = PrepareMember(fullPath, storedPath);
+    return Add(m);
+}
+
+AddResult ArchiveWriter::Add(PreparedMember& m) {
+    if (m.result != AddResult::Added) return m.result;
+    if (m.held) {
+        const std::vector<uint8_t> header = BuildHeader(m.header);
+        out_->Put(header.data(), header.size());
+        out_->Put(m.data.data(), m.data.size());
+        last_ = m.header;
+        return AddResult::Added;
+    }
+    struct ::stat st {};
+    AddResult why;
+    const int fd = OpenRegular(m.fullPath, st, why);
+    if (fd < 0) return why;
+    const AddResult result = AddContent(fd, m.header);
+    ::close(fd);
+    return result;
+}
+
+AddResult ArchiveWriter::AddContent(int fd, MemberHeader h) {
     const uint64_t entryStart = out_->Tell();
     // The header's length does not depend on the sizes, method or CRC, so a
     // placeholder is written now and completed when the data is known.

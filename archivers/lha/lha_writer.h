@@ -62,6 +62,20 @@ enum class AddResult {
 // Short English text for a failed AddResult, used in the report.
 const char* Describe(AddResult result);
 
+// One member worked out apart from the archive: safe to run on several
+// threads at once for different files. Small files come back complete
+// (header and stored bytes); a large one is only checked, and the writer
+// reads and compresses it straight into the archive.
+struct PreparedMember {
+    AddResult result = AddResult::Unreadable;
+    MemberHeader header;
+    std::vector<uint8_t> data;  // the stored bytes, when held
+    bool held = false;
+    bool streamed = false;
+    std::string fullPath;
+};
+PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath);
+
 // One open archive. Members are appended in the order they are added; the
 // archive is complete once Finish() has written the end mark. Write
 // failures of the archive itself raise std::system_error.
@@ -75,6 +89,8 @@ public:
     // Adds the file at `fullPath` under the name `storedPath` (relative,
     // "/" between folders). A symbolic link is stored as a link.
     AddResult AddFile(const std::string& fullPath, const std::string& storedPath);
+    // Appends a prepared member (the same result as AddFile would give).
+    AddResult Add(PreparedMember& member);
     void Finish();
 
     // What the last successful AddFile stored: "-lh5-" or "-lh0-" and sizes.
@@ -82,8 +98,7 @@ public:
 
 private:
     class Output;
-    AddResult AddLink(const std::string& storedPath, const struct ::stat& st, const std::string& target);
-    AddResult AddContent(int fd, const struct ::stat& st, const std::string& storedPath);
+    AddResult AddContent(int fd, MemberHeader header);
 
     Output* out_;
     MemberHeader last_;

@@ -28,7 +28,7 @@ echo "machine: $(nproc) cores, $(uname -r), load $(cut -d' ' -f1-3 /proc/loadavg
 OURS="$BUILD/bench/unlha_run $BUILD/bin/libunlha32.so $WORK/ours.lzh $WORK/include/ $WORK/list.txt"
 JLHA="cd $WORK/include && xargs -d '\n' -a $WORK/list.txt jlha a $WORK/jlha.lzh > /dev/null"
 hyperfine --runs "$RUNS" --export-json "$WORK/times.json" \
-  --prepare "rm -f $WORK/ours.lzh $WORK/jlha.lzh" \
+  --prepare "rm -f $WORK/ours.lzh" --prepare "rm -f $WORK/jlha.lzh" \
   -n libunlha32 "$OURS" -n jlha "$JLHA"
 
 # Both archives must hold every file intact.
