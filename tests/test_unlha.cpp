@@ -262,8 +262,9 @@ TEST(Unlha, DeepPathsAndHeadersOfEveryLengthNearMultiplesOf256) {
     f.Add("a/b/c.txt", TextLike(5000, 3));
     // Header length grows with the name; one of these lands on a multiple
     // of 256, which needs a padding byte.
-    for (size_t len = 196; len <= 212; ++len) f.Add(std::string(len, 'n'), "name length " + std::to_string(len));
-    for (size_t len = 190; len <= 200; ++len) f.Add("dir/" + std::string(len, 'm'), "in a folder");
+    for (size_t len = 150; len <= 255; ++len) f.Add(std::string(len, 'n'), "name length " + std::to_string(len));
+    for (size_t len = 150; len <= 255; ++len) f.Add("dir/" + std::string(len, 'm'), "in a folder");
+    for (size_t len = 150; len <= 250; len += 3) f.Add("ü😀/" + std::string(len, 'j'), "non-ASCII folder");
     const Outcome run = f.Archive();
     EXPECT_EQ(run.status, 0) << run.report;
     ExpectListed(f.archive, f.files.size());
@@ -431,4 +432,24 @@ TEST(Unlha, ReportFitsTheBufferAndPutsErrorsFirst) {
     EXPECT_EQ(report.size(), 1022u);
     EXPECT_EQ(report.rfind("Error: not-there.txt: cannot be read", 0), 0u) << report;
     EXPECT_NE(report.find("200 of 201 files added"), std::string::npos);
+}
+
+TEST(Unlha, SuccessReportNeverHoldsTheWordErrorEvenWhenNamesDo) {
+    // The program shows any report containing "error" as a failure.
+    TempDir dir;
+    const std::string src = dir.folder() + "Errors in src/";
+    MakeDir(src);
+    MakeDir(src + "ERROR-logs");
+    WriteFile(src + "error.h", "#pragma once\n");
+    WriteFile(src + "ERROR-logs/today.txt", "nothing");
+    WriteFile(src + "plain.txt", "plain");
+    const std::string archive = dir.folder() + "Errors in src20240101.lzh";
+    const Outcome run = CallUnlha(CommandLine(archive, src, {"error.h", "ERROR-logs/today.txt", "plain.txt"}));
+    EXPECT_EQ(run.status, 0);
+    std::string lower = run.report;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(lower.find("error"), std::string::npos) << run.report;
+    EXPECT_NE(run.report.find("3 of 3 files added"), std::string::npos) << run.report;
+    EXPECT_NE(run.report.find("plain.txt"), std::string::npos) << run.report;
+    EXPECT_EQ(ExtractBsdtar(archive, dir.folder() + "x").size(), 3u);
 }

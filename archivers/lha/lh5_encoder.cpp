@@ -369,7 +369,7 @@ struct Encoder::State {
             if (candidate != kNil && prevLength < opt.niceLength && pos - candidate <= kDicSize) {
                 matchLength = LongestMatch(candidate, std::max(prevLength, kMinMatch - 1));
                 // A 3-byte match far back costs more bits than three literals.
-                if (matchLength == kMinMatch && matchDist > 4096) matchLength = kMinMatch - 1;
+                if (matchLength == kMinMatch && matchDist > 512) matchLength = kMinMatch - 1;
             }
             if (prevLength >= kMinMatch && matchLength <= prevLength) {
                 EmitMatch(prevLength, prevDist);

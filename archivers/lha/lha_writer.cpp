@@ -175,16 +175,19 @@ std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
     extended(0x00, noCrc, 2);  // common header: header CRC
     extended(0x01, name.data(), name.size());
     if (!dir.empty()) extended(0x02, dir.data(), dir.size());
-    // The code page of the name. Readers that know this header (libarchive)
-    // decode the name with it; others take the bytes as they are.
-    const uint32_t cp = h.codePage;
-    const uint8_t codePage[4] = {static_cast<uint8_t>(cp), static_cast<uint8_t>(cp >> 8), 0, 0};
-    extended(0x46, codePage, 4);
+    // The code page of a name that is not plain ASCII. Readers that know
+    // this header (libarchive) decode the name with it; others take the
+    // bytes as they are. ASCII reads the same in every code page used here.
+    bool ascii = true;
+    for (const char c : h.path) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) {
+        const uint8_t codePage[4] = {static_cast<uint8_t>(h.codePage), static_cast<uint8_t>(h.codePage >> 8), 0, 0};
+        extended(0x46, codePage, 4);
+    }
     const uint8_t mode[2] = {static_cast<uint8_t>(h.mode), static_cast<uint8_t>(h.mode >> 8)};
     extended(0x50, mode, 2);
-    const uint8_t time[4] = {static_cast<uint8_t>(h.mtime), static_cast<uint8_t>(h.mtime >> 8),
-                             static_cast<uint8_t>(h.mtime >> 16), static_cast<uint8_t>(h.mtime >> 24)};
-    extended(0x54, time, 4);
+    // The time stamp needs no extended header: at level 2 the base header
+    // holds it as Unix time already.
     PutLE(v, 0, 2);  // no further extended header
     // A header size with a zero low byte would read as the end mark to
     // programs that look at the first byte only.
