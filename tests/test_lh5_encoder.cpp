@@ -259,7 +259,7 @@ TEST(Lh5Encoder, BlockSizesDownToOneCodeStillDecode) {
         ExpectRoundTrip(input, options);
     }
     int blocks = 0;
-    const Bytes packed = lh5::Compress(input.data(), input.size(), {96, 128, 100});
+    const Bytes packed = lh5::Compress(input.data(), input.size(), {256, 256, 100});
     Decode(packed, input.size(), &blocks);
     EXPECT_GT(blocks, 10);
 }

@@ -30,9 +30,9 @@ public:
 struct EncoderOptions {
     // How many earlier positions with the same 3-byte prefix are tried for a
     // match; more finds longer matches at the cost of speed.
-    int maxChain = 96;
+    int maxChain = 256;
     // A match at least this long is taken at once, without lazy evaluation.
-    int niceLength = 128;
+    int niceLength = 256;
     // Codes (literals plus matches) per Huffman block, 1 to 65535.
     int blockCodes = 32768;
 };
