@@ -116,7 +116,9 @@ struct Encoder::State {
     EncoderOptions opt;
 
     // Input and match finding.
-    std::vector<uint8_t> buf = std::vector<uint8_t>(kBufSize + 16);
+    // Left uninitialised: only bytes below `fill` are ever read, and most
+    // inputs (one file each) are far smaller than the buffer.
+    std::unique_ptr<uint8_t[]> buf{new uint8_t[kBufSize]};
     int fill = 0;  // valid bytes in buf
     int pos = 0;   // next position to code
     std::vector<int32_t> head = std::vector<int32_t>(1 << kHashBits, kNil);
@@ -167,11 +169,11 @@ struct Encoder::State {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
         const int limit = pos - kDicSize;
-        const uint8_t* scan = buf.data() + pos;
+        const uint8_t* scan = buf.get() + pos;
         int chain = opt.maxChain;
         if (best >= 32) chain >>= 2;
         while (candidate >= limit && candidate >= 0 && chain-- > 0) {
-            const uint8_t* m = buf.data() + candidate;
+            const uint8_t* m = buf.get() + candidate;
             if (m[best] == scan[best] && m[0] == scan[0] && m[1] == scan[1]) {
                 int len = 2;
                 while (len + 8 <= maxLen) {
@@ -349,7 +351,7 @@ struct Encoder::State {
     void Slide() {
         const int delta = std::max(0, pos - kDicSize) & ~kChainMask;
         if (delta == 0) return;
-        std::memmove(buf.data(), buf.data() + delta, static_cast<size_t>(fill - delta));
+        std::memmove(buf.get(), buf.get() + delta, static_cast<size_t>(fill - delta));
         fill -= delta;
         pos -= delta;
         for (auto& h : head) h = h >= delta ? h - delta : kNil;
@@ -408,7 +410,7 @@ void Encoder::Write(const uint8_t* data, size_t size) {
         }
         const size_t room = static_cast<size_t>(kBufSize - s.fill);
         const size_t take = std::min(room, size);
-        std::memcpy(s.buf.data() + s.fill, data, take);
+        std::memcpy(s.buf.get() + s.fill, data, take);
         s.fill += static_cast<int>(take);
         data += take;
         size -= take;
