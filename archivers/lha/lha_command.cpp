@@ -9,6 +9,7 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstring>
+#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -77,7 +78,7 @@ public:
 private:
     // How far ahead of the writer preparation may run; bounds the memory
     // held to this many small files.
-    static constexpr size_t kAhead = 64;
+    static constexpr size_t kAhead = 16;
 
     void Work() {
         for (;;) {
@@ -115,6 +116,16 @@ private:
     std::vector<std::thread> workers_;
 };
 
+// The process's file-creation mask, read without changing it: umask() would
+// have to set it for a moment, which other threads of the program could see.
+mode_t CurrentUmask() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return 022;
+}
+
 std::string TempPathFor(const std::string& archive) { return archive + ".tmp-XXXXXX"; }
 
 }  // namespace
@@ -139,9 +150,7 @@ CommandResult RunCommand(const std::string& commandLine) {
     std::string temp = TempPathFor(archive);
     const int fd = ::mkstemp(temp.data());
     if (fd < 0) return Fail("Error: cannot create " + archive + ": " + std::strerror(errno) + "\n");
-    const mode_t mask = ::umask(0);
-    ::umask(mask);
-    ::fchmod(fd, 0666 & ~mask);
+    ::fchmod(fd, 0666 & ~CurrentUmask());
 
     std::string errors, added;
     size_t addedCount = 0;
