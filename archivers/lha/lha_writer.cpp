@@ -205,7 +205,7 @@ const char* Describe(AddResult result) {
         case AddResult::Added: return "added";
         case AddResult::Unreadable: return "cannot be read";
         case AddResult::TooLarge: return "is 4 GiB or larger";
-        case AddResult::UnsafeName: return "has no name that can be stored";
+        case AddResult::UnsafeName: return "has a name that cannot be stored (empty, or leading out with \"..\")";
     }
     return "?";
 }
