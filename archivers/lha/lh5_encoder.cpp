@@ -1,0 +1,446 @@
+#include "archivers/lha/lh5_encoder.h"
+
+#include "archivers/lha/lh5_huffman.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+
+namespace lh5 {
+
+namespace {
+
+constexpr int kDicBits = 13;
+constexpr int kDicSize = 1 << kDicBits;  // 8192: the farthest a match may reach
+constexpr int kMinMatch = 3;
+constexpr int kMaxMatch = 256;
+// Literal/length alphabet: 256 bytes plus the lengths 3..256.
+constexpr int kNC = 256 + kMaxMatch - kMinMatch + 1;  // 510
+constexpr int kCBit = 9;
+// Code-length alphabet used to send the literal/length lengths.
+constexpr int kNT = 16 + 3;  // 19
+constexpr int kTBit = 5;
+// Position alphabet: the bit length of (distance - 1), 0..13.
+constexpr int kNP = kDicBits + 1;  // 14
+constexpr int kPBit = 4;
+constexpr int kMaxCodeLength = 16;
+
+// Input buffer: the 8 KiB history plus room to read ahead. Sliding keeps the
+// hash-chain slots in place because it always moves by a multiple of the
+// chain table size.
+constexpr int kChainSize = 2 * kDicSize;  // chain slots outlive the window, so no slot is reused early
+constexpr int kChainMask = kChainSize - 1;
+constexpr int kBufSize = 1 << 18;
+constexpr int kLookahead = kMaxMatch + kMinMatch + 1;
+constexpr int kHashBits = 15;
+constexpr int kNil = -1;
+
+int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
+
+}  // namespace
+
+namespace detail {
+
+int BuildLengths(const uint32_t* freq, int n, uint8_t* len, int& single) {
+    std::fill(len, len + n, 0);
+    if (n > kNC) return 0;
+    std::array<int, kNC> leaves{};
+    int m = 0;
+    for (int i = 0; i < n; ++i)
+        if (freq[i] != 0) leaves[m++] = i;
+    single = m == 1 ? leaves[0] : 0;
+    if (m < 2) return m;
+    std::sort(leaves.begin(), leaves.begin() + m, [&](int a, int b) {
+        return freq[a] != freq[b] ? freq[a] < freq[b] : a < b;
+    });
+    // Two-queue construction: leaves in ascending order, then internal
+    // nodes in the order they are made (which is ascending too).
+    std::array<uint64_t, 2 * kNC> weight{};
+    std::array<int, 2 * kNC> parent{};
+    for (int i = 0; i < m; ++i) weight[i] = freq[leaves[i]];
+    int nextLeaf = 0, nextNode = m, made = m;
+    auto takeSmallest = [&]() {
+        if (nextLeaf < m && (nextNode >= made || weight[nextLeaf] <= weight[nextNode])) return nextLeaf++;
+        return nextNode++;
+    };
+    while (made < 2 * m - 1) {
+        const int a = takeSmallest();
+        const int b = takeSmallest();
+        weight[made] = weight[a] + weight[b];
+        parent[a] = parent[b] = made;
+        ++made;
+    }
+    std::array<int, 2 * kNC> depth{};
+    depth[2 * m - 2] = 0;
+    for (int i = 2 * m - 3; i >= 0; --i) depth[i] = depth[parent[i]] + 1;
+    std::array<int, kMaxCodeLength + 2> count{};
+    for (int i = 0; i < m; ++i) ++count[std::min(depth[i], kMaxCodeLength)];
+    // Clipping deep leaves to 16 bits overfills the code space; move leaves
+    // down one level at a time until the code is complete again.
+    uint32_t cum = 0;
+    for (int i = 1; i <= kMaxCodeLength; ++i) cum += static_cast<uint32_t>(count[i]) << (kMaxCodeLength - i);
+    while (cum > (1u << kMaxCodeLength)) {
+        --count[kMaxCodeLength];
+        for (int i = kMaxCodeLength - 1; i > 0; --i) {
+            if (count[i] != 0) {
+                --count[i];
+                count[i + 1] += 2;
+                break;
+            }
+        }
+        --cum;
+    }
+    // Rarest symbols get the longest codes.
+    int k = 0;
+    for (int l = kMaxCodeLength; l > 0; --l)
+        for (int c = 0; c < count[l]; ++c) len[leaves[k++]] = static_cast<uint8_t>(l);
+    return m;
+}
+
+void MakeCodes(const uint8_t* len, int n, uint16_t* code) {
+    std::array<uint32_t, kMaxCodeLength + 2> count{}, start{};
+    for (int i = 0; i < n; ++i) ++count[len[i]];
+    count[0] = 0;
+    for (int i = 1; i <= kMaxCodeLength; ++i) start[i + 1] = (start[i] + count[i]) << 1;
+    for (int i = 0; i < n; ++i)
+        if (len[i] != 0) code[i] = static_cast<uint16_t>(start[len[i]]++);
+}
+
+}  // namespace detail
+
+using detail::BuildLengths;
+using detail::MakeCodes;
+
+struct Encoder::State {
+    ByteSink& sink;
+    EncoderOptions opt;
+
+    // Input and match finding.
+    // Left uninitialised: only bytes below `fill` are ever read, and most
+    // inputs (one file each) are far smaller than the buffer.
+    std::unique_ptr<uint8_t[]> buf{new uint8_t[kBufSize]};
+    int fill = 0;  // valid bytes in buf
+    int pos = 0;   // next position to code
+    std::vector<int32_t> head = std::vector<int32_t>(1 << kHashBits, kNil);
+    std::vector<int32_t> prev = std::vector<int32_t>(kChainSize, kNil);
+    int matchLength = kMinMatch - 1;
+    int matchDist = 0;
+    bool matchAvailable = false;
+    uint64_t totalIn = 0;
+    uint64_t totalOut = 0;
+
+    // The codes of the block being gathered.
+    std::vector<uint16_t> codes;
+    std::vector<uint16_t> positions;  // distance - 1 of each match, in order
+    std::array<uint32_t, kNC> cFreq{};
+    std::array<uint32_t, kNP> pFreq{};
+
+    // Bit output.
+    uint64_t bitBuf = 0;
+    int bitCount = 0;
+    std::vector<uint8_t> out;
+
+    State(ByteSink& s, const EncoderOptions& o) : sink(s), opt(o) {
+        opt.blockCodes = std::clamp(opt.blockCodes, 1, 65535);
+        opt.maxChain = std::max(opt.maxChain, 1);
+        opt.niceLength = std::clamp(opt.niceLength, kMinMatch, kMaxMatch);
+        codes.reserve(static_cast<size_t>(opt.blockCodes));
+        positions.reserve(static_cast<size_t>(opt.blockCodes));
+        out.reserve(1 << 17);
+    }
+
+    uint32_t Hash(int p) const {
+        const uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
+        return (v * 2654435761u) >> (32 - kHashBits);
+    }
+
+    // Links position p into its hash chain; returns the previous head.
+    int Insert(int p) {
+        const uint32_t h = Hash(p);
+        const int old = head[h];
+        prev[p & kChainMask] = old;
+        head[h] = p;
+        return old;
+    }
+
+    // The longest match for pos longer than `best`, searching back from
+    // `candidate`; sets matchDist when one is found.
+    int LongestMatch(int candidate, int best) {
+        const int maxLen = std::min(kMaxMatch, fill - pos);
+        if (best >= maxLen) return kMinMatch - 1;
+        const int limit = pos - kDicSize;
+        const uint8_t* scan = buf.get() + pos;
+        int chain = opt.maxChain;
+        if (best >= 32) chain >>= 2;
+        while (candidate >= limit && candidate >= 0 && chain-- > 0) {
+            const uint8_t* m = buf.get() + candidate;
+            if (m[best] == scan[best] && m[0] == scan[0] && m[1] == scan[1]) {
+                int len = 2;
+                while (len + 8 <= maxLen) {
+                    uint64_t a, b;
+                    std::memcpy(&a, m + len, 8);
+                    std::memcpy(&b, scan + len, 8);
+                    if (a != b) {
+                        len += __builtin_ctzll(a ^ b) >> 3;
+                        goto measured;
+                    }
+                    len += 8;
+                }
+                while (len < maxLen && m[len] == scan[len]) ++len;
+            measured:
+                if (len > best) {
+                    best = len;
+                    matchDist = pos - candidate;
+                    if (len >= opt.niceLength || len >= maxLen) break;
+                }
+            }
+            candidate = prev[candidate & kChainMask];
+        }
+        return best;
+    }
+
+    void PutBits(int n, uint32_t v) {
+        bitBuf = (bitBuf << n) | (v & ((1u << n) - 1));
+        bitCount += n;
+        if (bitCount >= 32) {
+            bitCount -= 32;
+            const uint32_t word = static_cast<uint32_t>(bitBuf >> bitCount);
+            out.push_back(static_cast<uint8_t>(word >> 24));
+            out.push_back(static_cast<uint8_t>(word >> 16));
+            out.push_back(static_cast<uint8_t>(word >> 8));
+            out.push_back(static_cast<uint8_t>(word));
+        }
+    }
+
+    void FlushBytes() {
+        if (out.empty()) return;
+        sink.Put(out.data(), out.size());
+        totalOut += out.size();
+        out.clear();
+    }
+
+    void EmitLiteral(uint8_t c) {
+        codes.push_back(c);
+        ++cFreq[c];
+        if (static_cast<int>(codes.size()) >= opt.blockCodes) SendBlock();
+    }
+
+    void EmitMatch(int length, int dist) {
+        const uint16_t c = static_cast<uint16_t>(length - kMinMatch + 256);
+        codes.push_back(c);
+        ++cFreq[c];
+        const unsigned p = static_cast<unsigned>(dist - 1);
+        positions.push_back(static_cast<uint16_t>(p));
+        ++pFreq[BitLength(p)];
+        if (static_cast<int>(codes.size()) >= opt.blockCodes) SendBlock();
+    }
+
+    // A table of small code lengths (the position table, or the table that
+    // codes the literal/length lengths): 3 bits for lengths up to 6, longer
+    // ones in unary. After entry `special`, 2 bits skip up to three zeros.
+    void WritePtLengths(const uint8_t* len, int n, int nbit, int special) {
+        while (n > 0 && len[n - 1] == 0) --n;
+        PutBits(nbit, static_cast<uint32_t>(n));
+        int i = 0;
+        while (i < n) {
+            const int k = len[i++];
+            if (k <= 6)
+                PutBits(3, static_cast<uint32_t>(k));
+            else
+                PutBits(k - 3, 0xFFFEu);
+            if (i == special) {
+                // Never skip past the last length sent.
+                while (i < std::min(n, 6) && len[i] == 0) ++i;
+                PutBits(2, static_cast<uint32_t>(i - special));
+            }
+        }
+    }
+
+    // The literal/length lengths as a run-length coded sequence over the
+    // 19-symbol table: 0 = one zero, 1 = 3..18 zeros, 2 = 20..531 zeros,
+    // k + 2 = length k. `emit` receives (symbol, extra bit count, extra value).
+    template <typename Emit>
+    static void WalkCLengths(const uint8_t* cLen, Emit emit) {
+        int n = kNC;
+        while (n > 0 && cLen[n - 1] == 0) --n;
+        int i = 0;
+        while (i < n) {
+            const int k = cLen[i++];
+            if (k != 0) {
+                emit(k + 2, 0, 0);
+                continue;
+            }
+            int count = 1;
+            while (i < n && cLen[i] == 0) {
+                ++i;
+                ++count;
+            }
+            if (count <= 2) {
+                for (int j = 0; j < count; ++j) emit(0, 0, 0);
+            } else if (count <= 18) {
+                emit(1, 4, count - 3);
+            } else if (count == 19) {
+                emit(0, 0, 0);
+                emit(1, 4, 15);
+            } else {
+                emit(2, kCBit, count - 20);
+            }
+        }
+    }
+
+    void SendBlock() {
+        if (codes.empty()) return;
+        std::array<uint8_t, kNC> cLen{};
+        std::array<uint16_t, kNC> cCode{};
+        std::array<uint8_t, kNP> pLen{};
+        std::array<uint16_t, kNP> pCode{};
+        int cSingle = 0, pSingle = 0;
+        const int cUsed = BuildLengths(cFreq.data(), kNC, cLen.data(), cSingle);
+        PutBits(16, static_cast<uint32_t>(codes.size()));
+        if (cUsed >= 2) {
+            MakeCodes(cLen.data(), kNC, cCode.data());
+            std::array<uint32_t, kNT> tFreq{};
+            WalkCLengths(cLen.data(), [&](int sym, int, int) { ++tFreq[sym]; });
+            std::array<uint8_t, kNT> tLen{};
+            std::array<uint16_t, kNT> tCode{};
+            int tSingle = 0;
+            if (BuildLengths(tFreq.data(), kNT, tLen.data(), tSingle) >= 2) {
+                MakeCodes(tLen.data(), kNT, tCode.data());
+                WritePtLengths(tLen.data(), kNT, kTBit, 3);
+            } else {
+                PutBits(kTBit, 0);
+                PutBits(kTBit, static_cast<uint32_t>(tSingle));
+            }
+            PutBits(kCBit, static_cast<uint32_t>(std::find_if(cLen.rbegin(), cLen.rend(),
+                                                               [](uint8_t l) { return l != 0; }).base() -
+                                                  cLen.begin()));
+            WalkCLengths(cLen.data(), [&](int sym, int bits, int extra) {
+                PutBits(tLen[sym], tCode[sym]);
+                if (bits != 0) PutBits(bits, static_cast<uint32_t>(extra));
+            });
+        } else {
+            PutBits(kTBit, 0);
+            PutBits(kTBit, 0);
+            PutBits(kCBit, 0);
+            PutBits(kCBit, static_cast<uint32_t>(cSingle));
+        }
+        if (BuildLengths(pFreq.data(), kNP, pLen.data(), pSingle) >= 2) {
+            MakeCodes(pLen.data(), kNP, pCode.data());
+            WritePtLengths(pLen.data(), kNP, kPBit, -1);
+        } else {
+            PutBits(kPBit, 0);
+            PutBits(kPBit, static_cast<uint32_t>(pSingle));
+        }
+        size_t next = 0;
+        for (const uint16_t c : codes) {
+            PutBits(cLen[c], cCode[c]);
+            if (c < 256) continue;
+            const unsigned p = positions[next++];
+            const int bits = BitLength(p);
+            PutBits(pLen[bits], pCode[bits]);
+            if (bits > 1) PutBits(bits - 1, p);
+        }
+        codes.clear();
+        positions.clear();
+        cFreq.fill(0);
+        pFreq.fill(0);
+        FlushBytes();
+    }
+
+    // Moves the last 8 KiB (and what follows) to the front of the buffer.
+    void Slide() {
+        const int delta = std::max(0, pos - kDicSize) & ~kChainMask;
+        if (delta == 0) return;
+        std::memmove(buf.get(), buf.get() + delta, static_cast<size_t>(fill - delta));
+        fill -= delta;
+        pos -= delta;
+        for (auto& h : head) h = h >= delta ? h - delta : kNil;
+        for (auto& p : prev) p = p >= delta ? p - delta : kNil;
+    }
+
+    // Codes input up to where look-ahead runs short (or all of it at the end).
+    void Process(bool finishing) {
+        for (;;) {
+            const int avail = fill - pos;
+            if (avail == 0 || (!finishing && avail < kLookahead)) break;
+            int candidate = kNil;
+            if (avail >= kMinMatch) candidate = Insert(pos);
+            const int prevLength = matchLength;
+            const int prevDist = matchDist;
+            matchLength = kMinMatch - 1;
+            if (candidate != kNil && prevLength < opt.niceLength && pos - candidate <= kDicSize) {
+                matchLength = LongestMatch(candidate, std::max(prevLength, kMinMatch - 1));
+                // A 3-byte match far back costs more bits than three literals.
+                if (matchLength == kMinMatch && matchDist > 512) matchLength = kMinMatch - 1;
+            }
+            if (prevLength >= kMinMatch && matchLength <= prevLength) {
+                EmitMatch(prevLength, prevDist);
+                const int end = pos - 1 + prevLength;
+                for (int p = pos + 1; p < end; ++p)
+                    if (fill - p >= kMinMatch) Insert(p);
+                pos = end;
+                matchAvailable = false;
+                matchLength = kMinMatch - 1;
+            } else if (matchAvailable) {
+                EmitLiteral(buf[pos - 1]);
+                ++pos;
+            } else {
+                matchAvailable = true;
+                ++pos;
+            }
+        }
+        if (finishing && matchAvailable) {
+            EmitLiteral(buf[pos - 1]);
+            matchAvailable = false;
+        }
+    }
+};
+
+Encoder::Encoder(ByteSink& out, const EncoderOptions& options) : state_(std::make_unique<State>(out, options)) {}
+
+Encoder::~Encoder() = default;
+
+void Encoder::Write(const uint8_t* data, size_t size) {
+    State& s = *state_;
+    s.totalIn += size;
+    while (size > 0) {
+        if (s.fill == kBufSize) {
+            s.Process(false);
+            s.Slide();
+        }
+        const size_t room = static_cast<size_t>(kBufSize - s.fill);
+        const size_t take = std::min(room, size);
+        std::memcpy(s.buf.get() + s.fill, data, take);
+        s.fill += static_cast<int>(take);
+        data += take;
+        size -= take;
+    }
+}
+
+void Encoder::Finish() {
+    State& s = *state_;
+    s.Process(true);
+    s.SendBlock();
+    if (s.bitCount > 0) {
+        // Pad the last byte with zero bits.
+        while (s.bitCount % 8 != 0) s.PutBits(1, 0);
+        while (s.bitCount > 0) {
+            s.bitCount -= 8;
+            s.out.push_back(static_cast<uint8_t>(s.bitBuf >> s.bitCount));
+        }
+    }
+    s.FlushBytes();
+}
+
+uint64_t Encoder::bytesIn() const { return state_->totalIn; }
+uint64_t Encoder::bytesOut() const { return state_->totalOut; }
+
+std::vector<uint8_t> Compress(const uint8_t* data, size_t size, const EncoderOptions& options) {
+    VectorSink sink;
+    Encoder encoder(sink, options);
+    encoder.Write(data, size);
+    encoder.Finish();
+    return std::move(sink.bytes);
+}
+
+}  // namespace lh5

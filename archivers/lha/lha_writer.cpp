@@ -1,0 +1,515 @@
+#include "archivers/lha/lha_writer.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <system_error>
+
+#include "archivers/lha/lh5_encoder.h"
+
+namespace lha {
+
+namespace {
+
+constexpr uint64_t kSizeLimit = uint64_t{1} << 32;  // sizes are 32-bit fields
+constexpr size_t kChunk = 1 << 18;
+// Files up to this size are read and compressed whole in memory, which lets
+// several be prepared at once; larger ones are streamed into the archive.
+constexpr uint64_t kHoldLimit = 2u << 20;
+// While a streamed file is compressed, it is also kept in memory up to this
+// size, so the stored fallback needs no second read.
+constexpr size_t kKeepInMemory = 8u << 20;
+
+const std::array<uint16_t, 256> kCrcTable = [] {
+    std::array<uint16_t, 256> table{};
+    for (unsigned i = 0; i < 256; ++i) {
+        unsigned r = i;
+        for (int j = 0; j < 8; ++j) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
+        table[i] = static_cast<uint16_t>(r);
+    }
+    return table;
+}();
+
+std::string Convert(const std::string& text, const char* to, const char* from, bool& ok) {
+    ok = false;
+    iconv_t cd = ::iconv_open(to, from);
+    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
+    std::string out(text.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
+    char* dst = out.data();
+    size_t outLeft = out.size();
+    const size_t r = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
+    const size_t flushed = ::iconv(cd, nullptr, nullptr, &dst, &outLeft);
+    ::iconv_close(cd);
+    if (r == static_cast<size_t>(-1) || flushed == static_cast<size_t>(-1) || inLeft != 0) return {};
+    out.resize(out.size() - outLeft);
+    ok = true;
+    return out;
+}
+
+void PutLE(std::vector<uint8_t>& v, uint64_t value, int bytes) {
+    for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(value >> (8 * i)));
+}
+
+// Reads until `size` bytes or end of file; -1 on a read error.
+ssize_t ReadFull(int fd, uint8_t* data, size_t size) {
+    size_t got = 0;
+    while (got < size) {
+        const ssize_t n = ::read(fd, data + got, size - got);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return -1;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    return static_cast<ssize_t>(got);
+}
+
+[[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+}  // namespace
+
+uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
+    for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>(kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
+    return crc;
+}
+
+bool ValidUtf8(const std::string& text) {
+    size_t i = 0;
+    const size_t n = text.size();
+    while (i < n) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        int more = 0;
+        uint32_t cp = 0;
+        if (c < 0x80) { ++i; continue; }
+        if (c >= 0xC2 && c <= 0xDF) { more = 1; cp = c & 0x1F; }
+        else if (c >= 0xE0 && c <= 0xEF) { more = 2; cp = c & 0x0F; }
+        else if (c >= 0xF0 && c <= 0xF4) { more = 3; cp = c & 0x07; }
+        else return false;
+        if (i + static_cast<size_t>(more) >= n) return false;
+        for (int k = 1; k <= more; ++k) {
+            const auto d = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
+            if ((d & 0xC0) != 0x80) return false;
+            cp = (cp << 6) | (d & 0x3F);
+        }
+        if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
+            return false;
+        i += static_cast<size_t>(more) + 1;
+    }
+    return true;
+}
+
+StoredName StoredNameBytes(const std::string& path) {
+    bool ascii = true;
+    for (const unsigned char c : path) ascii = ascii && c < 0x80;
+    if (ascii) return {path, kCodePageShiftJis};
+    if (!ValidUtf8(path)) return {path, kCodePageRawBytes};
+    bool ok = false;
+    const std::string sjis = Convert(path, "CP932", "UTF-8", ok);
+    if (ok) {
+        // Some characters (the yen sign, the overline) map onto ASCII bytes
+        // and would come back as different characters; such a name stays
+        // UTF-8.
+        const std::string back = Convert(sjis, "UTF-8", "CP932", ok);
+        if (ok && back == path) return {sjis, kCodePageShiftJis};
+    }
+    return {path, kCodePageUtf8};
+}
+
+std::string CleanRelativePath(const std::string& path) {
+    std::string out;
+    size_t i = 0;
+    while (i <= path.size()) {
+        size_t j = path.find('/', i);
+        if (j == std::string::npos) j = path.size();
+        const std::string part = path.substr(i, j - i);
+        if (part == "..") return {};
+        if (!part.empty() && part != ".") {
+            if (!out.empty()) out.push_back('/');
+            out += part;
+        }
+        i = j + 1;
+    }
+    return out;
+}
+
+std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
+    std::string dir, name = h.path;
+    const size_t slash = h.path.rfind('/');
+    if (slash != std::string::npos) {
+        dir = h.path.substr(0, slash + 1);
+        name = h.path.substr(slash + 1);
+        // Folders are separated by 0xFF in the directory header.
+        for (auto& c : dir)
+            if (c == '/') c = static_cast<char>(0xFF);
+    }
+    std::vector<uint8_t> v;
+    v.reserve(64 + h.path.size());
+    PutLE(v, 0, 2);  // header size, filled in below
+    v.insert(v.end(), h.method.begin(), h.method.end());
+    PutLE(v, h.packedSize, 4);
+    PutLE(v, h.originalSize, 4);
+    PutLE(v, h.mtime, 4);
+    v.push_back(0x20);  // MS-DOS attribute: archive
+    v.push_back(2);     // header level
+    PutLE(v, h.crc, 2);
+    v.push_back('U');
+    // Extended headers; each size counts its type byte, its data and the
+    // size field of the header after it.
+    const size_t crcAt = v.size() + 3;
+    auto extended = [&v](uint8_t type, const void* data, size_t size) {
+        PutLE(v, 1 + size + 2, 2);
+        v.push_back(type);
+        const auto* p = static_cast<const uint8_t*>(data);
+        v.insert(v.end(), p, p + size);
+    };
+    const uint8_t noCrc[2] = {0, 0};
+    extended(0x00, noCrc, 2);  // common header: header CRC
+    extended(0x01, name.data(), name.size());
+    if (!dir.empty()) extended(0x02, dir.data(), dir.size());
+    // The code page of a name that is not plain ASCII. Readers that know
+    // this header (libarchive) decode the name with it; others take the
+    // bytes as they are. ASCII reads the same in every code page used here.
+    bool ascii = true;
+    for (const char c : h.path) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (!ascii) {
+        const uint8_t codePage[4] = {static_cast<uint8_t>(h.codePage), static_cast<uint8_t>(h.codePage >> 8), 0, 0};
+        extended(0x46, codePage, 4);
+    }
+    const uint8_t mode[2] = {static_cast<uint8_t>(h.mode), static_cast<uint8_t>(h.mode >> 8)};
+    extended(0x50, mode, 2);
+    // The time stamp needs no extended header: at level 2 the base header
+    // holds it as Unix time already.
+    PutLE(v, 0, 2);  // no further extended header
+    // A header size with a zero low byte would read as the end mark to
+    // programs that look at the first byte only.
+    if ((v.size() & 0xFF) == 0) v.push_back(0);
+    v[0] = static_cast<uint8_t>(v.size());
+    v[1] = static_cast<uint8_t>(v.size() >> 8);
+    const uint16_t hcrc = Crc16(0, v.data(), v.size());
+    v[crcAt] = static_cast<uint8_t>(hcrc);
+    v[crcAt + 1] = static_cast<uint8_t>(hcrc >> 8);
+    return v;
+}
+
+const char* Describe(AddResult result) {
+    switch (result) {
+        case AddResult::Added: return "added";
+        case AddResult::Unreadable: return "cannot be read";
+        case AddResult::TooLarge: return "is 4 GiB or larger";
+        case AddResult::UnsafeName: return "has a name that cannot be stored (empty, or leading out with \"..\")";
+    }
+    return "?";
+}
+
+// Buffered archive output that can go back: patch a header written earlier,
+// or cut the archive back to where a member began.
+class ArchiveWriter::Output : public lh5::ByteSink {
+public:
+    explicit Output(int fd) : fd_(fd) { buf_.reserve(kCapacity); }
+
+    uint64_t Tell() const { return flushed_ + buf_.size(); }
+
+    void Put(const uint8_t* data, size_t size) override {
+        if (buf_.size() + size > kCapacity) Flush();
+        if (size >= kCapacity) {
+            WriteAt(data, size, flushed_);
+            flushed_ += size;
+            return;
+        }
+        buf_.insert(buf_.end(), data, data + size);
+    }
+
+    void Patch(uint64_t offset, const std::vector<uint8_t>& bytes) {
+        if (offset >= flushed_) {
+            std::memcpy(buf_.data() + (offset - flushed_), bytes.data(), bytes.size());
+        } else {
+            Flush();
+            WriteAt(bytes.data(), bytes.size(), offset);
+        }
+    }
+
+    void TruncateTo(uint64_t offset) {
+        if (offset >= flushed_) {
+            buf_.resize(offset - flushed_);
+            return;
+        }
+        buf_.clear();
+        if (::ftruncate(fd_, static_cast<off_t>(offset)) != 0) ThrowErrno("truncate archive");
+        flushed_ = offset;
+    }
+
+    void Flush() {
+        if (buf_.empty()) return;
+        WriteAt(buf_.data(), buf_.size(), flushed_);
+        flushed_ += buf_.size();
+        buf_.clear();
+    }
+
+private:
+    static constexpr size_t kCapacity = 1 << 20;
+
+    void WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
+        while (size > 0) {
+            const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                ThrowErrno("write archive");
+            }
+            data += n;
+            size -= static_cast<size_t>(n);
+            offset += static_cast<uint64_t>(n);
+        }
+    }
+
+    int fd_;
+    uint64_t flushed_ = 0;
+    std::vector<uint8_t> buf_;
+};
+
+namespace {
+
+MemberHeader BaseHeader(const struct ::stat& st, const std::string& storedPath) {
+    MemberHeader h;
+    h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
+    h.mode = static_cast<uint16_t>(S_IFREG | (st.st_mode & 07777));
+    const StoredName name = StoredNameBytes(storedPath);
+    h.path = name.bytes;
+    h.codePage = name.codePage;
+    return h;
+}
+
+MemberHeader LinkHeader(const struct ::stat& st, const std::string& storedPath, const std::string& target) {
+    MemberHeader h;
+    h.method = "-lhd-";  // links, like folders, carry no data
+    h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
+    h.mode = static_cast<uint16_t>(S_IFLNK | 0777);
+    // Name and target share one code page: Shift-JIS only when both have it.
+    const StoredName name = StoredNameBytes(storedPath);
+    const StoredName link = StoredNameBytes(target);
+    if (name.codePage == kCodePageShiftJis && link.codePage == kCodePageShiftJis) {
+        h.path = name.bytes + "|" + link.bytes;
+        h.codePage = kCodePageShiftJis;
+    } else {
+        h.path = storedPath + "|" + target;
+        h.codePage = name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes
+                                                                                             : kCodePageUtf8;
+    }
+    return h;
+}
+
+// Opens a regular file for reading without blocking on a named pipe.
+// Returns -1 (and the reason) for anything else.
+int OpenRegular(const std::string& path, struct ::stat& st, AddResult& why) {
+    why = AddResult::Unreadable;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    if (static_cast<uint64_t>(st.st_size) >= kSizeLimit) {
+        why = AddResult::TooLarge;
+        ::close(fd);
+        return -1;
+    }
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+    return fd;
+}
+
+}  // namespace
+
+PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath) {
+    PreparedMember m;
+    m.fullPath = fullPath;
+    const std::string clean = CleanRelativePath(storedPath);
+    if (clean.empty()) {
+        m.result = AddResult::UnsafeName;
+        return m;
+    }
+    struct ::stat st {};
+    if (::lstat(fullPath.c_str(), &st) != 0) return m;
+    if (S_ISLNK(st.st_mode)) {
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(fullPath.c_str(), target.data(), target.size());
+        if (n < 0) return m;
+        target.resize(static_cast<size_t>(n));
+        // The link form joins name and target with "|"; a name or target
+        // holding one cannot be told apart, so such a link is stored as the
+        // content it points to.
+        if (clean.find('|') == std::string::npos && target.find('|') == std::string::npos && !target.empty()) {
+            m.header = LinkHeader(st, clean, target);
+            m.held = true;
+            m.result = AddResult::Added;
+            return m;
+        }
+    }
+    AddResult why;
+    const int fd = OpenRegular(fullPath, st, why);
+    if (fd < 0) {
+        m.result = why;
+        return m;
+    }
+    m.header = BaseHeader(st, clean);
+    m.result = AddResult::Added;
+    if (static_cast<uint64_t>(st.st_size) > kHoldLimit) {
+        ::close(fd);
+        m.streamed = true;  // the writer reads it straight into the archive
+        return m;
+    }
+    std::vector<uint8_t> raw(static_cast<size_t>(st.st_size) + 1);
+    size_t got = 0;
+    for (;;) {
+        if (got == raw.size()) {
+            if (raw.size() > 2 * kHoldLimit) {  // grew a lot since fstat
+                ::close(fd);
+                m.streamed = true;
+                return m;
+            }
+            raw.resize(raw.size() * 2);
+        }
+        const ssize_t n = ReadFull(fd, raw.data() + got, raw.size() - got);
+        if (n < 0) {
+            ::close(fd);
+            m.result = AddResult::Unreadable;
+            return m;
+        }
+        if (n == 0) break;
+        got += static_cast<size_t>(n);
+    }
+    ::close(fd);
+    raw.resize(got);
+    std::vector<uint8_t> packed = lh5::Compress(raw.data(), raw.size());
+    m.header.crc = Crc16(0, raw.data(), raw.size());
+    m.header.originalSize = static_cast<uint32_t>(got);
+    if (packed.size() < raw.size()) {
+        m.header.method = "-lh5-";
+        m.data = std::move(packed);
+    } else {
+        // Compression did not pay: store the bytes as they are.
+        m.header.method = "-lh0-";
+        m.data = std::move(raw);
+    }
+    m.header.packedSize = static_cast<uint32_t>(m.data.size());
+    m.held = true;
+    return m;
+}
+
+ArchiveWriter::ArchiveWriter(int fd) : out_(new Output(fd)) {}
+
+ArchiveWriter::~ArchiveWriter() { delete out_; }
+
+AddResult ArchiveWriter::AddFile(const std::string& fullPath, const std::string& storedPath) {
+    PreparedMember m = PrepareMember(fullPath, storedPath);
+    return Add(m);
+}
+
+AddResult ArchiveWriter::Add(PreparedMember& m) {
+    if (m.result != AddResult::Added) return m.result;
+    if (m.held) {
+        const std::vector<uint8_t> header = BuildHeader(m.header);
+        out_->Put(header.data(), header.size());
+        out_->Put(m.data.data(), m.data.size());
+        last_ = m.header;
+        return AddResult::Added;
+    }
+    struct ::stat st {};
+    AddResult why;
+    const int fd = OpenRegular(m.fullPath, st, why);
+    if (fd < 0) return why;
+    const AddResult result = AddContent(fd, m.header);
+    ::close(fd);
+    return result;
+}
+
+AddResult ArchiveWriter::AddContent(int fd, MemberHeader h) {
+    const uint64_t entryStart = out_->Tell();
+    // The header's length does not depend on the sizes, method or CRC, so a
+    // placeholder is written now and completed when the data is known.
+    const std::vector<uint8_t> placeholder = BuildHeader(h);
+    out_->Put(placeholder.data(), placeholder.size());
+    const uint64_t dataStart = out_->Tell();
+
+    std::vector<uint8_t> kept;  // the whole file while it stays small
+    std::vector<uint8_t> chunk(kChunk);
+    uint64_t total = 0;
+    uint16_t crc = 0;
+    bool keep = true;
+    {
+        lh5::Encoder encoder(*out_);
+        for (;;) {
+            const ssize_t n = ReadFull(fd, chunk.data(), chunk.size());
+            if (n < 0) {
+                out_->TruncateTo(entryStart);
+                return AddResult::Unreadable;
+            }
+            if (n == 0) break;
+            total += static_cast<uint64_t>(n);
+            if (total >= kSizeLimit) {  // grew while being read
+                out_->TruncateTo(entryStart);
+                return AddResult::TooLarge;
+            }
+            crc = Crc16(crc, chunk.data(), static_cast<size_t>(n));
+            if (keep && total <= kKeepInMemory)
+                kept.insert(kept.end(), chunk.begin(), chunk.begin() + n);
+            else
+                keep = false;
+            encoder.Write(chunk.data(), static_cast<size_t>(n));
+        }
+        encoder.Finish();
+    }
+    uint64_t packed = out_->Tell() - dataStart;
+    if (packed >= total) {
+        // Compression did not pay: store the bytes as they are.
+        out_->TruncateTo(dataStart);
+        h.method = "-lh0-";
+        if (keep) {
+            out_->Put(kept.data(), kept.size());
+        } else {
+            if (::lseek(fd, 0, SEEK_SET) != 0) {
+                out_->TruncateTo(entryStart);
+                return AddResult::Unreadable;
+            }
+            uint64_t again = 0;
+            uint16_t crcAgain = 0;
+            for (;;) {
+                const ssize_t n = ReadFull(fd, chunk.data(), static_cast<size_t>(std::min<uint64_t>(chunk.size(), total - again)));
+                if (n < 0) {
+                    out_->TruncateTo(entryStart);
+                    return AddResult::Unreadable;
+                }
+                if (n == 0) break;
+                again += static_cast<uint64_t>(n);
+                crcAgain = Crc16(crcAgain, chunk.data(), static_cast<size_t>(n));
+                out_->Put(chunk.data(), static_cast<size_t>(n));
+            }
+            if (again != total || crcAgain != crc) {  // changed between the two reads
+                out_->TruncateTo(entryStart);
+                return AddResult::Unreadable;
+            }
+        }
+        packed = total;
+    }
+    h.packedSize = static_cast<uint32_t>(packed);
+    h.originalSize = static_cast<uint32_t>(total);
+    h.crc = crc;
+    out_->Patch(entryStart, BuildHeader(h));
+    last_ = h;
+    return AddResult::Added;
+}
+
+void ArchiveWriter::Finish() {
+    const uint8_t endMark = 0;
+    out_->Put(&endMark, 1);
+    out_->Flush();
+}
+
+}  // namespace lha

@@ -1,0 +1,107 @@
+#pragma once
+// Writes LHA archives: level-2 headers, -lh5- compressed or -lh0- stored
+// members, Unix permissions and time stamps, names relative to a base folder.
+#include <sys/stat.h>
+#include <sys/types.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace lha {
+
+// CRC-16 as LHA uses it (polynomial 0xA001, reflected, starting at 0).
+uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size);
+
+// Code pages named in the archive for the stored names.
+constexpr uint32_t kCodePageShiftJis = 932;
+constexpr uint32_t kCodePageUtf8 = 65001;
+// Bytes that are not UTF-8 at all: named as DOS code page 437, where every
+// byte is some character, so that a reader that converts names shows a
+// garbled name instead of giving up on the archive.
+constexpr uint32_t kCodePageRawBytes = 437;
+
+struct StoredName {
+    std::string bytes;
+    uint32_t codePage;
+};
+
+bool ValidUtf8(const std::string& text);
+
+// The bytes a path is stored with: Shift-JIS when every character has a
+// Shift-JIS form that converts back to the same text, otherwise the bytes as
+// they are (UTF-8, or whatever the file system holds).
+StoredName StoredNameBytes(const std::string& path);
+
+// A relative path made safe to store: leading and doubled "/" and "."
+// components dropped. Empty when nothing is left or when a ".." component
+// would let the entry land outside the extraction folder.
+std::string CleanRelativePath(const std::string& path);
+
+// The level-2 header of one member. `path` is the stored path in its final
+// bytes, "/" separating folders.
+struct MemberHeader {
+    std::string method = "-lh5-";
+    uint32_t packedSize = 0;
+    uint32_t originalSize = 0;
+    uint32_t mtime = 0;
+    uint16_t crc = 0;
+    uint16_t mode = 0100644;
+    std::string path;
+    uint32_t codePage = kCodePageShiftJis;
+};
+std::vector<uint8_t> BuildHeader(const MemberHeader& header);
+
+enum class AddResult {
+    Added,
+    Unreadable,    // cannot be opened or read, or not a file
+    TooLarge,      // 4 GiB or more
+    UnsafeName,    // nothing left to store as a name, or it climbs out with ".."
+};
+
+// Short English text for a failed AddResult, used in the report.
+const char* Describe(AddResult result);
+
+// One member worked out apart from the archive: safe to run on several
+// threads at once for different files. Small files come back complete
+// (header and stored bytes); a large one is only checked, and the writer
+// reads and compresses it straight into the archive.
+struct PreparedMember {
+    AddResult result = AddResult::Unreadable;
+    MemberHeader header;
+    std::vector<uint8_t> data;  // the stored bytes, when held
+    bool held = false;
+    bool streamed = false;
+    std::string fullPath;
+};
+PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath);
+
+// One open archive. Members are appended in the order they are added; the
+// archive is complete once Finish() has written the end mark. Write
+// failures of the archive itself raise std::system_error.
+class ArchiveWriter {
+public:
+    explicit ArchiveWriter(int fd);
+    ~ArchiveWriter();
+    ArchiveWriter(const ArchiveWriter&) = delete;
+    ArchiveWriter& operator=(const ArchiveWriter&) = delete;
+
+    // Adds the file at `fullPath` under the name `storedPath` (relative,
+    // "/" between folders). A symbolic link is stored as a link.
+    AddResult AddFile(const std::string& fullPath, const std::string& storedPath);
+    // Appends a prepared member (the same result as AddFile would give).
+    AddResult Add(PreparedMember& member);
+    void Finish();
+
+    // What the last successful AddFile stored: "-lh5-" or "-lh0-" and sizes.
+    const MemberHeader& lastMember() const { return last_; }
+
+private:
+    class Output;
+    AddResult AddContent(int fd, MemberHeader header);
+
+    Output* out_;
+    MemberHeader last_;
+};
+
+}  // namespace lha

@@ -1,0 +1,455 @@
+// libunlha32.so as the program uses it: loaded at run time, driven by the
+// adapter's command line, its archives read back by two decoders nobody here
+// wrote (lhasa and bsdtar) and compared byte for byte with the sources.
+#include <dirent.h>
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <iconv.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstring>
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "archive/command_line.h"
+#include "test_support.h"
+
+using testsupport::MakeDir;
+using testsupport::ReadFile;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+using UnlhaFn = int (*)(void*, const char*, char*, unsigned long);
+
+UnlhaFn Entry() {
+    static UnlhaFn entry = [] {
+        const char* bin = std::getenv("TESSARINE_BIN_DIR");
+        const std::string path = std::string(bin ? bin : "bin") + "/libunlha32.so";
+        void* lib = ::dlopen(path.c_str(), RTLD_NOW);
+        if (!lib) throw std::runtime_error("cannot load " + path);
+        return reinterpret_cast<UnlhaFn>(::dlsym(lib, "Unlha"));
+    }();
+    return entry;
+}
+
+const char* kSwitches = "a -a1 -r2 -x1 -l1 -jp1 -o2 -ji0 ";
+
+// The command line exactly as the adapter composes it.
+std::string CommandLine(const std::string& archive, const std::string& base, const std::vector<std::string>& names) {
+    std::string line = std::string(kSwitches) + "\"" + tessarine::EscapeQuoted(archive) + "\" \"" +
+                       tessarine::EscapeQuoted(base) + "\" ";
+    for (const auto& n : names) line += "\"" + tessarine::EscapeQuoted(n) + "\" ";
+    return line;
+}
+
+struct Outcome {
+    int status;
+    std::string report;
+};
+
+Outcome CallUnlha(const std::string& line) {
+    std::vector<char> buf(1024, '\x7f');
+    const int status = Entry()(nullptr, line.c_str(), buf.data(), 1023);
+    return {status, std::string(buf.data())};
+}
+
+// Runs a program in `cwd` and returns its standard output; exit status in `rc`.
+std::string Tool(const std::vector<std::string>& argv, const std::string& cwd, int* rc = nullptr) {
+    int pipefd[2];
+    if (::pipe(pipefd) != 0) throw std::runtime_error("pipe");
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(pipefd[1], 1);
+        const int devnull = ::open("/dev/null", O_WRONLY);
+        ::dup2(devnull, 2);
+        ::close(pipefd[0]);
+        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
+        ::setenv("LC_ALL", "C.UTF-8", 1);
+        std::vector<char*> args;
+        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+        args.push_back(nullptr);
+        ::execvp(args[0], args.data());
+        ::_exit(127);
+    }
+    ::close(pipefd[1]);
+    std::string out;
+    char chunk[65536];
+    ssize_t n;
+    while ((n = ::read(pipefd[0], chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(n));
+    ::close(pipefd[0]);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    if (rc) *rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return out;
+}
+
+// Every file (content) and link ("-> target") beneath `dir`, by relative path.
+void Walk(const std::string& dir, const std::string& prefix, std::map<std::string, std::string>& out) {
+    DIR* d = ::opendir(dir.c_str());
+    if (!d) return;
+    while (dirent* e = ::readdir(d)) {
+        const std::string name = e->d_name;
+        if (name == "." || name == "..") continue;
+        const std::string full = dir + "/" + name;
+        struct stat st {};
+        ::lstat(full.c_str(), &st);
+        if (S_ISDIR(st.st_mode))
+            Walk(full, prefix + name + "/", out);
+        else if (S_ISLNK(st.st_mode)) {
+            char target[4096];
+            const ssize_t n = ::readlink(full.c_str(), target, sizeof target);
+            out[prefix + name] = "-> " + std::string(target, static_cast<size_t>(std::max<ssize_t>(n, 0)));
+        } else
+            out[prefix + name] = ReadFile(full);
+    }
+    ::closedir(d);
+}
+
+std::map<std::string, std::string> Tree(const std::string& dir) {
+    std::map<std::string, std::string> out;
+    Walk(dir, "", out);
+    return out;
+}
+
+// Extracts with both tools into fresh folders below `work`.
+std::map<std::string, std::string> ExtractLhasa(const std::string& archive, const std::string& dest) {
+    MakeDir(dest);
+    int rc = -1;
+    Tool({"lhasa", "-xq", archive}, dest, &rc);
+    EXPECT_EQ(rc, 0) << "lhasa failed on " << archive;
+    return Tree(dest);
+}
+
+std::map<std::string, std::string> ExtractBsdtar(const std::string& archive, const std::string& dest) {
+    MakeDir(dest);
+    int rc = -1;
+    Tool({"bsdtar", "-xf", archive}, dest, &rc);
+    EXPECT_EQ(rc, 0) << "bsdtar failed on " << archive;
+    return Tree(dest);
+}
+
+// Both tools must list every member. (Their extraction checks each CRC.)
+void ExpectListed(const std::string& archive, size_t members) {
+    int rc = -1;
+    const std::string listing = Tool({"bsdtar", "-tf", archive}, "/", &rc);
+    EXPECT_EQ(rc, 0) << "bsdtar -tf failed";
+    EXPECT_EQ(static_cast<size_t>(std::count(listing.begin(), listing.end(), '\n')), members) << listing;
+    const std::string lhasaList = Tool({"lhasa", "-l", archive}, "/", &rc);
+    EXPECT_NE(lhasaList.find(" " + std::to_string(members) + (members == 1 ? " file " : " files ")), std::string::npos)
+        << lhasaList;
+}
+
+// Writes the files, archives them all and checks both tools give them back.
+struct Fixture {
+    TempDir dir;
+    std::string src = dir.folder() + "src/";
+    std::string archive = dir.folder() + "out.lzh";
+    std::map<std::string, std::string> files;
+
+    Fixture() { MakeDir(src); }
+
+    void Add(const std::string& rel, const std::string& content) {
+        for (size_t at = rel.find('/'); at != std::string::npos; at = rel.find('/', at + 1))
+            MakeDir(src + rel.substr(0, at));
+        WriteFile(src + rel, content);
+        files[rel] = content;
+    }
+
+    Outcome Archive() {
+        std::vector<std::string> names;
+        for (const auto& [rel, content] : files) names.push_back(rel);
+        return CallUnlha(CommandLine(archive, src, names));
+    }
+};
+
+std::string TextLike(size_t size, uint32_t seed) {
+    static const char* words[] = {"int ", "return ", "struct ", "const ", "char* ", "void ", "(", ");\n",
+                                  "{\n", "}\n", "#define ", "static ", "unsigned ", "size_t ", "=", " "};
+    std::mt19937 rng(seed);
+    std::string out;
+    out.reserve(size + 16);
+    while (out.size() < size) {
+        out += words[rng() % 16];
+        if (rng() % 5 == 0) out.push_back(static_cast<char>('a' + rng() % 26));
+    }
+    out.resize(size);
+    return out;
+}
+
+std::string Random(size_t size, uint32_t seed) {
+    std::mt19937 rng(seed);
+    std::string out(size, '\0');
+    for (auto& c : out) c = static_cast<char>(rng());
+    return out;
+}
+
+std::string ToCp932(const std::string& utf8) {
+    iconv_t cd = ::iconv_open("CP932", "UTF-8");
+    std::string out(utf8.size() * 2 + 4, '\0');
+    char* in = const_cast<char*>(utf8.data());
+    size_t inLeft = utf8.size(), outLeft = out.size();
+    char* dst = out.data();
+    ::iconv(cd, &in, &inLeft, &dst, &outLeft);
+    ::iconv_close(cd);
+    out.resize(out.size() - outLeft);
+    return out;
+}
+
+}  // namespace
+
+TEST(Unlha, SizesRunsAndRandomDataComeBackExactlyFromBothTools) {
+    Fixture f;
+    f.Add("empty", "");
+    f.Add("one", "x");
+    for (const size_t size : {8191u, 8192u, 8193u, 65535u, 65536u, 65537u, 3u * 8192u + 1u})
+        f.Add("text-" + std::to_string(size), TextLike(size, static_cast<uint32_t>(size)));
+    f.Add("run-of-a", std::string(1 << 20, 'a'));
+    f.Add("random", Random(200000, 1));
+    const std::string block = Random(8192, 2);
+    f.Add("window-period", block + block + block + block + "tail");
+    const Outcome run = f.Archive();
+    EXPECT_EQ(run.status, 0);
+    EXPECT_EQ(run.report.find("rror"), std::string::npos) << run.report;
+    // Incompressible data is stored; compressible data is not.
+    EXPECT_NE(run.report.find("random (-lh0-)"), std::string::npos) << run.report;
+    EXPECT_NE(run.report.find("run-of-a (-lh5-)"), std::string::npos) << run.report;
+    ExpectListed(f.archive, f.files.size());
+    EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
+    EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
+}
+
+TEST(Unlha, HundredMegabyteFile) {
+    Fixture f;
+    // Stretches of text, noise and runs, so that every kind of block and
+    // both long and short matches occur across the file.
+    std::string big;
+    big.reserve((100u << 20) + (1u << 20));
+    const std::string noise = Random(1 << 20, 7);
+    for (uint32_t i = 0; big.size() < (100u << 20); ++i) {
+        if (i % 3 == 0) big += TextLike(1 << 20, i);
+        else if (i % 3 == 1) big += noise.substr(i % 4096, (1 << 20) - i % 4096);
+        else big.append(1 << 20, static_cast<char>(i));
+    }
+    big.resize(100u << 20);
+    WriteFile(f.src + "big.bin", big);  // not kept twice in memory
+    const Outcome run = CallUnlha(CommandLine(f.archive, f.src, {"big.bin"}));
+    EXPECT_EQ(run.status, 0) << run.report;
+    struct stat st {};
+    ::stat(f.archive.c_str(), &st);
+    EXPECT_LT(st.st_size, 50 << 20);
+    ExpectListed(f.archive, 1);
+    const auto lhasa = ExtractLhasa(f.archive, f.dir.folder() + "lhasa");
+    ASSERT_EQ(lhasa.count("big.bin"), 1u);
+    EXPECT_TRUE(lhasa.at("big.bin") == big);
+    const auto bsdtar = ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar");
+    ASSERT_EQ(bsdtar.count("big.bin"), 1u);
+    EXPECT_TRUE(bsdtar.at("big.bin") == big);
+}
+
+TEST(Unlha, DeepPathsAndHeadersOfEveryLengthNearMultiplesOf256) {
+    Fixture f;
+    std::string deep;
+    for (int i = 0; i < 40; ++i) deep += "level" + std::to_string(i) + "/";
+    f.Add(deep + "bottom.txt", "at the bottom");
+    f.Add("a/b/c.txt", TextLike(5000, 3));
+    // Header length grows with the name; one of these lands on a multiple
+    // of 256, which needs a padding byte.
+    for (size_t len = 150; len <= 255; ++len) f.Add(std::string(len, 'n'), "name length " + std::to_string(len));
+    for (size_t len = 150; len <= 255; ++len) f.Add("dir/" + std::string(len, 'm'), "in a folder");
+    for (size_t len = 150; len <= 250; len += 3) f.Add("ü😀/" + std::string(len, 'j'), "non-ASCII folder");
+    const Outcome run = f.Archive();
+    EXPECT_EQ(run.status, 0) << run.report;
+    ExpectListed(f.archive, f.files.size());
+    EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
+    EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
+}
+
+// Names are stored in Shift-JIS when every character has a form there, else
+// as UTF-8 with a code-page header saying so. bsdtar converts names by that
+// header; lhasa writes the stored bytes as they are. So lhasa gives
+// Shift-JIS names back in Shift-JIS, and neither tool can give back a byte
+// 0xFF (the format's folder separator) or, for bsdtar, bytes that are not
+// UTF-8.
+TEST(Unlha, AwkwardNamesComeBackAsEachToolCanReadThem) {
+    const std::vector<std::string> sjisNames = {"日本語のファイル名", "表ソ十", "全角　スペース"};
+    const std::vector<std::string> utf8Names = {
+        "with blanks  in it ", "double\"quote", "back\\slash", "-leading-dash", "@leading-at",
+        "star*and?question",   "line\nbreak",   "accentué é ñ ü", "emoji 😀🎉", "yen¥sign",
+        "pipe|name",           " leading blank", "semi;colon,comma", "$dollar`back`tick'quote"};
+    const std::vector<std::string> rawNames = {std::string("half \xe3\x81 char"), std::string("latin1 \xe9t\xe9")};
+    Fixture f;
+    std::map<std::string, std::string> forLhasa, forBsdtar;
+    auto add = [&](const std::string& rel, const std::string& lhasaRel, bool bsdtarReads) {
+        const std::string content = "content of " + rel;
+        f.Add(rel, content);
+        forLhasa[lhasaRel] = content;
+        if (bsdtarReads) forBsdtar[rel] = content;
+    };
+    for (const auto& n : sjisNames) {
+        add(n, ToCp932(n), true);
+        add(n + " folder/" + n, ToCp932(n + " folder/" + n), true);
+    }
+    for (const auto& n : utf8Names) {
+        add(n, n, true);
+        add(n + " folder/" + n, n + " folder/" + n, true);
+    }
+    for (const auto& n : rawNames) add(n + " folder/" + n, n + " folder/" + n, false);
+    const Outcome run = f.Archive();
+    EXPECT_EQ(run.status, 0) << run.report;
+    ExpectListed(f.archive, f.files.size());
+    EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), forLhasa);
+    auto bsdtar = ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar");
+    // bsdtar reads names that are not UTF-8 as code page 437: there, under
+    // other names, but present and intact.
+    EXPECT_EQ(bsdtar.size(), f.files.size());
+    for (const auto& [rel, content] : forBsdtar) EXPECT_EQ(bsdtar[rel], content) << rel;
+}
+
+TEST(Unlha, PermissionsTimesAndLinksAreKept) {
+    Fixture f;
+    f.Add("tool.sh", "#!/bin/sh\necho hi\n");
+    ::chmod((f.src + "tool.sh").c_str(), 0750);
+    f.Add("old.txt", "from long ago");
+    const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
+    ::utimes((f.src + "old.txt").c_str(), times);
+    f.Add("sub/target.txt", "pointed at");
+    ::symlink("sub/target.txt", (f.src + "link").c_str());
+    ::symlink("/nowhere/at/all", (f.src + "dangling").c_str());
+    ::symlink("target|with pipe", (f.src + "piped").c_str());  // cannot be a link entry
+    std::vector<std::string> names = {"tool.sh", "old.txt", "sub/target.txt", "link", "dangling", "piped"};
+    const Outcome run = CallUnlha(CommandLine(f.archive, f.src, names));
+    // The link whose target holds "|" points nowhere; it is named as an error.
+    EXPECT_EQ(run.status, 1) << run.report;
+    EXPECT_EQ(run.report.rfind("Error: piped", 0), 0u) << run.report;
+    auto expected = f.files;
+    expected["link"] = "-> sub/target.txt";
+    expected["dangling"] = "-> /nowhere/at/all";
+    ExpectListed(f.archive, 5);
+    for (const auto& tool : {"lhasa", "bsdtar"}) {
+        const std::string dest = f.dir.folder() + tool;
+        const auto tree = std::string(tool) == "lhasa" ? ExtractLhasa(f.archive, dest) : ExtractBsdtar(f.archive, dest);
+        EXPECT_EQ(tree, expected) << tool;
+        struct stat st {};
+        ::stat((dest + "/tool.sh").c_str(), &st);
+        EXPECT_EQ(st.st_mode & 07777, 0750u) << tool;
+        ::stat((dest + "/old.txt").c_str(), &st);
+        EXPECT_EQ(st.st_mtime, 1000000000) << tool;
+    }
+}
+
+TEST(Unlha, FilesThatCannotBeStoredAreLeftOutAndNamedWithError) {
+    Fixture f;
+    f.Add("good.txt", "fine");
+    MakeDir(f.src + "a folder");
+    ::mkfifo((f.src + "pipe").c_str(), 0644);
+    {
+        // 4 GiB exactly, sparse: no disk space, and never read.
+        const int fd = ::open((f.src + "huge").c_str(), O_WRONLY | O_CREAT, 0644);
+        ASSERT_EQ(::ftruncate(fd, off_t{1} << 32), 0);
+        ::close(fd);
+    }
+    WriteFile(f.dir.folder() + "outside", "outside the base folder");
+    const std::vector<std::string> names = {"missing", "good.txt", "a folder", "pipe", "huge", "../outside"};
+    const Outcome run = CallUnlha(CommandLine(f.archive, f.src, names));
+    EXPECT_EQ(run.status, 1);
+    for (const auto& n : {"missing", "a folder", "pipe", "huge", "../outside"})
+        EXPECT_NE(run.report.find(std::string("Error: ") + n + ":"), std::string::npos) << n << "\n" << run.report;
+    EXPECT_NE(run.report.find("1 of 6 files added"), std::string::npos) << run.report;
+    ExpectListed(f.archive, 1);
+    EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
+    EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
+
+    // A file the user may not read (root reads everything, so run as nobody).
+    TempDir open;
+    ::chmod(open.path().c_str(), 0777);
+    WriteFile(open.folder() + "secret", "no");
+    ::chmod((open.folder() + "secret").c_str(), 0000);
+    WriteFile(open.folder() + "public", "yes");
+    const std::string archive = open.folder() + "o.lzh";
+    const int rc = testsupport::RunUnprivileged([&] {
+        const Outcome r = CallUnlha(CommandLine(archive, open.folder(), {"secret", "public"}));
+        return r.status == 1 && r.report.rfind("Error: secret: cannot be read", 0) == 0 ? 0 : 1;
+    });
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(ExtractBsdtar(archive, open.folder() + "x"), (std::map<std::string, std::string>{{"public", "yes"}}));
+}
+
+TEST(Unlha, UnknownCommandsAndSwitchesAreErrorsAndWriteNothing) {
+    Fixture f;
+    f.Add("a.txt", "a");
+    for (const std::string& line : {"x \"" + f.archive + "\" \"" + f.src + "\" \"a.txt\" ",
+                                    "a -a1 -zz \"" + f.archive + "\" \"" + f.src + "\" \"a.txt\" ",
+                                    std::string("a -a1 "), std::string("")}) {
+        const Outcome run = CallUnlha(line);
+        EXPECT_EQ(run.status, 2) << line;
+        EXPECT_EQ(run.report.rfind("Error", 0), 0u) << run.report;
+        EXPECT_NE(::access(f.archive.c_str(), F_OK), 0) << line;
+    }
+    // After the base folder, "-x", "@list" and "*" are file names.
+    f.Add("-x", "dash");
+    f.Add("@list", "at");
+    f.Add("*", "star");
+    const Outcome run = CallUnlha(CommandLine(f.archive, f.src, {"-x", "@list", "*"}));
+    EXPECT_EQ(run.status, 0) << run.report;
+    EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"),
+              (std::map<std::string, std::string>{{"-x", "dash"}, {"@list", "at"}, {"*", "star"}}));
+}
+
+TEST(Unlha, BaseFolderWithoutClosingSeparatorStoresRelativeNames) {
+    Fixture f;
+    f.Add("a.txt", "a");
+    f.Add("sub/b.txt", "b");
+    std::string base = f.src;
+    base.pop_back();  // names now begin with "/"
+    const Outcome run = CallUnlha(CommandLine(f.archive, base, {"/a.txt", "/sub/b.txt"}));
+    EXPECT_EQ(run.status, 0) << run.report;
+    EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
+    EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
+}
+
+TEST(Unlha, ReportFitsTheBufferAndPutsErrorsFirst) {
+    Fixture f;
+    std::vector<std::string> names;
+    for (int i = 0; i < 200; ++i) {
+        const std::string n = "a-rather-long-file-name-number-" + std::to_string(i) + ".txt";
+        f.Add(n, n);
+        names.push_back(n);
+    }
+    names.push_back("not-there.txt");
+    std::vector<char> buf(1024, '\x7f');
+    const int status = Entry()(nullptr, CommandLine(f.archive, f.src, names).c_str(), buf.data(), 1023);
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(buf[1023], '\x7f') << "wrote past the size it was given";
+    const std::string report(buf.data());
+    EXPECT_EQ(report.size(), 1022u);
+    EXPECT_EQ(report.rfind("Error: not-there.txt: cannot be read", 0), 0u) << report;
+    EXPECT_NE(report.find("200 of 201 files added"), std::string::npos);
+}
+
+TEST(Unlha, SuccessReportNeverHoldsTheWordErrorEvenWhenNamesDo) {
+    // The program shows any report containing "error" as a failure.
+    TempDir dir;
+    const std::string src = dir.folder() + "Errors in src/";
+    MakeDir(src);
+    MakeDir(src + "ERROR-logs");
+    WriteFile(src + "error.h", "#pragma once\n");
+    WriteFile(src + "ERROR-logs/today.txt", "nothing");
+    WriteFile(src + "plain.txt", "plain");
+    const std::string archive = dir.folder() + "Errors in src20240101.lzh";
+    const Outcome run = CallUnlha(CommandLine(archive, src, {"error.h", "ERROR-logs/today.txt", "plain.txt"}));
+    EXPECT_EQ(run.status, 0);
+    std::string lower = run.report;
+    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    EXPECT_EQ(lower.find("error"), std::string::npos) << run.report;
+    EXPECT_NE(run.report.find("3 of 3 files added"), std::string::npos) << run.report;
+    EXPECT_NE(run.report.find("plain.txt"), std::string::npos) << run.report;
+    EXPECT_EQ(ExtractBsdtar(archive, dir.folder() + "x").size(), 3u);
+}
