@@ -10,3 +10,5 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev libgl-dev \
   7zip lhasa libarchive-tools \
   xvfb xauth fonts-noto-cjk >/dev/null
+# Screenshots and the window benchmark (scripts/screenshots.sh, bench/bench_window.sh).
+$SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine >/dev/null

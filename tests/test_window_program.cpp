@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <ostream>
 #include <filesystem>
 #include <thread>
 
@@ -62,6 +63,8 @@ struct ModeCase {
     // libraries are installed; a saved mode falls back to copy otherwise.
     bool needsLibraries;
 };
+
+void PrintTo(const ModeCase& c, std::ostream* os) { *os << "mode " << c.mode; }
 
 class WindowProgram : public ::testing::TestWithParam<ModeCase> {};
 
