@@ -309,14 +309,6 @@ TEST_F(MainWindow, ChosenFilterIsReselectedIgnoringLetterCase) {
     EXPECT_EQ(form->Settings.SelectFileName, "PHOTOS");
 }
 
-TEST_F(MainWindow, FirstArgumentArmsTheLaunchTimer) {
-    PrepareUser(QuietSettings());
-    Open({src, "/ignored"});
-    EXPECT_EQ(form->CommandLinePath, src);
-    EXPECT_TRUE(form->Timer1->isActive());
-    EXPECT_EQ(form->Timer1->interval(), 500);
-}
-
 // --- job entries ------------------------------------------------------------
 
 TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {
@@ -359,7 +351,9 @@ TEST_F(MainWindow, DropOutsideTheDropPanelDoesNothing) {
 
 TEST_F(MainWindow, CommandLineJobRunsOnceAndClosesTheWindow) {
     PrepareUser(QuietSettings());
-    Open({src + "/a.txt"});
+    Open({src + "/a.txt", "/ignored"});
+    EXPECT_EQ(form->CommandLinePath, src + "/a.txt");
+    EXPECT_TRUE(form->Timer1->isActive());
     ASSERT_TRUE(JobsEnded(1));
     EXPECT_FALSE(form->Timer1->isActive());
     EXPECT_EQ(job.Loaded()[0].SourcePath, src + "/");
@@ -470,25 +464,6 @@ TEST_F(MainWindow, MissingDestinationIsReportedAndNoJobStarts) {
         EXPECT_TRUE(job.Loaded().empty());
         form.reset();
     }
-}
-
-TEST_F(MainWindow, UnknownSaveModeReusesThePreviousDestination) {
-    PrepareUser("ActMode1=0\r\nSelectSaveMode=7\r\n");
-    Open();
-    ModalScript script;
-    SeenBox box;
-    script.AnswerBox(QStringLiteral("OK"), &box);
-    Drop(form->DPanel, {src});
-    EXPECT_EQ(box.text, "保存先フォルダが見つかりません");
-    // After a launch to a fixed folder, the unknown mode reuses it.
-    form->Settings.SelectSaveMode = 2;
-    form->Settings.SelectSaveFolderName = dest;
-    Drop(form->DPanel, {src});
-    ASSERT_TRUE(JobsEnded(1));
-    form->Settings.SelectSaveMode = 7;
-    Drop(form->DPanel, {src});
-    ASSERT_TRUE(JobsEnded(2));
-    EXPECT_EQ(job.Loaded()[1].OutputBase.rfind(dest + "/Docs", 0), 0u);
 }
 
 TEST_F(MainWindow, MissingFilterIsReportedAndNoJobStarts) {

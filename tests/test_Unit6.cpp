@@ -29,19 +29,6 @@ TEST(FolderSelectionDialog, AcceptWithoutBrowsingGivesEmptyFolder) {
     EXPECT_EQ(dialog.ChosenFolder, "");
 }
 
-TEST(FolderSelectionDialog, CancelLeavesAcceptedFalse) {
-    qttest::App();
-    TForm6 dialog;
-    qttest::ModalScript script;
-    script.Then([&](QDialog*) {
-        dialog.Edit1->setText(QStringLiteral("/tmp/"));
-        dialog.Button2->click();
-    });
-    dialog.exec();
-    EXPECT_FALSE(dialog.Accepted);
-    EXPECT_TRUE(dialog.ChosenFolder.empty());
-}
-
 TEST(FolderSelectionDialog, BrowsedFolderIsChosenWithClosingSeparator) {
     qttest::App();
     testsupport::TempDir dir;
