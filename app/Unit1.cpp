@@ -273,8 +273,6 @@ void TViewLabel::mouseReleaseEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------
 
-// ---------------------------------------------------------------------------
-
 TForm1::TForm1(const std::string& programFolder, const std::vector<std::string>& arguments, QWidget* parent)
     : QWidget(parent), host_(std::make_unique<WindowHost>(this)) {
     FolderOpener = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(PathText(path))); };
