@@ -76,6 +76,9 @@ std::vector<std::string> ReadSettingsLines(const std::string& path, bool& readab
     std::string bytes;
     readable = ReadWholeFile(path, bytes);
     if (!readable) return {};
+    // A byte-order mark that a text editor put in front would hide the
+    // first section header.
+    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
     return SplitLines(DecodeDataText(bytes));
 }
 

@@ -1,0 +1,78 @@
+#include "filters/Unit7.h"
+
+#include <QComboBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include "engine/Common.h"
+#include "filters/filterfile.h"
+#include "folders/DialogSupport.h"
+
+namespace tessarine {
+
+TForm7::TForm7(QWidget* parent) : QDialog(parent) {
+    setWindowTitle("フィルタ選択");
+    setModal(true);
+    Label1 = MakeHeaderBand("フィルタ選択", this);
+    Label2 = new QLabel("フィルタ選択", this);
+    ComboBox1 = new QComboBox(this);
+    ComboBox1->setEditable(false);
+    ComboBox1->setMinimumWidth(280);
+    Button1 = new QPushButton("決定", this);
+    Button2 = new QPushButton("キャンセル", this);
+    for (QPushButton* b : {Button1, Button2}) b->setAutoDefault(false);
+
+    auto* body = new QVBoxLayout;
+    body->setContentsMargins(16, 12, 16, 12);
+    body->addWidget(Label2);
+    body->addWidget(ComboBox1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(Button1);
+    buttons->addWidget(Button2);
+    body->addSpacing(8);
+    body->addLayout(buttons);
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(Label1);
+    layout->addLayout(body);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
+
+    connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TForm7::Button2Click);
+}
+
+void TForm7::ListFilters() {
+    TCommon common;
+    std::vector<std::string> names;
+    ListFilterNames(common, DataFolder, names);
+    if (!names.empty()) {
+        ComboBox1->clear();
+        ComboBox1->addItem(QString());
+        for (const auto& name : names) ComboBox1->addItem(ToQString(name));
+    }
+    ComboBox1->setCurrentIndex(-1);
+}
+
+void TForm7::Button1Click() {
+    Accepted = true;
+    ChosenFilter = ToStdString(ComboBox1->currentText());
+    accept();
+}
+
+void TForm7::Button2Click() {
+    Accepted = false;
+    ChosenFilter.clear();
+    reject();
+}
+
+void TForm7::keyPressEvent(QKeyEvent* event) {
+    // Enter and Escape are not bound to the buttons.
+    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    QDialog::keyPressEvent(event);
+}
+
+}  // namespace tessarine

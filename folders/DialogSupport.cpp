@@ -1,0 +1,81 @@
+#include "folders/DialogSupport.h"
+
+#include <QDesktopServices>
+#include <QDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QMouseEvent>
+#include <QPalette>
+#include <QPushButton>
+#include <QUrl>
+
+namespace tessarine {
+
+bool TStandardPrompts::Confirm(QWidget* owner, const std::string& question) {
+    QMessageBox box(QMessageBox::Question, "確認", ToQString(question), QMessageBox::NoButton, owner);
+    QPushButton* yes = box.addButton("はい(&Y)", QMessageBox::YesRole);
+    box.addButton("いいえ(&N)", QMessageBox::NoRole);
+    box.exec();
+    return box.clickedButton() == yes;
+}
+
+void TStandardPrompts::ShowError(QWidget* owner, const std::string& message) {
+    QMessageBox box(QMessageBox::Critical, "エラー", ToQString(message), QMessageBox::NoButton, owner);
+    box.addButton("OK", QMessageBox::AcceptRole);
+    box.exec();
+}
+
+void TStandardPrompts::OpenTarget(const std::string& target) {
+    const QString text = ToQString(target);
+    // Web addresses go to the browser, anything else is a local file. The
+    // result is not examined: a missing document or browser is what the
+    // desktop shows.
+    const QUrl url = text.contains("://") ? QUrl(text) : QUrl::fromLocalFile(QFileInfo(text).absoluteFilePath());
+    QDesktopServices::openUrl(url);
+}
+
+TLinkLabel::TLinkLabel(const QString& text, QWidget* parent) : QLabel(text, parent) {
+    setCursor(Qt::PointingHandCursor);
+}
+
+void TLinkLabel::SetUnderlined(bool underlined) {
+    QFont f = font();
+    f.setUnderline(underlined);
+    setFont(f);
+}
+
+void TLinkLabel::enterEvent(QEnterEvent* event) {
+    QLabel::enterEvent(event);
+    emit mouseEntered();
+}
+
+void TLinkLabel::leaveEvent(QEvent* event) {
+    QLabel::leaveEvent(event);
+    emit mouseLeft();
+}
+
+void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
+    QLabel::mouseReleaseEvent(event);
+    if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+}
+
+QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {
+    auto* band = new QLabel(text, parent);
+    band->setObjectName("HeaderBand");
+    band->setAutoFillBackground(true);
+    band->setStyleSheet("QLabel#HeaderBand { background: rgb(60, 60, 60); color: white; font-weight: bold;"
+                        " padding: 8px 12px; }");
+    return band;
+}
+
+void ApplyGreyDialogLook(QDialog* dialog) {
+    // White captions on grey; entry fields, buttons and the check marks
+    // keep their usual dark-on-light colours so that they stay readable.
+    QPalette palette = dialog->palette();
+    palette.setColor(QPalette::Window, QColor(128, 128, 128));
+    palette.setColor(QPalette::WindowText, Qt::white);
+    dialog->setPalette(palette);
+    dialog->setAutoFillBackground(true);
+}
+
+}  // namespace tessarine

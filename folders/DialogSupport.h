@@ -1,0 +1,90 @@
+#pragma once
+// What the settings, registration and filter dialogs need from the rest of
+// the program, and the pieces of look they share.
+#include <QLabel>
+#include <optional>
+#include <string>
+
+class QDialog;
+
+namespace tessarine {
+
+// One use of the name entry dialog: window caption, header and prompt.
+struct NameEntryUse {
+    const char* Caption;
+    const char* Header;
+    const char* Prompt;
+};
+
+inline constexpr NameEntryUse kNewFolderName = {"新規にフォルダを登録する", "新規にフォルダを登録する", "名前を入れてください"};
+inline constexpr NameEntryUse kSaveFileNameEntry = {"保存ファイル名を変更する", "保存ファイル名を変更する", "保存ファイル名"};
+inline constexpr NameEntryUse kRenameFolderEntry = {"名前を変更する", "名前を変更する", "名前"};
+inline constexpr NameEntryUse kNewFilterName = {"新規にフィルタを追加する", "新規にフィルタを追加する", "フィルタ名"};
+inline constexpr NameEntryUse kSettingNameEntry = {"設定名を変更する", "設定名を変更する", "設定名"};
+inline constexpr NameEntryUse kExtensionEntry = {"拡張子を変更する", "拡張子を変更する", "拡張子 (1つだけ指定してください)"};
+inline constexpr NameEntryUse kNewRowName = {"新規追加", "新規追加：設定名を入力してください", "設定名"};
+inline constexpr NameEntryUse kNewRowExtension = {"新規追加", "新規追加：拡張子を入力してください",
+                                                  "拡張子 (1つだけ指定してください)"};
+
+// The shared dialogs, message boxes and the desktop, as the dialogs use
+// them. The program implements it with the name entry and folder selection
+// dialogs; tests answer from a script.
+class TDialogPrompts {
+public:
+    virtual ~TDialogPrompts() = default;
+    // The name entry dialog: the entered text without surrounding blanks
+    // (may be empty), or nullopt when not accepted.
+    virtual std::optional<std::string> EnterName(const NameEntryUse& use, const std::string& initial) = 0;
+    // The folder selection dialog, shown with its field emptied: the chosen
+    // folder (may be empty), or nullopt when not accepted.
+    virtual std::optional<std::string> SelectFolder() = 0;
+    // The folder browser of the settings dialog's "参照": the text for its
+    // field (the last folder selected, also after a cancel).
+    virtual std::string BrowseFolder(QWidget* owner) = 0;
+    // Question box "確認" with "はい(&Y)" / "いいえ(&N)"; true for yes.
+    virtual bool Confirm(QWidget* owner, const std::string& question) = 0;
+    // Error box "エラー" with one "OK" button.
+    virtual void ShowError(QWidget* owner, const std::string& message) = 0;
+    // Opens a web address or a local document with the desktop.
+    virtual void OpenTarget(const std::string& target) = 0;
+};
+
+// The message boxes and desktop opening of TDialogPrompts done with Qt; the
+// program adds the two shared dialogs.
+class TStandardPrompts : public TDialogPrompts {
+public:
+    bool Confirm(QWidget* owner, const std::string& question) override;
+    void ShowError(QWidget* owner, const std::string& message) override;
+    void OpenTarget(const std::string& target) override;
+};
+
+// A label that acts as a link: reports clicks and the pointer entering and
+// leaving, so that its dialog can underline it while the pointer is over it.
+class TLinkLabel : public QLabel {
+    Q_OBJECT
+public:
+    explicit TLinkLabel(const QString& text, QWidget* parent = nullptr);
+    void SetUnderlined(bool underlined);
+
+signals:
+    void clicked();
+    void mouseEntered();
+    void mouseLeft();
+
+protected:
+    void enterEvent(QEnterEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+};
+
+// The dark band with a white title at the top of every dialog.
+QLabel* MakeHeaderBand(const QString& text, QWidget* parent);
+
+// Grey background with white group captions and labels, as the settings
+// and about dialogs have.
+void ApplyGreyDialogLook(QDialog* dialog);
+
+inline QString ToQString(const std::string& text) { return QString::fromStdString(text); }
+inline std::string ToStdString(const QString& text) { return text.toStdString(); }
+
+}  // namespace tessarine
