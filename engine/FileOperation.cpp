@@ -71,7 +71,7 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
             lock.unlock();
 
             std::vector<std::string> subfolders;
-            std::vector<std::string> files;
+            FileNames files;
             std::string reason;
             const bool ok = ReadFolder(
                 node.path,
@@ -84,12 +84,8 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
                         path.append(node.path).append(e.name).push_back(kPathSeparator);
                         subfolders.push_back(std::move(path));
                     } else {
-                        // The full path is made here, on the reading
-                        // thread, so that CollectFiles only moves it.
-                        std::string path;
-                        path.reserve(node.path.size() + e.name.size());
-                        path.append(node.path).append(e.name);
-                        files.push_back(std::move(path));
+                        files.names.append(e.name).push_back('\0');
+                        files.ends.push_back(static_cast<uint32_t>(files.names.size() - 1));
                     }
                 },
                 &reason);
@@ -145,40 +141,53 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
 
     if (!filter) {
         size_t total = 0;
-        for (const auto& entry : folderFiles_) total += entry.second.size();
+        for (const auto& entry : folderFiles_) total += entry.second.ends.size();
         fileList.reserve(total);
     }
+    FileNames unread;
     for (const auto& folder : folderList) {
-        // The paths CollectFolders made for this folder, taken out of the
-        // cache so that a folder listed twice is read again, not moved twice.
-        std::vector<std::string> paths;
-        if (auto cached = folderFiles_.extract(folder)) {
-            paths = std::move(cached.mapped());
+        const FileNames* names;
+        const auto cached = folderFiles_.find(folder);
+        if (cached != folderFiles_.end()) {
+            names = &cached->second;
         } else {
             // A folder that CollectFolders did not read (for example the
             // source folder of a caller that did not walk it).
+            unread = FileNames{};
             std::string reason;
             const bool ok = ReadFolder(
                 folder,
                 [&](const FolderEntry& e) {
                     if (e.isFolder || IsDotOrDotDot(e.name)) return;
-                    paths.push_back(folder + std::string(e.name));
+                    unread.names.append(e.name).push_back('\0');
+                    unread.ends.push_back(static_cast<uint32_t>(unread.names.size() - 1));
                 },
                 &reason);
             if (!ok) RecordProblem(folder, reason);
+            names = &unread;
         }
-        auto name = [&](const std::string& path) { return std::string_view(path).substr(folder.size()); };
-        if (!filter) {
-            for (auto& path : paths) {
-                if (!includeHidden && IsHiddenName(name(path))) continue;
-                fileList.push_back(std::move(path));
+
+        auto forEachName = [&](auto&& take) {
+            uint32_t start = 0;
+            for (const uint32_t end : names->ends) {
+                const std::string_view name(names->names.data() + start, end - start);
+                start = end + 1;
+                if (!includeHidden && IsHiddenName(name)) continue;
+                take(name);
             }
+        };
+        auto add = [&](std::string_view name) {
+            std::string& path = fileList.emplace_back();
+            path.reserve(folder.size() + name.size());
+            path.append(folder).append(name);
+        };
+        if (!filter) {
+            forEachName(add);
         } else {
             for (const auto& pattern : patterns) {
-                for (const auto& path : paths) {
-                    if (!includeHidden && IsHiddenName(name(path))) continue;
-                    if (MatchesWildcard(name(path), pattern)) fileList.push_back(path);
-                }
+                forEachName([&](std::string_view name) {
+                    if (MatchesWildcard(name, pattern)) add(name);
+                });
             }
         }
     }

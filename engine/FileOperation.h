@@ -65,9 +65,14 @@ public:
     void CopyOneFile(const std::string& source, const std::string& target);
 
 private:
-    // Full paths of the non-folder entries of each folder read by
-    // CollectFolders, kept until CollectFiles takes them.
-    std::unordered_map<std::string, std::vector<std::string>> folderFiles_;
+    // Names of the non-folder entries of each folder read by CollectFolders,
+    // kept until CollectFiles has used them. One block of text per folder
+    // keeps the reading threads from allocating once per name.
+    struct FileNames {
+        std::string names;           // all names, each followed by a NUL
+        std::vector<uint32_t> ends;  // end offset of each name in `names`
+    };
+    std::unordered_map<std::string, FileNames> folderFiles_;
     std::mutex problemsMutex_;
 
     void RecordProblem(const std::string& path, const std::string& reason);

@@ -31,13 +31,14 @@ public:
     }
     ~ParallelCopier() { Finish(); }
 
-    // Files 1 .. count may now be copied.
+    // Files 1 .. count may now be copied. Waits while more than a few
+    // released files are not yet copied, so that the progress shown never
+    // runs far ahead of the copying.
     void Release(size_t count) {
-        {
-            std::lock_guard lock(mutex_);
-            released_ = count;
-        }
+        std::unique_lock lock(mutex_);
+        released_ = count;
         ready_.notify_one();
+        copied_.wait(lock, [this] { return released_ - finished_ <= kAhead; });
     }
 
     // Copies what was released and waits for the copiers to end.
@@ -59,8 +60,11 @@ private:
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable ready_;
+    std::condition_variable copied_;
+    static constexpr size_t kAhead = 16;
     size_t released_ = 0;
     size_t claimed_ = 0;
+    size_t finished_ = 0;
     bool done_ = false;
     std::unordered_set<std::string_view> seen_;
 
@@ -73,13 +77,23 @@ private:
                 ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
                 if (claimed_ >= released_) return;
                 index = claimed_++;
-                if (!seen_.insert(files_[index]).second) continue;
+                if (!seen_.insert(files_[index]).second) {
+                    ++finished_;
+                    copied_.notify_one();
+                    continue;
+                }
             }
             const std::string& file = files_[index];
             const std::string rel = TFileOperation::StripRoot(file, root_);
-            if (rel.empty()) continue;
-            target.assign(outputBase_).append(1, kPathSeparator).append(rel);
-            operation_.CopyOneFile(file, target);
+            if (!rel.empty()) {
+                target.assign(outputBase_).append(1, kPathSeparator).append(rel);
+                operation_.CopyOneFile(file, target);
+            }
+            {
+                std::lock_guard lock(mutex_);
+                ++finished_;
+            }
+            copied_.notify_one();
         }
     }
 };
