@@ -38,8 +38,9 @@ std::string PasswordText(std::string_view password) {
 #endif
 }
 
-// Whether a report mentions an error, in any letter case.
-bool MentionsError(const std::string& report) {
+}  // namespace
+
+bool ReportMentionsError(const std::string& report) {
     static constexpr char kWord[] = "error";
     const size_t wordLength = sizeof kWord - 1;
     if (report.size() < wordLength) return false;
@@ -56,7 +57,6 @@ bool MentionsError(const std::string& report) {
     return false;
 }
 
-}  // namespace
 
 // What tells the two libraries apart: names, texts, and the fields that hold
 // the loaded handle and entry point during a run.
@@ -205,7 +205,7 @@ std::string TFileArchive::RunLibrary(const Library& library, const std::string& 
         if (!*library.entry) throw std::runtime_error(std::string("no entry point ") + library.entryName);
         (*library.entry)(nullptr, commandLine.c_str(), output.data(), kReportSizeGiven);
         const std::string report = reportText();
-        if (MentionsError(report)) {
+        if (ReportMentionsError(report)) {
             if (reportBox_) {
                 reportBox_(library.fileName, report);
             } else {

@@ -22,6 +22,10 @@ using ArchiverEntry = int (*)(void* ownerWindow, const char* commandLine, char* 
 // the command-line program prints it.
 using ReportBoxFn = std::function<void(const std::string& caption, const std::string& text)>;
 
+// Whether an archiver's report mentions an error: "error" in any letter
+// case of its ASCII letters.
+bool ReportMentionsError(const std::string& report);
+
 class TFileArchive {
 public:
     static constexpr const char* kSevenZipLibraryName = "lib7-zip32.so";

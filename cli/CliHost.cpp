@@ -1,20 +1,11 @@
 #include "cli/CliHost.h"
 
 #include <algorithm>
-#include <cctype>
+
+#include "archive/Archive.h"
 
 namespace tessarine {
 
-namespace {
-
-// ASCII letters lowered, as the report scan does.
-bool MentionsError(const std::string& text) {
-    std::string lower = text;
-    std::transform(lower.begin(), lower.end(), lower.begin(), [](unsigned char c) { return std::tolower(c); });
-    return lower.find("error") != std::string::npos;
-}
-
-}  // namespace
 
 void CliHost::ShowProgressAll(const JobProgress& progress) {
     shown_ = progress;
@@ -40,7 +31,7 @@ void CliHost::FinishJob() {
 
 void CliHost::ShowMessage(const std::string& caption, const std::string& text) {
     ClearBar();
-    if (caption != kErrorCaption && caption != kWarningCaption && MentionsError(text)) archiverError_ = true;
+    if (caption != kErrorCaption && caption != kWarningCaption && ReportMentionsError(text)) archiverError_ = true;
     std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(out_);
 }
