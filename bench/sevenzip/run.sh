@@ -54,8 +54,18 @@ for type in $formats; do
   echo "$type ($runs runs each; archive $size_direct bytes direct, $size_through bytes through TFileArchive)"
   for side in direct through split; do
     w=$(median 1 "$work/t_$side"); c=$(median 2 "$work/t_$side")
-    printf '  %-8s wall %7.2f s (%s x)  cpu %7.2f s (%s x)  runs: %s\n' "$side" "$w" \
-      "$(ratio "$w" "$(median 1 "$work/t_direct")")" "$c" "$(ratio "$c" "$(median 2 "$work/t_direct")")" \
-      "$(awk '{ printf "%s ", $1 }' "$work/t_$side")"
+    # Each run against the direct run just before it, which saw the same load.
+    paste -d ' ' "$work/t_$side" "$work/t_direct" | awk '{ print $1 / $3 }' > "$work/pairs"
+    printf '  %-8s wall %7.2f s (%s x, paired %.3f x)  cpu %7.2f s (%s x)  runs: %s\n' "$side" "$w" \
+      "$(ratio "$w" "$(median 1 "$work/t_direct")")" "$(median 1 "$work/pairs")" \
+      "$c" "$(ratio "$c" "$(median 2 "$work/t_direct")")" "$(awk '{ printf "%s ", $1 }' "$work/t_$side")"
   done
 done
+
+# What the program's way adds around 7zz: collection, TFileArchive,
+# lib7-zip32.so and starting 7zz, with a 7zz that does nothing.
+mkdir -p "$work/noop" && printf '#!/bin/sh\nexit 0\n' > "$work/noop/7zz" && chmod +x "$work/noop/7zz"
+: > "$work/t_noop"
+for ((i = 1; i <= runs; i++)); do PATH="$work/noop:$PATH" measure "$work/t_noop" through zip "$work/a.zip"; done
+printf 'fixed cost around 7zz: wall %.3f s, cpu %.3f s (median of %s)\n' \
+  "$(median 1 "$work/t_noop")" "$(median 2 "$work/t_noop")" "$runs"
