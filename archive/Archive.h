@@ -49,6 +49,8 @@ public:
     static constexpr size_t kReportBufferSize = 1024;
     static constexpr unsigned long kReportSizeGiven = 1023;
 
+    // Without a report box, reports that mention an error go to standard
+    // error.
     explicit TFileArchive(ReportBoxFn reportBox = {});
     ~TFileArchive();
     TFileArchive(const TFileArchive&) = delete;

@@ -32,6 +32,9 @@ extern "C" char** environ;
 
 namespace {
 
+// The longest password taken, in bytes.
+constexpr size_t kMaxPassword = 1000;
+
 // What a command line asks for.
 struct Request {
     std::string type;  // "zip" or "7z"
@@ -100,6 +103,10 @@ bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std:
     if (request.encrypt) {
         if (request.password.empty()) {
             reason = "パスワードが空です";
+            return false;
+        }
+        if (request.password.size() > kMaxPassword) {
+            reason = "パスワードが長すぎます (" + std::to_string(kMaxPassword) + " バイトまで)";
             return false;
         }
         if (request.password.find_first_of("\r\n") != std::string::npos) {
@@ -176,14 +183,20 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         result.spawnError = errno;
         return result;
     }
-    if (::pipe2(outPipe, O_CLOEXEC) != 0 || ::pipe2(errPipe, O_CLOEXEC) != 0) {
+    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
         result.spawnError = errno;
         ::close(inPipe[0]);
         ::close(inPipe[1]);
         return result;
     }
-    // The password is short: it is in the pipe before 7zz starts, so the
-    // write can neither block nor hit a reader that has gone.
+    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
+        result.spawnError = errno;
+        for (const int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]}) ::close(fd);
+        return result;
+    }
+    // The password is short (see kMaxPassword): it is in the pipe before
+    // 7zz starts, so the write can neither block nor hit a reader that has
+    // gone. Even a pipe cut down to one page holds it twice.
     if (!input.empty() && ::write(inPipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
         result.spawnError = errno ? errno : EIO;
     }
