@@ -146,10 +146,13 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
     }
     FileNames unread;
     for (const auto& folder : folderList) {
+        // The names CollectFolders kept for this folder, taken out of the
+        // cache so that their memory is given back as the list grows.
+        FileNames taken;
         const FileNames* names;
-        const auto cached = folderFiles_.find(folder);
-        if (cached != folderFiles_.end()) {
-            names = &cached->second;
+        if (auto cached = folderFiles_.extract(folder)) {
+            taken = std::move(cached.mapped());
+            names = &taken;
         } else {
             // A folder that CollectFolders did not read (for example the
             // source folder of a caller that did not walk it).

@@ -183,7 +183,7 @@ void WriteLinesAtomically(const std::string& path, const std::vector<std::string
     // copy of itself in memory.
     AtomicFile file(path);
     std::string buffer;
-    constexpr size_t kChunk = 256 * 1024;
+    constexpr size_t kChunk = 64 * 1024;
     buffer.reserve(kChunk + 4096);
     for (const auto& line : lines) {
         buffer += line;
