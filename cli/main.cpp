@@ -5,9 +5,9 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <iostream>
 #include <map>
 #include <optional>
 #include <string>
@@ -155,6 +155,21 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& o, bool&
     return std::nullopt;
 }
 
+// One line of standard input without its line end; false at its end.
+bool ReadLine(std::string& line) {
+    char* text = nullptr;
+    size_t capacity = 0;
+    const ssize_t length = ::getline(&text, &capacity, stdin);
+    if (length < 0) {
+        std::free(text);
+        return false;
+    }
+    line.assign(text, static_cast<size_t>(length));
+    std::free(text);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    return true;
+}
+
 // The questions of a launch, answered from the options and the terminal.
 class CliPrompts : public LaunchPrompts {
 public:
@@ -173,11 +188,11 @@ public:
             termios quiet = old;
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-            const bool got = static_cast<bool>(std::getline(std::cin, password));
+            const bool got = ReadLine(password);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
             std::fprintf(stderr, "\n");
             if (!got) return std::nullopt;
-        } else if (!std::getline(std::cin, password)) {
+        } else if (!ReadLine(password)) {
             error = "no password on standard input";
             return std::nullopt;
         }
@@ -263,8 +278,8 @@ int main(int argc, char** argv) {
         CliHost host(request, stderr, ::isatty(STDERR_FILENO));
         TTessarineThread worker(host);
         worker.NothingFoundPause = std::chrono::milliseconds(0);
-        worker.Start();
-        worker.Join();
+        // Nothing else runs meanwhile: the job runs on this thread.
+        worker.Execute();
 
         if (worker.Failed()) return kFailed;
         const std::string product = JobProductPath(worker.Request());
