@@ -37,11 +37,7 @@ TVerInfoForm::TVerInfoForm(TDialogPrompts& prompts, QWidget* parent) : QDialog(p
     body->addWidget(Label3);
     body->addSpacing(6);
     body->addLayout(buttons);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Label1);
-    layout->addLayout(body);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    PlaceUnderHeaderBand(this, Label1, body)->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(Label3, &TLinkLabel::clicked, this, &TVerInfoForm::Label3Click);
     connect(Label3, &TLinkLabel::mouseEntered, this, &TVerInfoForm::Label3MouseEnter);

@@ -74,10 +74,7 @@ TForm4::TForm4(TDialogPrompts& prompts, QWidget* parent) : QDialog(parent), prom
     body->addWidget(ExtList, 1);
     body->addLayout(date);
     body->addLayout(bottom);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Label1);
-    layout->addLayout(body, 1);
+    PlaceUnderHeaderBand(this, Label1, body);
 
     connect(Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm4::Button2Click);

@@ -35,11 +35,7 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(Button2);
     body->addSpacing(8);
     body->addLayout(buttons);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Label1);
-    layout->addLayout(body);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    PlaceUnderHeaderBand(this, Label1, body)->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm7::Button2Click);

@@ -68,6 +68,14 @@ QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {
     return band;
 }
 
+QVBoxLayout* PlaceUnderHeaderBand(QWidget* dialog, QLabel* band, QLayout* body) {
+    auto* layout = new QVBoxLayout(dialog);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->addWidget(band);
+    layout->addLayout(body, 1);
+    return layout;
+}
+
 void ApplyGreyDialogLook(QDialog* dialog) {
     // White captions on grey; entry fields, buttons and the check marks
     // keep their usual dark-on-light colours so that they stay readable.

@@ -2,6 +2,7 @@
 // What the settings, registration and filter dialogs need from the rest of
 // the program, and the pieces of look they share.
 #include <QLabel>
+#include <QVBoxLayout>
 #include <optional>
 #include <string>
 
@@ -79,6 +80,10 @@ protected:
 
 // The dark band with a white title at the top of every dialog.
 QLabel* MakeHeaderBand(const QString& text, QWidget* parent);
+
+// The dialog's layout: the header band across the top, edge to edge, and
+// the dialog's own controls below it.
+QVBoxLayout* PlaceUnderHeaderBand(QWidget* dialog, QLabel* band, QLayout* body);
 
 // Grey background with white group captions and labels, as the settings
 // and about dialogs have.

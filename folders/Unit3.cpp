@@ -69,10 +69,7 @@ TForm3::TForm3(TDialogPrompts& prompts, TForm7& filterSelection, QWidget* parent
     body->addLayout(top);
     body->addWidget(FolderList, 1);
     body->addLayout(bottom);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Label1);
-    layout->addLayout(body, 1);
+    PlaceUnderHeaderBand(this, Label1, body);
 
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);

@@ -106,11 +106,7 @@ TForm2::TForm2(TSetData& settings, TDialogPrompts& prompts, QWidget* parent)
     body->setContentsMargins(12, 10, 12, 12);
     for (QGroupBox* box : {saveBox, actBox, nameBox, noDataBox, dllBox}) body->addWidget(box);
     body->addLayout(buttons);
-    auto* layout = new QVBoxLayout(this);
-    layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(Label1);
-    layout->addLayout(body);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
+    PlaceUnderHeaderBand(this, Label1, body)->setSizeConstraint(QLayout::SetFixedSize);
 
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
