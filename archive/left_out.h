@@ -1,0 +1,37 @@
+#pragma once
+// The list of entries an archiver library left out of the archive it made,
+// handed from the library to the adapter beside the report text.
+//
+// The report buffer the adapter gives a library holds 1023 bytes: enough for
+// a summary and the reason of a failure, not for thousands of names. So each
+// library also exports
+//
+//   const char* LeftOutEntries(unsigned long* length)
+//
+// which returns the entries left out by the last call of its main entry
+// point on the calling thread: `length` bytes of records, each the name as
+// given on the command line and the reason, both followed by a NUL byte.
+// The text is the library's and stays valid until the next call into the
+// library on that thread; the adapter copies it before unloading the
+// library. A library without this entry point left nothing out that it
+// could tell apart from its report.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessarine {
+
+inline constexpr const char* kLeftOutEntryName = "LeftOutEntries";
+using LeftOutEntriesFn = const char* (*)(unsigned long* length);
+
+struct LeftOutEntry {
+    std::string name;    // relative to the base folder, as on the command line
+    std::string reason;  // why it is not in the archive
+};
+
+// The records of a list; names and reasons hold no NUL byte.
+std::string EncodeLeftOut(const std::vector<LeftOutEntry>& entries);
+// The entries of a list; a record cut short at the end is dropped.
+std::vector<LeftOutEntry> DecodeLeftOut(std::string_view records);
+
+}  // namespace tessarine

@@ -1,0 +1,31 @@
+#include "engine/unique_fd.h"
+
+#include <limits.h>
+
+#include <cerrno>
+#include <string>
+
+namespace tessarine {
+
+int OpenLongPath(int dirfd, std::string_view path, int flags, mode_t mode) {
+    UniqueFd folder;  // the folder the rest of the path is relative to
+    while (path.size() >= PATH_MAX) {
+        // Cut at the last separator that keeps the stretch under the limit.
+        const size_t cut = path.rfind('/', PATH_MAX - 1);
+        if (cut == std::string_view::npos || cut == 0) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const std::string stretch(path.substr(0, cut));
+        const int next = ::openat(folder ? folder.Get() : dirfd, stretch.c_str(),
+                                  O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (next < 0) return -1;
+        folder.Reset(next);
+        path.remove_prefix(cut + 1);
+        while (!path.empty() && path.front() == '/') path.remove_prefix(1);
+    }
+    const std::string last(path.empty() ? "." : path);
+    return ::openat(folder ? folder.Get() : dirfd, last.c_str(), flags | O_CLOEXEC, mode);
+}
+
+}  // namespace tessarine
