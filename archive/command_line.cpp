@@ -2,6 +2,12 @@
 
 namespace tessarine {
 
+namespace {
+// Outside quotes: a blank or a tab ends a token, a double quote opens a
+// quoted part. The composer and the splitter share this one rule.
+constexpr char kUnquotedSpecial[] = " \t\"";
+}  // namespace
+
 std::string EscapeQuoted(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 8);
@@ -13,7 +19,9 @@ std::string EscapeQuoted(std::string_view text) {
 }
 
 std::string PasswordToken(std::string_view password) {
-    if (password.find_first_of(" \"") == std::string_view::npos) return std::string(password);
+    // Quoted exactly when one of its bytes would end or open a token outside
+    // quotes, which are the bytes SplitCommandLine treats specially there.
+    if (password.find_first_of(kUnquotedSpecial) == std::string_view::npos) return std::string(password);
     return "\"" + EscapeQuoted(password) + "\"";
 }
 
@@ -35,7 +43,7 @@ std::vector<std::string> SplitCommandLine(std::string_view line) {
         } else if (c == '"') {
             quoted = true;
             inToken = true;
-        } else if (c == ' ' || c == '\t') {
+        } else if (std::string_view(kUnquotedSpecial).find(c) != std::string_view::npos) {
             if (inToken) tokens.push_back(std::move(current));
             current.clear();
             inToken = false;

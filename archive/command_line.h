@@ -6,7 +6,7 @@
 // opens and closes a quoted part of a token; inside a quoted part a double
 // quote and a backslash are written with a backslash in front (\" and \\),
 // every other byte stands for itself (blanks and line breaks included).
-// Outside quotes every byte but the blank and the double quote stands for
+// Outside quotes every byte but the blank, the tab and the double quote stands for
 // itself, so a token such as -p"two words" reads as -ptwo words.
 #include <string>
 #include <string_view>

@@ -35,3 +35,18 @@ TEST(CommandLine, BlanksSeparateAndEmptyQuotedTokensCount) {
     EXPECT_EQ(SplitCommandLine("a \"\" b"), (std::vector<std::string>{"a", "", "b"}));
     EXPECT_TRUE(SplitCommandLine("").empty());
 }
+
+// The composer and the splitter must agree on every byte: a password that
+// holds a tab was once cut at it.
+TEST(CommandLine, PasswordAndNamesRoundTripEveryByteValue) {
+    for (int b = 1; b < 256; ++b) {
+        const char c = static_cast<char>(b);
+        for (const std::string& pw : {std::string(1, c), "a" + std::string(1, c) + "b", std::string(2, c) + " x"}) {
+            const auto tokens =
+                SplitCommandLine("a -t7z -p" + PasswordToken(pw) + " -r \"" + EscapeQuoted(pw) + "\" ");
+            ASSERT_EQ(tokens.size(), 5u) << "byte " << b;
+            EXPECT_EQ(tokens[2], "-p" + pw) << "byte " << b;
+            EXPECT_EQ(tokens[4], pw) << "byte " << b;
+        }
+    }
+}
