@@ -199,13 +199,23 @@ std::string TFileArchive::RunLibrary(const Library& library, const std::string& 
     } release{library};
     *library.entry = reinterpret_cast<ArchiverEntry>(::dlsym(*library.handle, library.entryName));
 
+    lastRun_ = RunResult{};
     std::array<char, kReportBufferSize> output{};
     const auto reportText = [&output] { return std::string(output.data(), ::strnlen(output.data(), output.size())); };
     try {
         if (!*library.entry) throw std::runtime_error(std::string("no entry point ") + library.entryName);
         (*library.entry)(nullptr, commandLine.c_str(), output.data(), kReportSizeGiven);
         const std::string report = reportText();
-        if (ReportMentionsError(report)) {
+        lastRun_.ran = true;
+        lastRun_.report = report;
+        lastRun_.reportIsError = ReportMentionsError(report);
+        // The list lives in the library: copied before it is unloaded.
+        if (const auto leftOut = reinterpret_cast<LeftOutEntriesFn>(::dlsym(*library.handle, kLeftOutEntryName))) {
+            unsigned long length = 0;
+            const char* records = leftOut(&length);
+            if (records && length > 0) lastRun_.leftOut = DecodeLeftOut(std::string_view(records, length));
+        }
+        if (lastRun_.reportIsError) {
             if (reportBox_) {
                 reportBox_(library.fileName, report);
             } else {

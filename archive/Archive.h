@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "archive/left_out.h"
+
 namespace tessarine {
 
 // The entry point of an archiver library.
@@ -79,6 +81,18 @@ public:
     std::string CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
                             const std::string& archivePath, int jobMode) const;
 
+    // What the last compress call learned from its library: the report text,
+    // whether it names an error, and the entries the library left out of the
+    // archive it made (through the library's own list, which no report
+    // buffer cuts short).
+    struct RunResult {
+        bool ran = false;
+        std::string report;
+        bool reportIsError = false;
+        std::vector<LeftOutEntry> leftOut;
+    };
+    const RunResult& LastRun() const { return lastRun_; }
+
     // The file path without the base folder's bytes when it begins with
     // them (letter case counts), otherwise the whole path.
     static std::string MakeRelativeName(const std::string& filePath, const std::string& baseFolder);
@@ -104,6 +118,7 @@ private:
     std::string LoadName(const char* fileName) const;
 
     ReportBoxFn reportBox_;
+    RunResult lastRun_;
     std::string archivePassword_ = kDefaultPassword;
     void* sevenZipLib_ = nullptr;
     void* lhaLib_ = nullptr;

@@ -9,11 +9,12 @@
 //   const char* LeftOutEntries(unsigned long* length)
 //
 // which returns the entries left out by the last call of its main entry
-// point on the calling thread: `length` bytes of records, each the name as
-// given on the command line and the reason, both followed by a NUL byte.
-// The text is the library's and stays valid until the next call into the
-// library on that thread; the adapter copies it before unloading the
-// library. A library without this entry point left nothing out that it
+// point: `length` bytes of records, each the name as given on the command
+// line and the reason, both followed by a NUL byte. The text is the
+// library's and stays valid until the next call into the library; the
+// adapter copies it before unloading the library. (The library keeps it in
+// a plain static, not a thread_local: a thread-local object with a
+// destructor pins the library in memory so that it is never unloaded.) A library without this entry point left nothing out that it
 // could tell apart from its report.
 #include <string>
 #include <string_view>

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "archive/Archive.h"
 
 namespace tessarine {
 
@@ -20,7 +19,6 @@ void CliHost::ShowProgressPos(const JobProgress& progress) {
 void CliHost::ShowProgressText(const JobProgress& progress) {
     shown_.StatusText = progress.StatusText;
     shown_.DetailText = progress.DetailText;
-    if (progress.DetailText == "ファイルが見つかりませんでした") nothingFound_ = true;
     Update(shown_, true);
 }
 
@@ -31,7 +29,6 @@ void CliHost::FinishJob() {
 
 void CliHost::ShowMessage(const std::string& caption, const std::string& text) {
     ClearBar();
-    if (caption != kErrorCaption && caption != kWarningCaption && ReportMentionsError(text)) archiverError_ = true;
     std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
     std::fflush(out_);
 }

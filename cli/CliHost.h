@@ -25,11 +25,6 @@ public:
     int NoFileMsg() const override { return 1; }
     bool StartedFromCommandLine() const override { return false; }
 
-    // An archiver report that names an error was shown.
-    bool ArchiverReportedError() const { return archiverError_; }
-    // The job found no file.
-    bool NothingFound() const { return nothingFound_; }
-
 private:
     JobRequest request_;
     std::FILE* out_;
@@ -37,8 +32,6 @@ private:
     JobProgress shown_;
     std::string lastLine_;
     bool barOnScreen_ = false;
-    bool archiverError_ = false;
-    bool nothingFound_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
 
     void Update(const JobProgress& progress, bool force);

@@ -204,6 +204,21 @@ public:
     std::string error;
 };
 
+// The job's outcome as an exit status: the product's path on standard
+// output when there is a product, each entry it lacks on standard error.
+int ExitStatusOf(const TTessarineThread& worker) {
+    const JobRequest& request = worker.Request();
+    const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
+    const JobResult result = worker.Result();
+    if (result == JobResult::Failed) return kFailed;
+    if (!worker.NothingFound() || listMode) std::printf("%s\n", JobProductPath(request).c_str());
+    if (result == JobResult::DoneWithProblems) {
+        for (const auto& p : worker.Problems()) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
+        return kDoneWithProblems;
+    }
+    return kDone;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -281,24 +296,7 @@ int main(int argc, char** argv) {
         // Nothing else runs meanwhile: the job runs on this thread.
         worker.Execute();
 
-        if (worker.Failed()) return kFailed;
-        const std::string product = JobProductPath(worker.Request());
-        if (host.ArchiverReportedError()) return kFailed;
-        if (!host.NothingFound() || request.JobMode == kModeFileList || request.JobMode == kModeFolderList) {
-            struct stat st {};
-            if (::lstat(product.c_str(), &st) != 0) {
-                // An archiver that is not installed leaves no archive and no
-                // message; the command line must not report success then.
-                std::fprintf(stderr, "tessarine-cli: %s was not created\n", product.c_str());
-                return kFailed;
-            }
-            std::printf("%s\n", product.c_str());
-        }
-        if (!worker.Problems().empty()) {
-            for (const auto& p : worker.Problems()) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
-            return kDoneWithProblems;
-        }
-        return kDone;
+        return ExitStatusOf(worker);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "tessarine-cli: %s\n", e.what());
         return kFailed;

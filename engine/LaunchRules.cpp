@@ -14,6 +14,28 @@ namespace tessarine {
 namespace {
 bool EndsWithSeparator(std::string_view path) { return !path.empty() && path.back() == kPathSeparator; }
 
+// A relative path taken from the current folder, so that every path a job
+// hands on (to 7zz among others) means the same folder wherever it is used.
+std::string Absolute(const std::string& path) {
+    if (path.empty() || path.front() == kPathSeparator) return path;
+    std::error_code ec;
+    const auto cwd = std::filesystem::current_path(ec);
+    if (ec) return path;
+    std::string absolute = (cwd / path).lexically_normal().string();
+    if (path.back() == kPathSeparator) absolute = WithTrailingSeparator(std::move(absolute));
+    return absolute;
+}
+
+// True when `inner` is `outer` or lies beneath it, component by component.
+bool IsWithin(const std::filesystem::path& inner, const std::filesystem::path& outer) {
+    auto i = inner.begin();
+    for (auto o = outer.begin(); o != outer.end(); ++o, ++i) {
+        if (o->empty()) continue;  // the empty last element of a path ending with "/"
+        if (i == inner.end() || *i != *o) return false;
+    }
+    return true;
+}
+
 std::string ContainingFolder(const std::string& path) {
     const size_t slash = path.rfind(kPathSeparator);
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -29,6 +51,19 @@ std::string FolderOfItem(const std::string& item) {
     }
     if (FolderExists(path)) return WithTrailingSeparator(std::move(path));
     return WithTrailingSeparator(ContainingFolder(path));
+}
+
+bool DestinationInsideSourceThroughLink(const std::string& destination, const std::string& sourcePath) {
+    namespace fs = std::filesystem;
+    std::error_code ec1, ec2;
+    const fs::path realDestination = fs::canonical(destination, ec1);
+    const fs::path realSource = fs::canonical(sourcePath, ec2);
+    if (ec1 || ec2 || !IsWithin(realDestination, realSource)) return false;
+    // Inside the source as written (the "save into the source folder"
+    // setting) is the user's choice; only a link makes it a surprise.
+    const fs::path writtenDestination = fs::path(Absolute(destination)).lexically_normal();
+    const fs::path writtenSource = fs::path(Absolute(sourcePath)).lexically_normal();
+    return !IsWithin(writtenDestination, writtenSource);
 }
 
 std::string CheckSourceFolder(const std::string& sourcePath) {
@@ -135,7 +170,13 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
         prompts.ShowError(std::string(kDestinationMissing));
         return false;
     }
-    const std::string folder = WithTrailingSeparator(*destination);
+    if (DestinationInsideSourceThroughLink(*destination, input.SourcePath)) {
+        prompts.ShowError(std::string(kDestinationInsideSource));
+        return false;
+    }
+    // Resolved once, here: the worker and the archivers it starts may run in
+    // other folders.
+    const std::string folder = WithTrailingSeparator(Absolute(*destination));
 
     request.OutputBase =
         MakeOutputBase(folder, names.BaseName, DateStamp(input.Now, settings.FNameSelect1, settings.FNameSelect2));

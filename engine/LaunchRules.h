@@ -23,6 +23,8 @@ enum LaunchOrigin : int {
 
 inline constexpr std::string_view kDestinationMissing = "保存先フォルダが見つかりません";
 inline constexpr std::string_view kFilterMissing = "拡張子フィルタが見つかりません";
+inline constexpr std::string_view kDestinationInsideSource =
+    "保存先フォルダはリンクを通して対象フォルダの中を指しています。別の保存先を選んでください";
 
 // The folder a dropped item or a command-line argument stands for, ending
 // with "/": an existing folder itself, anything else its containing folder
@@ -34,6 +36,11 @@ std::string FolderOfItem(const std::string& item);
 // folder must exist (a registered folder may have been removed since, or
 // registered with an empty path).
 std::string CheckSourceFolder(const std::string& sourcePath);
+
+// True when the destination folder, with its links resolved, is the source
+// folder or lies beneath it although the path as given does not: the job
+// would write into the tree it reads, through a link.
+bool DestinationInsideSourceThroughLink(const std::string& destination, const std::string& sourcePath);
 
 struct SourceNames {
     std::string BaseName;     // the output name's stem

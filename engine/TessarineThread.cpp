@@ -1,5 +1,7 @@
 #include "engine/TessarineThread.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <condition_variable>
 #include <exception>
@@ -15,6 +17,7 @@ namespace tessarine {
 namespace {
 
 const char* const kPleaseWait = "しばらくお待ちください";
+const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
 
 // Copies the files of a copy job on copier threads. The owner releases the
 // files in list order; each copier takes the next released file. A file
@@ -147,6 +150,7 @@ void TTessarineThread::Execute() {
     bool filter = false;
     problems_.clear();
     failed_ = false;
+    nothingFound_ = false;
     failureText_.clear();
     {
         TFileOperation operation;
@@ -191,37 +195,17 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
 
     if (r.JobMode == kModeFileList) SaveListFile(r.OutputBase + ".txt", files);
 
+    nothingFound_ = files.empty();
     if (files.empty()) {
         if (host_.NoFileMsg() == 1) {
             PublishPos(3);
             PublishText("", "ファイルが見つかりませんでした");
             std::this_thread::sleep_for(NothingFoundPause);
         }
+    } else if (r.JobMode == kModeCopy) {
+        CopyTree(operation, folders, files);
     } else {
-        TFileArchive archive([this](const std::string& caption, const std::string& text) {
-            host_.ShowMessage(caption, text);
-        });
-        switch (r.JobMode) {
-            case kModeZip:
-            case kModeZipPassword:
-            case kModeSevenZip:
-            case kModeSevenZipPassword: {
-                const bool zip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword;
-                PublishText(zip ? "ZIP圧縮中" : "7-ZIP圧縮中", kPleaseWait);
-                if (r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZipPassword) archive.SetPassword(r.Password);
-                archive.CompressSevenZip(r.SourcePath, files, r.OutputBase + (zip ? ".zip" : ".7z"), r.JobMode);
-                break;
-            }
-            case kModeLha:
-                PublishText("Lha圧縮中", kPleaseWait);
-                archive.CompressLha(r.SourcePath, files, r.OutputBase + ".lzh");
-                break;
-            case kModeCopy:
-                CopyTree(operation, folders, files);
-                break;
-            default:
-                break;
-        }
+        Compress(operation, files);
     }
     PublishPos(3);
 
@@ -229,6 +213,42 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     // with one, only when files were found.
     const bool listMode = r.JobMode == kModeFileList || r.JobMode == kModeFolderList;
     if (!listMode && (!filter || !files.empty()) && r.OpenFolderWhenDone) host_.OpenFolder(r.FolderToOpen);
+}
+
+void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std::string>& files) {
+    const JobRequest& r = request_;
+    const bool sevenZip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZip ||
+                          r.JobMode == kModeSevenZipPassword;
+    if (!sevenZip && r.JobMode != kModeLha) return;  // the list modes wrote their product already
+
+    TFileArchive archive([this](const std::string& caption, const std::string& text) {
+        host_.ShowMessage(caption, text);
+    });
+    const std::string product = JobProductPath(r);
+    if (r.JobMode == kModeLha) {
+        PublishText("Lha圧縮中", kPleaseWait);
+        archive.CompressLha(r.SourcePath, files, product);
+    } else {
+        const bool zip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword;
+        PublishText(zip ? "ZIP圧縮中" : "7-ZIP圧縮中", kPleaseWait);
+        if (r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZipPassword) archive.SetPassword(r.Password);
+        archive.CompressSevenZip(r.SourcePath, files, product, r.JobMode);
+    }
+
+    // The archiver's report box (an error) has been shown already; the job
+    // has no usable product then, and none when nothing was made at all
+    // (the 7-Zip library is not installed).
+    const TFileArchive::RunResult& run = archive.LastRun();
+    for (const auto& entry : run.leftOut) operation.Problems.push_back(Problem{r.SourcePath + entry.name, entry.reason});
+    struct stat st {};
+    if (run.reportIsError) {
+        failed_ = true;
+        failureText_ = run.report;
+    } else if (::lstat(product.c_str(), &st) != 0) {
+        failed_ = true;
+        failureText_ = FormatMessage(kArchiveNotMade, product);
+        host_.ShowMessage(kErrorCaption, failureText_);
+    }
 }
 
 void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std::string>& folders,

@@ -77,6 +77,12 @@ inline constexpr const char* kErrorCaption = "エラー";
 // Caption of the box that tells about entries a job could not handle.
 inline constexpr const char* kWarningCaption = "警告";
 
+// How a job ended. Failed: no usable product (a step raised an error, the
+// archiver reported one, or the product was not made). Done with problems:
+// a product that lacks the entries in Problems(). A job that found nothing
+// is done.
+enum class JobResult { Done, DoneWithProblems, Failed };
+
 // The text of the end-of-job warning: how many entries could not be read,
 // created or copied, and the first of them with its reason.
 std::string ProblemsWarningText(const std::vector<Problem>& problems);
@@ -108,6 +114,13 @@ public:
     const std::vector<Problem>& Problems() const { return problems_; }
     bool Failed() const { return failed_; }
     const std::string& FailureText() const { return failureText_; }
+    JobResult Result() const {
+        if (failed_) return JobResult::Failed;
+        return problems_.empty() ? JobResult::Done : JobResult::DoneWithProblems;
+    }
+    // No file was collected (in the folder-list mode never any), so no copy
+    // or archive was made.
+    bool NothingFound() const { return nothingFound_; }
 
     // How long the "nothing found" message stays in view.
     std::chrono::milliseconds NothingFoundPause{3000};
@@ -119,12 +132,14 @@ private:
     JobProgress progress_;
     std::vector<Problem> problems_;
     bool failed_ = false;
+    bool nothingFound_ = false;
     std::string failureText_;
 
     void RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders,
                   std::vector<std::string>& files);
     void CopyTree(TFileOperation& operation, const std::vector<std::string>& folders,
                   const std::vector<std::string>& files);
+    void Compress(TFileOperation& operation, const std::vector<std::string>& files);
     void PublishText(const std::string& status, const std::string& detail);
     void PublishPos(int32_t pos);
 };

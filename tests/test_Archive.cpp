@@ -240,3 +240,26 @@ TEST_F(ArchiveWithLibraries, LibraryReleasedAfterEveryRun) {
     EXPECT_EQ(ErrorOf([&] { throwingBox.CompressSevenZip("/w/", {"/w/a"}, "/o.zip", 4); }), "lib7-zip32.so ERROR error");
     EXPECT_FALSE(StillLoaded(sevenZip));
 }
+
+// Thousands of left-out entries overflow any report buffer; the adapter gets
+// every one of them through the library's own list, whatever the report says.
+TEST_F(ArchiveWithLibraries, LeftOutEntriesArriveWholeBesideAShortReport) {
+    Install(programFolder, "working", "lib7-zip32.so");
+    Install(programFolder, "working", "libunlha32.so");
+    std::string list;
+    for (int i = 0; i < 4760; ++i) list += "gone/file" + std::to_string(i) + ".txt|No such file or directory\n";
+    list += "fifo|名前付きパイプ";
+    ScopedEnv leftOut("FAKE_ARCHIVER_LEFT_OUT", list);
+    ScopedEnv text("FAKE_ARCHIVER_REPORT", "2 of 4763 files added to the archive\n4761 files left out\n");
+    for (const bool lha : {false, true}) {
+        lha ? Lha() : Zip();
+        const auto& run = archive.LastRun();
+        EXPECT_TRUE(run.ran);
+        EXPECT_FALSE(run.reportIsError);
+        ASSERT_EQ(run.leftOut.size(), 4761u);
+        EXPECT_EQ(run.leftOut[4759].name, "gone/file4759.txt");
+        EXPECT_EQ(run.leftOut[4760].name, "fifo");
+        EXPECT_EQ(run.leftOut[4760].reason, "名前付きパイプ");
+    }
+    EXPECT_TRUE(boxes.empty());
+}

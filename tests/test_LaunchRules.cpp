@@ -2,7 +2,10 @@
 // password, and the order in which a launch stops.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <deque>
+#include <filesystem>
 
 #include "engine/LaunchRules.h"
 #include "test_support.h"
@@ -254,4 +257,39 @@ TEST_F(PrepareJobTest, OutputIntoTheSourceAndTheRoot) {
     ASSERT_TRUE(Run());
     EXPECT_EQ(request.OutputBase, source + "disk_root071014_0930_05");
     EXPECT_EQ(prompts.log.back(), "confirm:/ をコピーしますか？");
+}
+
+// A destination that reaches into the source through a link would make the
+// job write into the tree it reads; the same folder named as it is (save
+// into the source) stays allowed.
+TEST_F(PrepareJobTest, RefusesADestinationInsideTheSourceThroughALink) {
+    MakeDir(source + "sub");
+    settings.ActMode1 = 0;
+    for (const std::string& target : {source, source + "sub"}) {
+        const std::string link = dir.path() + "/link";
+        ::unlink(link.c_str());
+        ASSERT_EQ(::symlink(target.c_str(), link.c_str()), 0);
+        settings.SelectSaveFolderName = link;
+        prompts.log.clear();
+        EXPECT_FALSE(Run()) << target;
+        EXPECT_EQ(prompts.log, (std::vector<std::string>{"error:" + std::string(kDestinationInsideSource)}));
+    }
+    settings.SelectSaveFolderName = source + "sub";
+    EXPECT_TRUE(Run());
+    // A source reached through a link with the destination beside it is fine.
+    input.SourcePath = dir.path() + "/link/";
+    settings.SelectSaveFolderName = dest;
+    EXPECT_TRUE(Run());
+}
+
+// A relative destination is resolved at launch: 7zz and the copy run in
+// other folders and must all see the same one.
+TEST_F(PrepareJobTest, RelativeDestinationBecomesAbsolute) {
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(dir.path());
+    settings.SelectSaveFolderName = "out";
+    const bool ran = Run();
+    std::filesystem::current_path(cwd);
+    ASSERT_TRUE(ran);
+    EXPECT_EQ(request.OutputBase, dest + "/Docs20071014093005");
 }

@@ -47,6 +47,7 @@ struct Job {
         worker.Start();
         worker.Join();
         problems = worker.Problems();
+        result = worker.Result();
         return host.calls;
     }
     std::string Filter(const std::string& rows) {
@@ -55,6 +56,7 @@ struct Job {
         return path;
     }
     std::vector<Problem> problems;
+    JobResult result = JobResult::Done;
 };
 
 // The calls every job makes before its work.
@@ -191,4 +193,18 @@ TEST(TTessarineThread, EntriesThatCouldNotBeCopiedAreReportedAtTheEnd) {
     ASSERT_NE(warning, calls.end());
     EXPECT_NE(warning->find(job.host.request.OutputBase + "/sub/"), std::string::npos);
     EXPECT_EQ(*(warning + 1), "Finish");
+}
+
+// Without the 7-Zip library no archive is made: that is a failed job with its
+// box, never a silent success.
+TEST(TTessarineThread, ArchiveThatWasNotMadeIsAFailedJob) {
+    Job job;
+    const Calls calls = job.Run(kModeZip);
+    EXPECT_EQ(job.result, JobResult::Failed);
+    EXPECT_NE(std::find(calls.begin(), calls.end(),
+                        "Message エラー: 書庫 " + job.host.request.OutputBase + ".zip は作成されませんでした"),
+              calls.end());
+    Job copy;
+    copy.Run(kModeCopy);
+    EXPECT_EQ(copy.result, JobResult::Done);
 }

@@ -10,6 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
+#include <string>
 
 extern "C" __attribute__((visibility("default"))) int FAKE_ENTRY(void* owner, const char* commandLine, char* output,
                                                                 unsigned long outputSize) {
@@ -27,4 +28,26 @@ extern "C" __attribute__((visibility("default"))) int FAKE_ENTRY(void* owner, co
     if (std::getenv("FAKE_ARCHIVER_THROW")) throw std::runtime_error("fault inside the library");
     const char* result = std::getenv("FAKE_ARCHIVER_RESULT");
     return result ? std::atoi(result) : 0;
+}
+
+// The entries left out, from FAKE_ARCHIVER_LEFT_OUT: records "name|reason",
+// one a line, handed back in the library's list format.
+extern "C" __attribute__((visibility("default"))) const char* LeftOutEntries(unsigned long* length) {
+    // Not thread_local: a thread-local object with a destructor would keep
+    // the library from being unloaded.
+    static std::string records;
+    records.clear();
+    if (const char* text = std::getenv("FAKE_ARCHIVER_LEFT_OUT")) {
+        for (const char* p = text; *p;) {
+            const char* end = std::strchr(p, '\n');
+            if (!end) end = p + std::strlen(p);
+            std::string record(p, end);
+            const size_t bar = record.find('|');
+            records.append(record.substr(0, bar)).push_back('\0');
+            records.append(bar == std::string::npos ? "" : record.substr(bar + 1)).push_back('\0');
+            p = *end ? end + 1 : end;
+        }
+    }
+    *length = records.size();
+    return records.data();
 }
