@@ -23,8 +23,12 @@ inline std::string ProgramFolder() {
     return dir ? std::string(dir) + "/" : std::string("../bin/");
 }
 
+// A program still running after `timeoutSeconds` is ended by SIGALRM (the
+// timer survives exec), so a hanging program fails its test instead of
+// hanging the suite; its status is then -1.
 inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& input = {}, bool unprivileged = false) {
+                                const std::string& input = {}, bool unprivileged = false,
+                                unsigned timeoutSeconds = 300) {
     int in[2], out[2], err[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) return {};
     const pid_t pid = ::fork();
@@ -34,6 +38,7 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
         ::dup2(err[1], 2);
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
         if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(98);
+        ::alarm(timeoutSeconds);
         std::vector<char*> argv;
         // A bare name is a program of the program folder.
         std::string path = program.find('/') == std::string::npos ? ProgramFolder() + program : program;
