@@ -32,7 +32,7 @@
 #include <optional>
 
 #include "archive/Archive.h"
-#include "engine/LaunchRules.h"
+#include "app/LaunchRules.h"
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"

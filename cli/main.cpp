@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "cli/CliHost.h"
-#include "engine/LaunchRules.h"
+#include "app/LaunchRules.h"
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"

@@ -7,7 +7,7 @@
 #include <deque>
 #include <filesystem>
 
-#include "engine/LaunchRules.h"
+#include "app/LaunchRules.h"
 #include "test_support.h"
 
 using namespace tessarine;

@@ -1,4 +1,4 @@
-#include "engine/LaunchRules.h"
+#include "app/LaunchRules.h"
 
 #include <cstdio>
 #include <filesystem>
