@@ -12,6 +12,8 @@
 
 #include "archive/command_line.h"
 #include "engine/Common.h"
+#include "engine/FileOperation.h"
+#include "engine/WorkingFolders.h"
 #include "engine/errors.h"
 
 namespace tessarine {
@@ -87,13 +89,7 @@ void TFileArchive::SetLibraryFolders(std::string programFolder, std::vector<std:
     foldersReplaced_ = true;
 }
 
-std::string TFileArchive::ProgramFolder() {
-    std::array<char, PATH_MAX> buffer{};
-    const ssize_t length = ::readlink("/proc/self/exe", buffer.data(), buffer.size() - 1);
-    if (length <= 0) return {};
-    std::string path(buffer.data(), static_cast<size_t>(length));
-    return path.substr(0, path.rfind(kPathSeparator) + 1);
-}
+std::string TFileArchive::ProgramFolder() { return WithTrailingSeparator(ExecutableFolder()); }
 
 std::vector<std::string> TFileArchive::SystemLibraryFolders() {
     std::vector<std::string> folders{"/usr/local/lib/", "/usr/lib/"};
@@ -128,8 +124,7 @@ std::string TFileArchive::LoadName(const char* fileName) const {
 }
 
 std::string TFileArchive::MakeRelativeName(const std::string& filePath, const std::string& baseFolder) {
-    if (filePath.compare(0, baseFolder.size(), baseFolder) == 0) return filePath.substr(baseFolder.size());
-    return filePath;
+    return TFileOperation::StripRoot(filePath, baseFolder);
 }
 
 std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
@@ -186,7 +181,12 @@ std::string TFileArchive::RunLha(const std::string& commandLine) {
 
 std::string TFileArchive::RunLibrary(const Library& library, const std::string& commandLine) {
     *library.handle = ::dlopen(LoadName(library.fileName).c_str(), RTLD_NOW | RTLD_LOCAL);
-    if (!*library.handle) throw TessarineError(library.notFoundMessage);
+    if (!*library.handle) {
+        // The message says what to do; the loader's reason after it tells a
+        // missing file from a broken or foreign one.
+        const char* reason = ::dlerror();
+        throw TessarineError(std::string(library.notFoundMessage) + (reason ? std::string("\n") + reason : ""));
+    }
 
     // A library never stays loaded after a run, whatever happens in it.
     struct Release {
