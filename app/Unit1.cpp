@@ -142,7 +142,7 @@ private:
 // so a fast job never waits for the screen. A later value replaces an
 // earlier one that was not shown yet, and FinishJob shows whatever is
 // pending first, so the last values of a job always reach the screen.
-class TForm1::WindowHost : public JobHost {
+class TForm1::WindowHost : public DisplayJobHost {
 public:
     using Pending = TForm1::ProgressUpdate;
 

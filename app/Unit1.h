@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/Common.h"
+#include "engine/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 #include "settings/SetData.h"
 
@@ -66,7 +67,7 @@ class TForm1 : public QWidget {
 public:
     // Runs one job to its end on the calling (worker) thread, talking to the
     // window only through the host.
-    using JobRunner = std::function<void(JobHost& host)>;
+    using JobRunner = std::function<void(DisplayJobHost& host)>;
 
     // programFolder: the folder of the executable (closing separator added
     // when missing); arguments: the command-line arguments after the

@@ -81,7 +81,7 @@ int main(int argc, char* argv[]) {
     form1.VerInfoForm = &verInfoForm;
     form1.Prompts = &prompts;
     form1.FolderOpener = [&prompts](const std::string& folder) { prompts.OpenTarget(folder); };
-    form1.SetJobRunner([](tessarine::JobHost& host) {
+    form1.SetJobRunner([](tessarine::DisplayJobHost& host) {
         tessarine::TTessarineThread worker(host);
         worker.Execute();
     });

@@ -7,11 +7,12 @@
 #include <cstring>
 #include <string>
 
+#include "engine/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 
 namespace {
 
-class QuietHost : public tessarine::JobHost {
+class QuietHost : public tessarine::DisplayJobHost {
 public:
     tessarine::JobRequest request;
     void LoadJobRequest(tessarine::JobRequest& r) override { r = request; }

@@ -6,11 +6,12 @@
 #include <cstdio>
 #include <string>
 
+#include "engine/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 
 namespace tessarine {
 
-class CliHost : public JobHost {
+class CliHost : public DisplayJobHost {
 public:
     CliHost(JobRequest request, std::FILE* out, bool terminal) : request_(std::move(request)), out_(out), terminal_(terminal) {}
 

@@ -8,14 +8,9 @@
 #include <vector>
 
 #include "engine/Common.h"
+#include "engine/JobHost.h"
 
 namespace tessarine {
-
-// An entry the job could not read, create or copy, and why.
-struct Problem {
-    std::string path;
-    std::string reason;
-};
 
 class TFileOperation {
 public:

@@ -16,7 +16,6 @@ namespace tessarine {
 
 namespace {
 
-const char* const kPleaseWait = "しばらくお待ちください";
 const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
 
 // Copies the files of a copy job on copier threads. The owner releases the
@@ -103,13 +102,6 @@ private:
 
 }  // namespace
 
-std::string ProblemsWarningText(const std::vector<Problem>& problems) {
-    if (problems.empty()) return {};
-    const Problem& first = problems.front();
-    return std::to_string(problems.size()) + " 件の項目を読み取り、作成またはコピーできませんでした。\n" +
-           "最初の項目: " + first.path + "\n理由: " + first.reason;
-}
-
 std::string JobProductPath(const JobRequest& request) {
     switch (request.JobMode) {
         case kModeCopy: return request.OutputBase;
@@ -132,42 +124,34 @@ void TTessarineThread::Join() {
     if (thread_.joinable()) thread_.join();
 }
 
-void TTessarineThread::PublishText(const std::string& status, const std::string& detail) {
-    progress_.StatusText = status;
-    progress_.DetailText = detail;
-    host_.ShowProgressText(progress_);
-}
-
-void TTessarineThread::PublishPos(int32_t pos) {
-    progress_.ProgressPos = pos;
-    host_.ShowProgressPos(progress_);
-}
-
 void TTessarineThread::Execute() {
-    progress_ = JobProgress{3, 0, {}, {}};
     std::vector<std::string> folders;
     std::vector<std::string> files;
     bool filter = false;
-    problems_.clear();
+    outcome_ = JobOutcome{};
     failed_ = false;
-    nothingFound_ = false;
     failureText_.clear();
     {
         TFileOperation operation;
-        host_.ShowProgressAll(progress_);
+        host_.JobStarted();
         try {
             host_.LoadJobRequest(request_);
+            outcome_.product = JobProductPath(request_);
             RunSteps(operation, filter, folders, files);
         } catch (const std::exception& e) {
             // The job cannot go on; the user is told and the window is handed
             // back all the same.
             failed_ = true;
             failureText_ = e.what();
-            host_.ShowMessage(kErrorCaption, failureText_);
+            host_.JobFailed(failureText_);
         }
-        problems_ = std::move(operation.Problems);
+        outcome_.problems = std::move(operation.Problems);
     }
-    if (!problems_.empty()) host_.ShowMessage(kWarningCaption, ProblemsWarningText(problems_));
+    outcome_.nothingFound = files.empty();
+    outcome_.result = failed_ ? JobResult::Failed
+                      : outcome_.problems.empty() ? JobResult::Done
+                                                  : JobResult::DoneWithProblems;
+    host_.JobEnded(outcome_);
     folders = {};
     files = {};
     host_.FinishJob();
@@ -177,7 +161,7 @@ void TTessarineThread::Execute() {
 void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders,
                                 std::vector<std::string>& files) {
     const JobRequest& r = request_;
-    PublishText("フォルダ情報取得中", kPleaseWait);
+    host_.PhaseStarted(JobPhase::CollectingFolders);
 
     filter = !r.FilterFile.empty();
     if (filter) operation.LoadFilter(r.FilterFile);
@@ -185,21 +169,19 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     operation.CollectFolders(r.SourcePath, folders, r.IncludeHiddenFolders);
     folders.insert(folders.begin(), r.SourcePath);
     if (r.JobMode == kModeFolderList) SaveListFile(r.OutputBase + ".txt", folders);
-    PublishPos(1);
+    host_.PhaseDone(JobPhase::CollectingFolders);
 
     if (r.JobMode != kModeFolderList) {
-        PublishText("ファイル情報取得中", kPleaseWait);
+        host_.PhaseStarted(JobPhase::CollectingFiles);
         operation.CollectFiles(folders, filter, r.IncludeHiddenFiles, files);
     }
-    PublishPos(2);
+    host_.PhaseDone(JobPhase::CollectingFiles);
 
     if (r.JobMode == kModeFileList) SaveListFile(r.OutputBase + ".txt", files);
 
-    nothingFound_ = files.empty();
     if (files.empty()) {
         if (host_.NoFileMsg() == 1) {
-            PublishPos(3);
-            PublishText("", "ファイルが見つかりませんでした");
+            host_.NothingFound();
             std::this_thread::sleep_for(NothingFoundPause);
         }
     } else if (r.JobMode == kModeCopy) {
@@ -207,7 +189,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     } else {
         Compress(operation, files);
     }
-    PublishPos(3);
+    host_.WorkDone();
 
     // Without a filter the destination opens also when nothing was found;
     // with one, only when files were found.
@@ -221,16 +203,16 @@ void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std
                           r.JobMode == kModeSevenZipPassword;
     if (!sevenZip && r.JobMode != kModeLha) return;  // the list modes wrote their product already
 
-    TFileArchive archive([this](const std::string& caption, const std::string& text) {
-        host_.ShowMessage(caption, text);
+    TFileArchive archive([this](const std::string& library, const std::string& report) {
+        host_.ArchiverReport(library, report);
     });
     const std::string product = JobProductPath(r);
     if (r.JobMode == kModeLha) {
-        PublishText("Lha圧縮中", kPleaseWait);
+        host_.PhaseStarted(JobPhase::CompressingLha);
         archive.CompressLha(r.SourcePath, files, product);
     } else {
         const bool zip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword;
-        PublishText(zip ? "ZIP圧縮中" : "7-ZIP圧縮中", kPleaseWait);
+        host_.PhaseStarted(zip ? JobPhase::CompressingZip : JobPhase::CompressingSevenZip);
         if (r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZipPassword) archive.SetPassword(r.Password);
         archive.CompressSevenZip(r.SourcePath, files, product, r.JobMode);
     }
@@ -247,7 +229,7 @@ void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std
     } else if (::lstat(product.c_str(), &st) != 0) {
         failed_ = true;
         failureText_ = FormatMessage(kArchiveNotMade, product);
-        host_.ShowMessage(kErrorCaption, failureText_);
+        host_.JobFailed(failureText_);
     }
 }
 
@@ -256,37 +238,29 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     const JobRequest& r = request_;
     const auto F = static_cast<int32_t>(folders.size());
     const auto N = static_cast<int32_t>(files.size());
-    progress_ = JobProgress{3 * (F + N), 2 * (F + N), {}, {}};
-    host_.ShowProgressAll(progress_);
+    host_.CopyStarted(F, N);
 
     // Every folder first, so that empty folders are made too and every file
     // finds its folder.
     std::string target;
     for (int32_t i = 1; i <= F; ++i) {
-        ++progress_.ProgressPos;
-        progress_.StatusText = "フォルダ作成中";
-        progress_.DetailText = std::to_string(i) + "/" + std::to_string(F);
-        host_.ShowProgressAll(progress_);
+        host_.MakingFolder(i, F);
         const std::string rel = TFileOperation::StripRoot(folders[i - 1], r.SourcePath);
         target.assign(r.OutputBase);
         if (!rel.empty()) target.append(1, kPathSeparator).append(rel);
         operation.MakeFolder(target);
     }
-    // Files are copied by a few copier threads while this thread publishes
-    // the progress of each file as it hands it over, in list order. On a
-    // fast disk copying is bound by the processor, on a slow one by waiting;
-    // both gain from more than one copy in flight.
+    // Files are copied by a few copier threads while this thread announces
+    // each file as it hands it over, in list order. On a fast disk copying
+    // is bound by the processor, on a slow one by waiting; both gain from
+    // more than one copy in flight.
     ParallelCopier copier(operation, files, r.SourcePath, r.OutputBase);
     for (int32_t j = 1; j <= N; ++j) {
-        ++progress_.ProgressPos;
-        progress_.StatusText = "ファイルコピー中";
-        progress_.DetailText = std::to_string(j) + "/" + std::to_string(N);
-        host_.ShowProgressAll(progress_);
+        host_.CopyingFile(j, N);
         copier.Release(static_cast<size_t>(j));
     }
     copier.Finish();
-    progress_ = JobProgress{3, 0, {}, {}};
-    host_.ShowProgressAll(progress_);
+    host_.CopyDone();
 }
 
 }  // namespace tessarine

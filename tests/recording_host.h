@@ -4,11 +4,12 @@
 #include <string>
 #include <vector>
 
+#include "engine/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 
 namespace testsupport {
 
-class RecordingHost : public tessarine::JobHost {
+class RecordingHost : public tessarine::DisplayJobHost {
 public:
     tessarine::JobRequest request;
     int noFileMsg = 0;

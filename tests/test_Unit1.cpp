@@ -58,7 +58,7 @@ public:
     bool hold = false;
 
     TForm1::JobRunner Runner() {
-        return [this](JobHost& host) {
+        return [this](DisplayJobHost& host) {
             JobRequest request;
             host.LoadJobRequest(request);
             {
@@ -710,7 +710,7 @@ TEST_F(MainWindow, RunningJobHidesTheEntriesAndRefusesToClose) {
 TEST_F(MainWindow, TheLastProgressOfAJobIsAlwaysShown) {
     PrepareUser(QuietSettings());
     Open();
-    form->SetJobRunner([](JobHost& host) {
+    form->SetJobRunner([](DisplayJobHost& host) {
         JobRequest request;
         host.LoadJobRequest(request);
         JobProgress p;
@@ -738,7 +738,7 @@ TEST_F(MainWindow, TheLastProgressOfAJobIsAlwaysShown) {
 TEST_F(MainWindow, JobMessagesAndFolderOpeningGoThroughTheWindow) {
     PrepareUser(QuietSettings());
     Open();
-    form->SetJobRunner([](JobHost& host) {
+    form->SetJobRunner([](DisplayJobHost& host) {
         JobRequest request;
         host.LoadJobRequest(request);
         host.ShowMessage("エラー", "ファイル x を作成できません");
