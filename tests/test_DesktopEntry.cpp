@@ -30,15 +30,17 @@ TEST(DesktopEntry, FileManagersAndAnUnknownHandlerGetTheFolder) {
 // announces; were they to differ, the window would lose its icon and the
 // check above would miss the installed entry.
 TEST(DesktopEntry, TheInstalledEntryCarriesTheAnnouncedId) {
-    const std::string entry = std::string(TESSARINE_SOURCE_DIR) + "/desktop/" + std::string(kDesktopFileId) + ".desktop.in";
+    const std::string entry =
+        std::string(TESSARINE_SOURCE_DIR) + "/desktop/" + std::string(kDesktopFileId) + ".desktop.in";
     EXPECT_NE(testsupport::ReadFile(entry), "<missing>");
 }
 
 // The folder handler as the desktop reports it; a fake xdg-mime stands in.
 TEST(DesktopEntry, DefaultFolderHandlerAsksXdgMime) {
     testsupport::TempDir dir;
-    testsupport::WriteFile(dir.folder() + "xdg-mime",
-                           "#!/bin/sh\n[ \"$*\" = \"query default inode/directory\" ] && echo org.kde.dolphin.desktop\n");
+    testsupport::WriteFile(
+        dir.folder() + "xdg-mime",
+        "#!/bin/sh\n[ \"$*\" = \"query default inode/directory\" ] && echo org.kde.dolphin.desktop\n");
     ::chmod((dir.folder() + "xdg-mime").c_str(), 0755);
     const char* old = std::getenv("PATH");
     const std::string saved = old ? old : "";
