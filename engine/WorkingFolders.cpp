@@ -53,8 +53,8 @@ std::string ExecutableFolder() {
 
 std::string PerUserDataFolder() {
     // The XDG rules: XDG_DATA_HOME counts only when it is an absolute path;
-    // otherwise ~/.local/share. Without HOME the account's home folder is
-    // used, never the root folder.
+    // otherwise ~/.local/share. Without an absolute HOME the home folder of
+    // the account (user database) is used, not the current folder.
     const char* data = std::getenv("XDG_DATA_HOME");
     if (data && data[0] == '/') return std::string(data) + "/tessarine";
     std::string home;
