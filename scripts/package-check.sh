@@ -36,11 +36,14 @@ dpkg -L tessarine > "$work/files"
 step "metadata"
 desktop-file-validate /usr/share/applications/org.example.tessarine.desktop
 appstreamcli validate --no-net /usr/share/metainfo/org.example.tessarine.metainfo.xml
-for page in /usr/share/man/man1/tessarine.1.gz /usr/share/man/man1/tessarine-cli.1.gz \
-    /usr/share/man/ja/man1/tessarine.1.gz /usr/share/man/ja/man1/tessarine-cli.1.gz; do
+# The manual pages as the package holds them (a system may be set up to
+# leave /usr/share/man out when installing).
+dpkg-deb -x "$deb" "$work/deb"
+for page in man1/tessarine.1.gz man1/tessarine-cli.1.gz ja/man1/tessarine.1.gz ja/man1/tessarine-cli.1.gz; do
+    page=$work/deb/usr/share/man/$page
     lines=$(LANG=C.UTF-8 MANWIDTH=80 man -l "$page" 2>/dev/null | wc -l)
     [ "$lines" -gt 20 ] || { echo "manual page $page does not render"; exit 1; }
-    echo "$page: $lines lines"
+    echo "${page#"$work/deb"}: $lines lines"
 done
 
 step "one job of each archive mode with /usr/bin/tessarine-cli"
