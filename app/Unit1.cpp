@@ -33,6 +33,7 @@
 
 #include "archive/Archive.h"
 #include "app/LaunchRules.h"
+#include "engine/DesktopEntry.h"
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
@@ -181,6 +182,10 @@ public:
         });
     }
     void OpenFolder(const std::string& path) override {
+        // Asked here on the worker, so the window does not wait for the
+        // desktop's answer. A folder handler that is this program would
+        // start a job on the product, whose end opens it again.
+        if (form_->FolderHandlerQuery && !MayHandFolderToDesktop(form_->FolderHandlerQuery())) return;
         RunOnMainThread([&] {
             if (form_->FolderOpener) form_->FolderOpener(path);
         });
@@ -276,6 +281,7 @@ void TViewLabel::mouseReleaseEvent(QMouseEvent* event) {
 TForm1::TForm1(const std::string& programFolder, const std::vector<std::string>& arguments, QWidget* parent)
     : QWidget(parent), host_(std::make_unique<WindowHost>(this)) {
     FolderOpener = [](const std::string& path) { QDesktopServices::openUrl(QUrl::fromLocalFile(PathText(path))); };
+    FolderHandlerQuery = DefaultFolderHandler;
     ProgramFolder = WithTrailingSeparator(programFolder);
     BuildControls();
     FormCreate(arguments);

@@ -91,6 +91,9 @@ public:
     // How a destination folder is opened after a job; the desktop's file
     // manager unless replaced.
     std::function<void(const std::string&)> FolderOpener;
+    // Which desktop entry opens folders (xdg-mime unless replaced); the
+    // destination is not opened when that is this program's own entry.
+    std::function<std::string()> FolderHandlerQuery;
 
     // --- state other windows read -----------------------------------------
     std::string ProgramFolder;   // with a closing separator

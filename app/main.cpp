@@ -6,6 +6,7 @@
 
 #include "app/Unit1.h"
 #include "archive/Archive.h"
+#include "engine/DesktopEntry.h"
 #include "engine/TessarineThread.h"
 #include "settings/Unit2.h"
 #include "engine/errors.h"
@@ -45,6 +46,7 @@ int main(int argc, char* argv[]) {
     TessarineApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Tessarine"));
     QApplication::setApplicationDisplayName(QStringLiteral("Tessarine"));
+    QGuiApplication::setDesktopFileName(QString::fromUtf8(tessarine::kDesktopFileId));
 
     // The arguments exactly as the system handed them (file names are bytes).
     std::vector<std::string> arguments;

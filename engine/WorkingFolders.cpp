@@ -1,5 +1,6 @@
 #include "engine/WorkingFolders.h"
 
+#include <pwd.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -50,24 +51,42 @@ std::string ExecutableFolder() {
     return buffer.substr(0, buffer.rfind(kPathSeparator) + 1);
 }
 
+std::string PerUserDataFolder() {
+    // The XDG rules: XDG_DATA_HOME counts only when it is an absolute path;
+    // otherwise ~/.local/share. Without an absolute HOME the home folder of
+    // the account (user database) is used, not the current folder.
+    const char* data = std::getenv("XDG_DATA_HOME");
+    if (data && data[0] == '/') return std::string(data) + "/tessarine";
+    std::string home;
+    if (const char* value = std::getenv("HOME"); value && value[0] == '/') home = value;
+    if (home.empty()) {
+        if (const passwd* account = ::getpwuid(::geteuid()); account && account->pw_dir) home = account->pw_dir;
+    }
+    while (home.size() > 1 && home.back() == '/') home.pop_back();
+    if (home == "/") home.clear();
+    return home + "/.local/share/tessarine";
+}
+
+bool IsInstalledProgramFolder(const std::string& programFolder) {
+    return FileExists(WithTrailingSeparator(programFolder) + kInstalledMarkerName);
+}
+
 WorkingFolders PrepareWorkingFolders(const std::string& programFolder, TCommon& common,
                                      const std::string& fallbackBase) {
     WorkingFolders folders;
     folders.ProgramFolder = WithTrailingSeparator(programFolder);
-    if (common.EnsureFolder(folders.ProgramFolder + "user") == 1) folders.NewUserFolder = true;
-    if (common.EnsureUserFolder(folders.ProgramFolder + "user" + kPathSeparator, folders.UserFolder)) {
-        folders.NewUserFolder = true;
-    }
-    if (!FolderExists(folders.UserFolder)) {
-        // The program folder is not writable (an installed copy): the
-        // platform's per-user data folder takes the user folders.
-        std::string base = fallbackBase;
-        if (base.empty()) {
-            const char* data = std::getenv("XDG_DATA_HOME");
-            const char* home = std::getenv("HOME");
-            base = data && *data ? std::string(data) + "/tessarine"
-                                 : std::string(home ? home : "") + "/.local/share/tessarine";
+    // An installed program folder is never written, whoever runs the
+    // program (root can write it, but its data belongs in its own home).
+    if (!IsInstalledProgramFolder(folders.ProgramFolder)) {
+        if (common.EnsureFolder(folders.ProgramFolder + "user") == 1) folders.NewUserFolder = true;
+        if (common.EnsureUserFolder(folders.ProgramFolder + "user" + kPathSeparator, folders.UserFolder)) {
+            folders.NewUserFolder = true;
         }
+    }
+    if (folders.UserFolder.empty() || !FolderExists(folders.UserFolder)) {
+        // An installed copy, or a program folder that is not writable: the
+        // platform's per-user data folder takes the user folders.
+        const std::string base = fallbackBase.empty() ? PerUserDataFolder() : fallbackBase;
         TFileOperation maker;
         maker.MakeFolder(base + "/user/");
         folders.NewUserFolder = common.EnsureUserFolder(base + "/user/", folders.UserFolder);

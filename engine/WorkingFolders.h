@@ -2,8 +2,8 @@
 // The program folder and the per-user working folders:
 //   ProgramFolder  the executable's folder, ending with "/"
 //   UserFolder     ProgramFolder + "user/" + login name (no trailing "/"),
-//                  or, when the program folder cannot hold it (an installed
-//                  copy), ~/.local/share/tessarine/user/<login name>
+//                  or, for an installed copy or a program folder that cannot
+//                  hold it, ~/.local/share/tessarine/user/<login name>
 //   DataFolder     UserFolder + "/data", the filter files
 // The window program and the command-line program share them.
 #include <string>
@@ -24,6 +24,17 @@ struct WorkingFolders {
 
 // The folder of the running executable, ending with "/".
 std::string ExecutableFolder();
+
+// The file that the installation puts into the program folder it installs.
+// A program folder holding it is never written: every user, root included,
+// keeps the user folders in the per-user data folder.
+inline constexpr const char* kInstalledMarkerName = "installed";
+bool IsInstalledProgramFolder(const std::string& programFolder);
+
+// The platform's per-user data folder for the program:
+// $XDG_DATA_HOME/tessarine when XDG_DATA_HOME is absolute (a relative one is
+// ignored, as the XDG rules say), else ~/.local/share/tessarine.
+std::string PerUserDataFolder();
 
 // Makes sure the user folder and its "data" and "tmp" folders exist, and
 // seeds them from the installation's data folder: the file "folderlist"

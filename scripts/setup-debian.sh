@@ -7,8 +7,13 @@ export DEBIAN_FRONTEND=noninteractive
 $SUDO apt-get update -qq
 $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake pkg-config libgtest-dev libgmock-dev \
-  qt6-base-dev libgl-dev \
+  qt6-base-dev libgl-dev qt6-wayland \
   7zip lhasa libarchive-tools \
   xvfb xauth fonts-noto-cjk >/dev/null
 # Screenshots and the window benchmark (scripts/screenshots.sh, bench/bench_window.sh).
 $SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine >/dev/null
+# The package check (scripts/package-check.sh, run by CI): building, linting
+# and validating the Debian package.
+if [ "${CI:-}" = true ] || [ "${1:-}" = --package ]; then
+  $SUDO apt-get install -y -qq --no-install-recommends file lintian appstream desktop-file-utils man-db >/dev/null
+fi

@@ -24,6 +24,7 @@
 
 #include "about/verform.h"
 #include "app/Unit1.h"
+#include "engine/DesktopEntry.h"
 #include "filters/Unit4.h"
 #include "filters/Unit7.h"
 #include "folders/DialogSupport.h"
@@ -102,6 +103,7 @@ protected:
     std::string prog, user, src, dest;
     StubJob job;
     std::vector<std::string> opened;
+    std::string folderHandler = "org.gnome.Nautilus.desktop";  // what the desktop opens folders with
     std::unique_ptr<TForm1> form;
 
     void SetUp() override {
@@ -148,6 +150,7 @@ protected:
         form->Form6 = new TForm6(form.get());
         form->SetJobRunner(job.Runner());
         form->FolderOpener = [this](const std::string& path) { opened.push_back(path); };
+        form->FolderHandlerQuery = [this] { return folderHandler; };
         form->show();
         QCoreApplication::processEvents();
     }
@@ -754,6 +757,23 @@ TEST_F(MainWindow, JobMessagesAndFolderOpeningGoThroughTheWindow) {
     EXPECT_EQ(box.icon, QMessageBox::Critical);
     EXPECT_EQ(box.text, "ファイル x を作成できません");
     EXPECT_EQ(opened, std::vector<std::string>{dest + "/"});
+}
+
+// Where the desktop opens folders with this very program, opening the
+// destination would start a job on it, and so on without end.
+TEST_F(MainWindow, TheDestinationIsNotHandedToThisProgramAsFolderHandler) {
+    PrepareUser(QuietSettings());
+    folderHandler = std::string(kDesktopFileId) + ".desktop";
+    Open();
+    form->SetJobRunner([](JobHost& host) {
+        JobRequest request;
+        host.LoadJobRequest(request);
+        host.OpenFolder(request.FolderToOpen);
+        host.FinishJob();
+    });
+    Drop(form->DPanel, {src});
+    ASSERT_TRUE(WaitUntil([&] { return !form->Busy && !form->WorkerRunning(); }));
+    EXPECT_TRUE(opened.empty());
 }
 
 }  // namespace

@@ -62,3 +62,71 @@ TEST(WorkingFolders, ReadOnlyProgramFolderFallsBackToThePerUserFolder) {
     });
     EXPECT_EQ(status, 0);
 }
+
+namespace {
+// Sets an environment variable for one test and puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, const char* value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        had_ = std::getenv(name) != nullptr;
+        ::setenv(name, value, 1);
+    }
+    ~ScopedEnv() {
+        if (had_) ::setenv(name_, old_.c_str(), 1);
+        else ::unsetenv(name_);
+    }
+
+private:
+    const char* name_;
+    std::string old_;
+    bool had_ = false;
+};
+
+// Runs in another current folder for one test.
+class ScopedCwd {
+public:
+    explicit ScopedCwd(const std::string& folder) : old_(std::filesystem::current_path()) {
+        std::filesystem::current_path(folder);
+    }
+    ~ScopedCwd() { std::filesystem::current_path(old_); }
+
+private:
+    std::filesystem::path old_;
+};
+}  // namespace
+
+// Root can write an installed program folder, but its settings must not land
+// in <prefix>/lib/tessarine/user/root: an installed copy keeps every user's
+// data in that user's own data folder.
+TEST(WorkingFolders, InstalledProgramFolderIsNotWrittenEvenWhenWritable) {
+    Installation inst;
+    WriteFile(inst.program + kInstalledMarkerName, "");
+    ASSERT_EQ(::access(inst.program.c_str(), W_OK), 0);
+    TCommon common;
+    const std::string fallback = inst.dir.folder() + "home/share";
+    const WorkingFolders f = PrepareWorkingFolders(inst.program, common, fallback);
+    EXPECT_EQ(f.UserFolder, fallback + "/user/" + common.UserName);
+    EXPECT_TRUE(f.NewUserFolder);
+    EXPECT_EQ(ReadFile(f.DataFolder + "/画像.dat"), "img");
+    EXPECT_FALSE(FolderExists(inst.program + "user"));
+}
+
+// The XDG rules: a relative XDG_DATA_HOME is ignored (it would put the user
+// folder under whatever the current folder happens to be).
+TEST(WorkingFolders, RelativeXdgDataHomeIsIgnored) {
+    Installation inst;
+    WriteFile(inst.program + kInstalledMarkerName, "");
+    MakeDir(inst.dir.folder() + "home");
+    MakeDir(inst.dir.folder() + "cwd");
+    ScopedEnv home("HOME", (inst.dir.folder() + "home").c_str());
+    ScopedEnv data("XDG_DATA_HOME", "relative/share");
+    ScopedCwd cwd(inst.dir.folder() + "cwd");
+    TCommon common;
+    const WorkingFolders f = PrepareWorkingFolders(inst.program, common);
+    EXPECT_EQ(f.UserFolder, inst.dir.folder() + "home/.local/share/tessarine/user/" + common.UserName);
+    EXPECT_FALSE(FolderExists(inst.dir.folder() + "cwd/relative"));
+
+    ScopedEnv absolute("XDG_DATA_HOME", (inst.dir.folder() + "xdg").c_str());
+    EXPECT_EQ(PerUserDataFolder(), inst.dir.folder() + "xdg/tessarine");
+}
