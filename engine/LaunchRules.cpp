@@ -116,6 +116,7 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
     request.JobMode = input.ModeOverride != -1 ? input.ModeOverride : settings.Mode;
     request.IncludeHiddenFolders = settings.HiddenFolder == 1;
     request.IncludeHiddenFiles = settings.HiddenFile == 1;
+    request.Verify = settings.VerifyAfterJob == 1;
 
     if (const std::string problem = CheckSourceFolder(input.SourcePath); !problem.empty()) {
         prompts.ShowError(problem);

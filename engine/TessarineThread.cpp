@@ -8,6 +8,7 @@
 #include <unordered_set>
 
 #include "archive/Archive.h"
+#include "engine/Verify.h"
 #include "engine/errors.h"
 
 namespace tessarine {
@@ -188,6 +189,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
         operation.CollectFiles(folders, filter, r.IncludeHiddenFiles, files);
     }
     PublishPos(2);
+    host_.EntriesCollected(folders, files);
 
     if (r.JobMode == kModeFileList) SaveListFile(r.OutputBase + ".txt", files);
 
@@ -222,6 +224,11 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
             default:
                 break;
         }
+    }
+    // A product that does not read back as made fails the job.
+    if (r.Verify && (!files.empty() || r.JobMode == kModeFileList || r.JobMode == kModeFolderList)) {
+        PublishText("検証中", kPleaseWait);
+        VerifyProduct(r, folders, files, operation.Problems);
     }
     PublishPos(3);
 

@@ -35,6 +35,7 @@ struct JobRequest {
     std::string FilterFile;  // full path of the filter file; empty: no filter
     bool OpenFolderWhenDone = false;
     std::string FolderToOpen;
+    bool Verify = false;  // read the product back once it is made
 };
 
 // The progress state the worker publishes.
@@ -70,6 +71,10 @@ public:
     // changes while a job runs.
     virtual int NoFileMsg() const = 0;
     virtual bool StartedFromCommandLine() const = 0;
+    // The collected folders and files, once both walks are done (the lists
+    // the job then works through, in order).
+    virtual void EntriesCollected(const std::vector<std::string>& /*folders*/,
+                                  const std::vector<std::string>& /*files*/) {}
 };
 
 // Caption of the box that reports a job's error.
