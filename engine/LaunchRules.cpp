@@ -14,6 +14,16 @@ namespace tessarine {
 namespace {
 bool EndsWithSeparator(std::string_view path) { return !path.empty() && path.back() == kPathSeparator; }
 
+// A relative path taken from the current folder; an absolute one unchanged.
+std::string FromCurrentFolder(std::string path) {
+    if (!path.empty() && path.front() != kPathSeparator) {
+        std::error_code ec;
+        const auto cwd = std::filesystem::current_path(ec);
+        if (!ec) path = (cwd / path).lexically_normal().string();
+    }
+    return path;
+}
+
 std::string ContainingFolder(const std::string& path) {
     const size_t slash = path.rfind(kPathSeparator);
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
@@ -21,12 +31,7 @@ std::string ContainingFolder(const std::string& path) {
 }  // namespace
 
 std::string FolderOfItem(const std::string& item) {
-    std::string path = item;
-    if (!path.empty() && path.front() != kPathSeparator) {
-        std::error_code ec;
-        const auto cwd = std::filesystem::current_path(ec);
-        if (!ec) path = (cwd / path).lexically_normal().string();
-    }
+    std::string path = FromCurrentFolder(item);
     if (FolderExists(path)) return WithTrailingSeparator(std::move(path));
     return WithTrailingSeparator(ContainingFolder(path));
 }
@@ -136,7 +141,9 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
         prompts.ShowError(std::string(kDestinationMissing));
         return false;
     }
-    const std::string folder = WithTrailingSeparator(*destination);
+    // The archivers run in the source folder, so a destination relative to
+    // the current folder would put the product inside the source.
+    const std::string folder = WithTrailingSeparator(FromCurrentFolder(*destination));
 
     request.OutputBase =
         MakeOutputBase(folder, names.BaseName, DateStamp(input.Now, settings.FNameSelect1, settings.FNameSelect2));

@@ -420,3 +420,18 @@ TEST(Cli, InterruptRemovesOnlyTheJobsTemporaries) {
     EXPECT_EQ(ReadFile(dir.folder() + "src20260101000001.zip.tmp-Ab12Cd"), "x");
     EXPECT_EQ(ReadFile(product), "x");
 }
+
+TEST(Cli, RelativeDestinationIsTakenFromTheCurrentFolder) {
+    CliFixture f;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(f.dir.path());
+    const auto zip = f.Run({"-q", "-m", "zip", "-d", "out", "src"});
+    const auto lha = f.Run({"-q", "-m", "lha", "-d", "out/", "src"});
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(zip.status, 0) << zip.err;
+    EXPECT_EQ(lha.status, 0) << lha.err;
+    EXPECT_EQ(zip.out.rfind(f.out + "/src", 0), 0u) << zip.out;
+    EXPECT_EQ(f.OutputCount(), 2u);
+    // Nothing was written into the source.
+    EXPECT_FALSE(tessarine::FolderExists(f.src + "/out"));
+}
