@@ -41,7 +41,9 @@ void OnSignal(int signal) {
         RemoveTemporariesOf(jobProduct);
         struct stat st {};
         if (jobMode == kModeCopy) {
-            if (!productExisted && ::lstat(jobProduct.c_str(), &st) == 0) message = Text(Msg::InterruptedCopy, {jobProduct});
+            if (!productExisted && ::lstat(jobProduct.c_str(), &st) == 0) {
+                message = Text(Msg::InterruptedCopy, {jobProduct});
+            }
         } else if (!productExisted && ::lstat(jobProduct.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
             // An archive the archiver writes in place is not complete.
             ::unlink(jobProduct.c_str());

@@ -195,7 +195,8 @@ bool Match(std::string_view text, std::string_view pattern, std::vector<std::str
         if (hole == std::string_view::npos) return t == text.size();
         p = hole + 2;
         const size_t nextHole = pattern.find("%s", p);
-        const std::string_view following = pattern.substr(p, nextHole == std::string_view::npos ? nextHole : nextHole - p);
+        const std::string_view following =
+            pattern.substr(p, nextHole == std::string_view::npos ? nextHole : nextHole - p);
         if (nextHole == std::string_view::npos) {
             // The last hole: the rest but the closing piece.
             if (text.size() < t + following.size()) return false;

@@ -275,8 +275,9 @@ int DryRun(const JobRequest& request, Chattiness chattiness) {
         if (chattiness != Chattiness::Quiet) std::fprintf(stderr, "%s\n", Text(Msg::DryRunNothing).c_str());
     } else {
         if (chattiness != Chattiness::Quiet) {
-            std::fprintf(stderr, "%s\n%s\n", Text(Msg::DryRunWouldMake, {product}).c_str(),
-                         Text(Msg::DryRunCounts, {std::to_string(folders.size()), std::to_string(files.size())}).c_str());
+            const std::string counts =
+                Text(Msg::DryRunCounts, {std::to_string(folders.size()), std::to_string(files.size())});
+            std::fprintf(stderr, "%s\n%s\n", Text(Msg::DryRunWouldMake, {product}).c_str(), counts.c_str());
         }
         std::printf("%s\n", product.c_str());
         if (request.JobMode == kModeCopy || request.JobMode == kModeFolderList) {

@@ -59,7 +59,8 @@ std::optional<std::string> SameContent(int a, int b, off_t size, std::vector<cha
             gotB += static_cast<size_t>(n);
         }
         if (std::memcmp(bufA.data(), bufB.data(), want) != 0) {
-            const auto diff = std::mismatch(bufA.begin(), bufA.begin() + static_cast<std::ptrdiff_t>(want), bufB.begin());
+            const auto end = bufA.begin() + static_cast<std::ptrdiff_t>(want);
+            const auto diff = std::mismatch(bufA.begin(), end, bufB.begin());
             return "the content differs at byte " + std::to_string(at + (diff.first - bufA.begin()));
         }
         at += static_cast<off_t>(want);

@@ -253,7 +253,9 @@ bool ReadCLengths(BitReader& in, const Huffman& pt, Huffman& code) {
         const int c = pt.Decode(in);
         if (c < 0) return false;
         if (c <= 2) {
-            const int zeros = c == 0 ? 1 : c == 1 ? static_cast<int>(in.Get(4)) + 3 : static_cast<int>(in.Get(kCBit)) + 20;
+            // 0: one zero length; 1: 3 to 18 of them; 2: 20 to 531 of them.
+            const int zeros =
+                c == 0 ? 1 : c == 1 ? static_cast<int>(in.Get(4)) + 3 : static_cast<int>(in.Get(kCBit)) + 20;
             if (i + zeros > n) return false;
             i += zeros;
         } else {
@@ -304,7 +306,9 @@ std::optional<std::string> DecodeStream(BitReader& in, uint64_t size, Sink&& sin
             const uint64_t distance = static_cast<uint64_t>(j) + 1;
             if (distance > produced) return "a match before the start of the data";
             if (produced + length > size) return "more data than the stored size";
-            for (uint32_t k = 0; k < length; ++k, ++produced) ring[produced & kMask] = ring[(produced - distance) & kMask];
+            for (uint32_t k = 0; k < length; ++k, ++produced) {
+                ring[produced & kMask] = ring[(produced - distance) & kMask];
+            }
         }
         if (produced - handed >= kFlushAt) flush();
         if (in.ReadFailed()) return "a read error";
@@ -357,13 +361,17 @@ std::optional<LhaDefect> CheckLhaArchive(const std::string& path, size_t* member
     if (members) *members = 0;
     const UniqueFd fd(OpenLongPath(AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat st {};
-    if (!fd || ::fstat(fd.Get(), &st) != 0) return LhaDefect{{}, std::string("cannot be read: ") + std::strerror(errno)};
+    if (!fd || ::fstat(fd.Get(), &st) != 0) {
+        return LhaDefect{{}, std::string("cannot be read: ") + std::strerror(errno)};
+    }
     const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
     uint64_t offset = 0;
     std::vector<uint8_t> header;
     while (true) {
         uint8_t first = 0;
-        if (offset >= fileSize || !ReadAt(fd.Get(), offset, &first, 1)) return LhaDefect{{}, "ends without its end mark"};
+        if (offset >= fileSize || !ReadAt(fd.Get(), offset, &first, 1)) {
+            return LhaDefect{{}, "ends without its end mark"};
+        }
         if (first == 0) {
             if (offset + 1 != fileSize) return LhaDefect{{}, "holds data after its end mark"};
             return std::nullopt;
