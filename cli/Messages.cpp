@@ -107,6 +107,7 @@ constexpr std::array<Entry, static_cast<size_t>(Msg::Count)> kMessages = {{
     {Msg::Usage, kUsageJa, kUsageEn},
     {Msg::Version, "tessarine-cli 版 %s", "tessarine-cli %s"},
     {Msg::NeedsValue, "%s には値が必要です", "%s needs a value"},
+    {Msg::TakesNoValue, "%s には値を指定できません", "%s takes no value"},
     {Msg::UnknownMode, "不明な形式 \"%s\" です (--help を参照)", "unknown mode \"%s\" (see --help)"},
     {Msg::FilterNeedsName, "--filter にはフィルタ名が必要です", "--filter needs a filter name"},
     {Msg::StampTakes, "--stamp には long か short を指定してください", "--stamp takes long or short"},

@@ -12,6 +12,7 @@ enum class Msg {
     Usage,
     Version,
     NeedsValue,
+    TakesNoValue,
     UnknownMode,
     FilterNeedsName,
     StampTakes,

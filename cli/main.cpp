@@ -89,6 +89,13 @@ enum LongOnly : int {
     kVersion,
 };
 
+// The option getopt_long stopped at: a long one as written (without a
+// value), a short one by its letter (it may sit in a bundle).
+std::string OptionAsWritten(const std::string& argument, int letter) {
+    if (argument.rfind("--", 0) == 0) return argument.substr(0, argument.find('='));
+    return letter > 0 && letter < 256 ? std::string("-") + static_cast<char>(letter) : argument;
+}
+
 // Reads the options the usual way (getopt_long: "--dest=DIR", "--dest DIR",
 // "-d DIR", "-dDIR", bundled flags, "--" ending the options); a message on
 // failure.
@@ -149,16 +156,14 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& o) {
             case kUserFolder: o.userFolder = value; break;
             case 'h': o.help = true; break;
             case kVersion: o.version = true; break;
-            case ':': {
-                // A short option's letter, or the long option as written.
-                const std::string name =
-                    optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-                return Text(Msg::NeedsValue, {name.substr(0, name.find('='))});
-            }
+            case ':': return Text(Msg::NeedsValue, {OptionAsWritten(argv[optind - 1], optopt)});
             default: {
-                const std::string name =
-                    optopt > 0 && optopt < 256 ? std::string("-") + static_cast<char>(optopt) : argv[optind - 1];
-                return Text(Msg::UnknownOption, {name});
+                const std::string written = argv[optind - 1];
+                // A long option that takes no value was given one.
+                if (optopt != 0 && written.rfind("--", 0) == 0 && written.find('=') != std::string::npos) {
+                    return Text(Msg::TakesNoValue, {OptionAsWritten(written, optopt)});
+                }
+                return Text(Msg::UnknownOption, {OptionAsWritten(written, optopt)});
             }
         }
     }

@@ -233,6 +233,22 @@ TEST(Cli, OptionsAreReadTheUsualWay) {
     EXPECT_EQ(withDashes.status, 0) << withDashes.err;
     EXPECT_EQ(FirstLine(withDashes.out).rfind(f.out + "/-lead", 0), 0u) << withDashes.out;
     EXPECT_EQ(without.status, 2);
+
+    // What is wrong is named as written.
+    ScopedEnv env;
+    env.Set("LC_ALL", "C");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+        {{f.src, "--dest"}, "--dest needs a value"},
+        {{f.src, "-qd"}, "-d needs a value"},
+        {{"--open=yes", f.src}, "--open takes no value"},
+        {{"-qx", f.src}, "unknown option -x"},
+        {{"--frob=1", f.src}, "unknown option --frob"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const auto r = f.Run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
 }
 
 TEST(Cli, VersionIsPrinted) {
