@@ -173,3 +173,15 @@ TEST(Lh5Decoder, DecodesWhatTheEncoderMakes) {
         }
     }
 }
+
+TEST(VerifyArchive, LhaDefectNamesAShiftJisMemberInUtf8) {
+    Product p;
+    MakeDir(p.src + "文書");
+    WriteFile(p.src + "文書/長い名前.txt", Repetitive(2000000));
+    const std::string archive = p.Make("lha");
+    ASSERT_FALSE(VerifyLhaArchive(archive));
+    FlipByte(archive);
+    const auto defect = VerifyLhaArchive(archive);
+    ASSERT_TRUE(defect);
+    EXPECT_EQ(defect->entry, archive + "/文書/長い名前.txt") << defect->reason;
+}
