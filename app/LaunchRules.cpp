@@ -43,12 +43,7 @@ std::string ContainingFolder(const std::string& path) {
 }  // namespace
 
 std::string FolderOfItem(const std::string& item) {
-    std::string path = item;
-    if (!path.empty() && path.front() != kPathSeparator) {
-        std::error_code ec;
-        const auto cwd = std::filesystem::current_path(ec);
-        if (!ec) path = (cwd / path).lexically_normal().string();
-    }
+    std::string path = Absolute(item);
     if (FolderExists(path)) return WithTrailingSeparator(std::move(path));
     return WithTrailingSeparator(ContainingFolder(path));
 }
@@ -151,6 +146,7 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
     request.JobMode = input.ModeOverride != -1 ? input.ModeOverride : settings.Mode;
     request.IncludeHiddenFolders = settings.HiddenFolder == 1;
     request.IncludeHiddenFiles = settings.HiddenFile == 1;
+    request.Verify = settings.VerifyAfterJob == 1;
 
     if (const std::string problem = CheckSourceFolder(input.SourcePath); !problem.empty()) {
         prompts.ShowError(problem);

@@ -1,35 +1,154 @@
 #include "cli/CliHost.h"
 
-#include <algorithm>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <cerrno>
+#include <cstdlib>
+
+#include "cli/Messages.h"
+#include "engine/DesktopEntry.h"
+#include "engine/TessarineThread.h"
 
 namespace tessarine {
 
+namespace {
 
-void CliHost::ShowProgressAll(const JobProgress& progress) {
-    shown_ = progress;
-    Update(shown_, false);
+// The program in the absolute folders of the executable search path, or
+// empty. Relative entries are skipped: they would be looked up in whatever
+// folder the program was started from.
+std::string FindOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const size_t colon = folders.find(':');
+        std::string folder(folders.substr(0, colon));
+        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
+        if (folder.empty() || folder.front() != '/') continue;
+        const std::string candidate = folder + "/" + name;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
 }
 
-void CliHost::ShowProgressPos(const JobProgress& progress) {
-    shown_.ProgressPos = progress.ProgressPos;
-    Update(shown_, false);
+}  // namespace
+
+void OpenFolderInFileManager(const std::string& path) {
+    if (!MayHandFolderToDesktop(DefaultFolderHandler())) return;
+    const std::string program = FindOnPath("xdg-open");
+    if (program.empty()) return;
+    const char* argv[] = {program.c_str(), path.c_str(), nullptr};
+    // Twice forked: the opener belongs to no one here, holds none of our
+    // descriptors (standard output included, so a reader of our output
+    // sees its end when we end) and is never waited for beyond the first,
+    // immediate exit.
+    const pid_t child = ::fork();
+    if (child < 0) return;
+    if (child == 0) {
+        ::setsid();
+        const pid_t opener = ::fork();
+        if (opener == 0) {
+            const int null = ::open("/dev/null", O_RDWR);
+            if (null >= 0) {
+                ::dup2(null, 0);
+                ::dup2(null, 1);
+                ::dup2(null, 2);
+            }
+            ::close_range(3, ~0u, 0);
+            ::execv(argv[0], const_cast<char* const*>(argv));
+            ::_exit(127);
+        }
+        ::_exit(0);
+    }
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
-void CliHost::ShowProgressText(const JobProgress& progress) {
-    shown_.StatusText = progress.StatusText;
-    shown_.DetailText = progress.DetailText;
-    Update(shown_, true);
+using cli::Msg;
+
+void CliHost::PhaseStarted(JobPhase phase) {
+    Msg status = Msg::CollectingFolders;
+    switch (phase) {
+        case JobPhase::CollectingFolders: status = Msg::CollectingFolders; break;
+        case JobPhase::CollectingFiles: status = Msg::CollectingFiles; break;
+        case JobPhase::CompressingZip: status = Msg::CompressingZip; break;
+        case JobPhase::CompressingSevenZip: status = Msg::CompressingSevenZip; break;
+        case JobPhase::CompressingLha: status = Msg::CompressingLha; break;
+        case JobPhase::Verifying: status = Msg::Verifying; break;
+    }
+    Show(cli::Text(status), "...", true);
+}
+
+void CliHost::PhaseDone(JobPhase phase) {
+    done_ = phase == JobPhase::CollectingFolders ? 1.0 / 3 : 2.0 / 3;
+    Show(status_, detail_, false);
+}
+
+void CliHost::EntriesCollected(const std::vector<std::string>& folders, const std::vector<std::string>& files) {
+    if (chattiness_ != Chattiness::Verbose) return;
+    if (request_.JobMode == kModeCopy) {
+        // Told one by one as the copy reaches them.
+        folders_ = folders;
+        files_ = files;
+        return;
+    }
+    // The other jobs hand the whole list over at once.
+    for (const auto& entry : request_.JobMode == kModeFolderList ? folders : files) Tell(entry);
+}
+
+void CliHost::CopyStarted(int32_t folders, int32_t files) { copySteps_ = folders + files; }
+
+void CliHost::MakingFolder(int32_t index, int32_t count) {
+    done_ = (2.0 * copySteps_ + index) / (3.0 * std::max(copySteps_, 1));
+    if (static_cast<size_t>(index) <= folders_.size()) Tell(folders_[static_cast<size_t>(index) - 1]);
+    Show(cli::Text(Msg::MakingFolders), std::to_string(index) + "/" + std::to_string(count), false);
+}
+
+void CliHost::CopyingFile(int32_t index, int32_t count) {
+    done_ = (2.0 * copySteps_ + (copySteps_ - count) + index) / (3.0 * std::max(copySteps_, 1));
+    if (static_cast<size_t>(index) <= files_.size()) Tell(files_[static_cast<size_t>(index) - 1]);
+    Show(cli::Text(Msg::CopyingFiles), std::to_string(index) + "/" + std::to_string(count), false);
+}
+
+void CliHost::NothingFound() {
+    done_ = 1;
+    Show("", cli::Text(Msg::NothingFound), true);
+}
+
+void CliHost::WorkDone() {
+    done_ = 1;
+    Show(status_, detail_, false);
+}
+
+void CliHost::ArchiverReport(const std::string& library, const std::string& report) {
+    ClearBar();
+    std::fprintf(out_, "%s: %s\n", library.c_str(), report.c_str());
+    std::fflush(out_);
+}
+
+void CliHost::JobFailed(const std::string& message) {
+    ClearBar();
+    std::fprintf(out_, "%s: %s\n", cli::Text(Msg::ErrorCaption).c_str(), cli::FromEngine(message).c_str());
+    std::fflush(out_);
 }
 
 void CliHost::FinishJob() {
-    Update(shown_, true);
+    Show(status_, detail_, true);
     ClearBar();
 }
 
-void CliHost::ShowMessage(const std::string& caption, const std::string& text) {
+void CliHost::OpenFolder(const std::string& path) { OpenFolderInFileManager(path); }
+
+void CliHost::Tell(const std::string& line) {
     ClearBar();
-    std::fprintf(out_, "%s: %s\n", caption.c_str(), text.c_str());
+    std::fprintf(out_, "%s\n", line.c_str());
     std::fflush(out_);
 }
 
@@ -41,14 +160,14 @@ void CliHost::ClearBar() {
     }
 }
 
-void CliHost::Update(const JobProgress& p, bool force) {
-    if (!terminal_) {
-        // Plain lines: one per change of the status lines, none per file.
-        std::string line = p.StatusText;
-        if (line.empty() && p.DetailText.empty()) return;
-        if (p.StatusText.empty()) line = p.DetailText;
-        else if (p.DetailText == "しばらくお待ちください") line += " ...";
-        if (line == lastLine_) return;
+void CliHost::Show(const std::string& status, const std::string& detail, bool force) {
+    status_ = status;
+    detail_ = detail;
+    if (chattiness_ == Chattiness::Quiet) return;
+    if (!terminal_ || chattiness_ == Chattiness::Verbose) {
+        // Plain lines: one per change of status, none per file.
+        const std::string line = status.empty() ? detail : detail == "..." ? status + " ..." : status;
+        if (line.empty() || line == lastLine_) return;
         lastLine_ = line;
         std::fprintf(out_, "%s\n", line.c_str());
         std::fflush(out_);
@@ -59,13 +178,12 @@ void CliHost::Update(const JobProgress& p, bool force) {
     if (!force && now - lastDraw_ < std::chrono::milliseconds(100)) return;
     lastDraw_ = now;
     constexpr int kWidth = 30;
-    const int max = std::max(p.ProgressMax, 1);
-    const int filled = static_cast<int>(static_cast<int64_t>(std::clamp(p.ProgressPos, 0, max)) * kWidth / max);
+    const double share = std::clamp(done_, 0.0, 1.0);
+    const int filled = static_cast<int>(share * kWidth);
     std::string bar(static_cast<size_t>(filled), '#');
     bar.append(static_cast<size_t>(kWidth - filled), '-');
-    std::fprintf(out_, "\r\033[K[%s] %3d%% %s %s", bar.c_str(),
-                 static_cast<int>(static_cast<int64_t>(std::clamp(p.ProgressPos, 0, max)) * 100 / max),
-                 p.StatusText.c_str(), p.DetailText.c_str());
+    std::fprintf(out_, "\r\033[K[%s] %3d%% %s %s", bar.c_str(), static_cast<int>(share * 100), status.c_str(),
+                 detail.c_str());
     std::fflush(out_);
     barOnScreen_ = true;
 }

@@ -1,5 +1,7 @@
 // tessarine-cli: one job without a window, with the settings, filters and
 // registered folders of the window program.
+#include <getopt.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
@@ -15,62 +17,26 @@
 
 #include "cli/CliHost.h"
 #include "app/LaunchRules.h"
+#include "cli/Interrupt.h"
+#include "cli/Messages.h"
+#include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "folders/folderlist.h"
 #include "settings/ini_rw.h"
 
+#ifndef TESSARINE_VERSION
+#define TESSARINE_VERSION "unknown"
+#endif
+
 using namespace tessarine;
+using cli::Msg;
+using cli::Text;
 
 namespace {
 
 enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kDoneWithProblems = 3 };
-
-const char* const kUsageText = R"(使い方: tessarine-cli [オプション] フォルダ
-
-フォルダ (ファイルを指定するとそのファイルのあるフォルダ) の下のフォルダとファイルを
-集め、日付付きの名前でコピー、圧縮、またはリスト作成を行います。オプションを指定しない
-項目は、ウィンドウ版と同じ設定 (set.ini) に従います。
-Collects every folder and file beneath FOLDER and copies, compresses or lists them
-under a date-stamped name. Settings not given as options come from the same set.ini
-as the window program.
-
-オプション / options:
-  -m, --mode MODE        copy (コピー), zip, zip-pass, lha, 7z, 7z-pass,
-                         filelist (ファイルリスト), folderlist (フォルダリスト),
-                         or the mode number 0, 1, 2, 3, 4, 5, 11, 12
-  -d, --dest FOLDER      保存先フォルダ / destination folder
-                         (default: the settings' destination; "ask" is not
-                         possible here, so then --dest is required)
-  -f, --filter NAME      拡張子フィルタ NAME を使う / use the filter NAME
-      --no-filter        フィルタを使わない / no filter
-      --hidden-folders   隠しフォルダを含める / include hidden folders
-      --no-hidden-folders
-      --hidden-files     隠しファイルを含める / include hidden files
-      --no-hidden-files
-      --stamp long|short 日付の形式 / date stamp: yyyymmddhhnnss or yymmdd_hhnn_ss
-      --underscore       名前と日付の間に "_" / "_" between name and date
-      --no-underscore
-      --open             終了後に保存先フォルダを開く / open the destination afterwards
-      --user-folder DIR  設定フォルダ / use DIR instead of the user folder
-  -h, --help             この説明 / this text
-
-パスワード付きの形式では、パスワードを端末から (表示せずに) 読み取ります。標準入力が
-端末でないときは、標準入力の最初の行を読み取ります。
-Password modes read the password from the terminal without echo, or the first
-line of standard input when that is not a terminal.
-
-進行状況とメッセージは標準エラー出力に、作成したもののパスは標準出力に出ます。
-Progress and messages go to standard error; the path of the product to standard output.
-
-終了コード / exit status:
-  0  完了 / done
-  1  失敗 / the job failed
-  2  指定の誤り / bad usage or input (nothing is written)
-  3  完了したが、読み取り・作成・コピーできなかった項目がある (標準エラー出力に一覧)
-     done, but some entries could not be read, created or copied (listed on standard error)
-)";
 
 struct Options {
     std::optional<int> mode;
@@ -81,6 +47,11 @@ struct Options {
     std::optional<int> stamp;
     std::optional<bool> underscore;
     bool open = false;
+    bool verify = false;
+    bool dryRun = false;
+    bool help = false;
+    bool version = false;
+    Chattiness chattiness = Chattiness::Normal;
     std::optional<std::string> userFolder;
     std::string item;
 };
@@ -102,56 +73,102 @@ int Usage(const std::string& message) {
     return kUsage;
 }
 
-// Reads the options; a message on failure.
-std::optional<std::string> ParseOptions(int argc, char** argv, Options& o, bool& help) {
-    std::vector<std::string> args(argv + 1, argv + argc);
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        auto value = [&](std::string& out) -> bool {
-            if (i + 1 >= args.size()) return false;
-            out = args[++i];
-            return true;
-        };
-        std::string v;
-        if (a == "-h" || a == "--help") {
-            help = true;
-        } else if (a == "-m" || a == "--mode") {
-            if (!value(v)) return "--mode needs a value";
-            o.mode = ParseMode(v);
-            if (!o.mode) return "unknown mode \"" + v + "\" (see --help)";
-        } else if (a == "-d" || a == "--dest") {
-            if (!value(v)) return "--dest needs a folder";
-            o.dest = v;
-        } else if (a == "-f" || a == "--filter") {
-            if (!value(v)) return "--filter needs a filter name";
-            if (v.empty()) return "--filter needs a filter name";
-            o.filter = v;
-        } else if (a == "--no-filter") {
-            o.filter = "";
-        } else if (a == "--hidden-folders" || a == "--no-hidden-folders") {
-            o.hiddenFolders = a == "--hidden-folders";
-        } else if (a == "--hidden-files" || a == "--no-hidden-files") {
-            o.hiddenFiles = a == "--hidden-files";
-        } else if (a == "--stamp") {
-            if (!value(v) || (v != "long" && v != "short")) return "--stamp takes long or short";
-            o.stamp = v == "long" ? 0 : 1;
-        } else if (a == "--underscore" || a == "--no-underscore") {
-            o.underscore = a == "--underscore";
-        } else if (a == "--open") {
-            o.open = true;
-        } else if (a == "--user-folder") {
-            if (!value(v)) return "--user-folder needs a folder";
-            o.userFolder = v;
-        } else if (a == "--") {
-            if (i + 1 < args.size()) o.item = args[++i];
-            if (i + 1 < args.size()) return "only one folder can be given";
-        } else if (a.size() > 1 && a[0] == '-') {
-            return "unknown option " + a + " (see --help)";
-        } else {
-            if (!o.item.empty()) return "only one folder can be given";
-            o.item = a;
+// Codes of the options that have no short form.
+enum LongOnly : int {
+    kNoFilter = 256,
+    kHiddenFolders,
+    kNoHiddenFolders,
+    kHiddenFiles,
+    kNoHiddenFiles,
+    kStamp,
+    kUnderscore,
+    kNoUnderscore,
+    kOpen,
+    kVerify,
+    kUserFolder,
+    kVersion,
+};
+
+// The option getopt_long stopped at: a long one as written (without a
+// value), a short one by its letter (it may sit in a bundle).
+std::string OptionAsWritten(const std::string& argument, int letter) {
+    if (argument.rfind("--", 0) == 0) return argument.substr(0, argument.find('='));
+    return letter > 0 && letter < 256 ? std::string("-") + static_cast<char>(letter) : argument;
+}
+
+// Reads the options the usual way (getopt_long: "--dest=DIR", "--dest DIR",
+// "-d DIR", "-dDIR", bundled flags, "--" ending the options); a message on
+// failure.
+std::optional<std::string> ParseOptions(int argc, char** argv, Options& o) {
+    static const option longOptions[] = {
+        {"mode", required_argument, nullptr, 'm'},
+        {"dest", required_argument, nullptr, 'd'},
+        {"filter", required_argument, nullptr, 'f'},
+        {"no-filter", no_argument, nullptr, kNoFilter},
+        {"hidden-folders", no_argument, nullptr, kHiddenFolders},
+        {"no-hidden-folders", no_argument, nullptr, kNoHiddenFolders},
+        {"hidden-files", no_argument, nullptr, kHiddenFiles},
+        {"no-hidden-files", no_argument, nullptr, kNoHiddenFiles},
+        {"stamp", required_argument, nullptr, kStamp},
+        {"underscore", no_argument, nullptr, kUnderscore},
+        {"no-underscore", no_argument, nullptr, kNoUnderscore},
+        {"open", no_argument, nullptr, kOpen},
+        {"verify", no_argument, nullptr, kVerify},
+        {"dry-run", no_argument, nullptr, 'n'},
+        {"quiet", no_argument, nullptr, 'q'},
+        {"verbose", no_argument, nullptr, 'v'},
+        {"user-folder", required_argument, nullptr, kUserFolder},
+        {"help", no_argument, nullptr, 'h'},
+        {"version", no_argument, nullptr, kVersion},
+        {nullptr, 0, nullptr, 0},
+    };
+    opterr = 0;  // the messages are ours, in the user's language
+    optind = 1;
+    int c;
+    while ((c = ::getopt_long(argc, argv, ":m:d:f:nqvh", longOptions, nullptr)) != -1) {
+        const std::string value = optarg ? optarg : "";
+        switch (c) {
+            case 'm':
+                o.mode = ParseMode(value);
+                if (!o.mode) return Text(Msg::UnknownMode, {value});
+                break;
+            case 'd': o.dest = value; break;
+            case 'f':
+                if (value.empty()) return Text(Msg::FilterNeedsName);
+                o.filter = value;
+                break;
+            case kNoFilter: o.filter = ""; break;
+            case kHiddenFolders:
+            case kNoHiddenFolders: o.hiddenFolders = c == kHiddenFolders; break;
+            case kHiddenFiles:
+            case kNoHiddenFiles: o.hiddenFiles = c == kHiddenFiles; break;
+            case kStamp:
+                if (value != "long" && value != "short") return Text(Msg::StampTakes);
+                o.stamp = value == "long" ? 0 : 1;
+                break;
+            case kUnderscore:
+            case kNoUnderscore: o.underscore = c == kUnderscore; break;
+            case kOpen: o.open = true; break;
+            case kVerify: o.verify = true; break;
+            case 'n': o.dryRun = true; break;
+            case 'q': o.chattiness = Chattiness::Quiet; break;
+            case 'v': o.chattiness = Chattiness::Verbose; break;
+            case kUserFolder: o.userFolder = value; break;
+            case 'h': o.help = true; break;
+            case kVersion: o.version = true; break;
+            case ':': return Text(Msg::NeedsValue, {OptionAsWritten(argv[optind - 1], optopt)});
+            default: {
+                const std::string written = argv[optind - 1];
+                // A long option that takes no value was given one.
+                if (optopt != 0 && written.rfind("--", 0) == 0 && written.find('=') != std::string::npos) {
+                    return Text(Msg::TakesNoValue, {OptionAsWritten(written, optopt)});
+                }
+                return Text(Msg::UnknownOption, {OptionAsWritten(written, optopt)});
+            }
         }
     }
+    if (optind < argc) o.item = argv[optind];
+    if (argc - optind > 1) return Text(Msg::OneFolderOnly);
     return std::nullopt;
 }
 
@@ -173,46 +190,122 @@ bool ReadLine(std::string& line) {
 // The questions of a launch, answered from the options and the terminal.
 class CliPrompts : public LaunchPrompts {
 public:
+    explicit CliPrompts(bool dryRun) : dryRun_(dryRun) {}
     bool Confirm(const std::string&) override { return true; }  // the command is the confirmation
     std::optional<std::string> AskDestination() override {
-        error = "no destination: give --dest FOLDER (the settings ask for one at every job)";
+        error = Text(Msg::NoDestination);
         return std::nullopt;
     }
     std::optional<std::string> AskPassword() override {
+        // A dry run makes no archive and needs no password.
+        if (dryRun_) return std::string("-");
         std::string password;
         if (::isatty(STDIN_FILENO)) {
-            std::fprintf(stderr, "パスワード: ");
+            std::fputs(Text(Msg::PasswordPrompt).c_str(), stderr);
             std::fflush(stderr);
             termios old {};
             ::tcgetattr(STDIN_FILENO, &old);
             termios quiet = old;
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+            cli::SetTerminalToRestore(&old);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
             const bool got = ReadLine(password);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
+            cli::SetTerminalToRestore(nullptr);
             std::fprintf(stderr, "\n");
             if (!got) return std::nullopt;
         } else if (!ReadLine(password)) {
-            error = "no password on standard input";
+            error = Text(Msg::NoPasswordInput);
             return std::nullopt;
         }
-        if (TrimPassword(password).empty()) error = "the password is empty";
+        if (TrimPassword(password).empty()) error = Text(Msg::PasswordEmpty);
         return password;
     }
-    void ShowError(const std::string& message) override { error = message; }
+    void ShowError(const std::string& message) override { error = cli::FromEngine(message); }
 
     std::string error;
+
+private:
+    bool dryRun_;
 };
 
-// The job's outcome as an exit status: the product's path on standard
-// output when there is a product, each entry it lacks on standard error.
+// The working folders as they are, for a dry run: nothing is created or
+// seeded. A user folder that does not exist yet reads as a new one would:
+// default settings and the installation's seed files.
+struct FoundFolders {
+    WorkingFolders folders;
+    std::string folderListPath;
+};
+
+FoundFolders LocateWorkingFolders(const std::string& programFolder, const std::optional<std::string>& userFolder) {
+    FoundFolders found;
+    WorkingFolders& f = found.folders;
+    f.ProgramFolder = WithTrailingSeparator(programFolder);
+    if (userFolder) {
+        f.UserFolder = *userFolder;
+        while (f.UserFolder.size() > 1 && f.UserFolder.back() == kPathSeparator) f.UserFolder.pop_back();
+    } else {
+        std::string login;
+        if (const passwd* pw = ::getpwuid(::geteuid())) login = pw->pw_name;
+        f.UserFolder = f.ProgramFolder + "user" + kPathSeparator + login;
+        if (!FolderExists(f.UserFolder)) {
+            const char* data = std::getenv("XDG_DATA_HOME");
+            const char* home = std::getenv("HOME");
+            const std::string base = data && *data == kPathSeparator ? std::string(data) + "/tessarine"
+                                                                     : std::string(home ? home : "") +
+                                                                           "/.local/share/tessarine";
+            if (FolderExists(base + "/user/" + login)) f.UserFolder = base + "/user/" + login;
+        }
+    }
+    const std::string seeds = f.ProgramFolder + "data";
+    f.DataFolder = FolderExists(f.UserFolder + "/data") ? f.UserFolder + "/data" : seeds;
+    found.folderListPath = FileExists(f.FolderListPath()) ? f.FolderListPath() : seeds + "/folderlist";
+    return found;
+}
+
+// Collects what the job would take and prints the product and the entries
+// on standard output, writing nothing.
+int DryRun(const JobRequest& request, Chattiness chattiness) {
+    TFileOperation operation;
+    std::vector<std::string> folders, files;
+    const bool filter = !request.FilterFile.empty();
+    if (filter) operation.LoadFilter(request.FilterFile);
+    operation.CollectFolders(request.SourcePath, folders, request.IncludeHiddenFolders);
+    folders.insert(folders.begin(), request.SourcePath);
+    if (request.JobMode != kModeFolderList) operation.CollectFiles(folders, filter, request.IncludeHiddenFiles, files);
+
+    const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
+    const std::string product = JobProductPath(request);
+    if (files.empty() && !listMode) {
+        if (chattiness != Chattiness::Quiet) std::fprintf(stderr, "%s\n", Text(Msg::DryRunNothing).c_str());
+    } else {
+        if (chattiness != Chattiness::Quiet) {
+            const std::string counts =
+                Text(Msg::DryRunCounts, {std::to_string(folders.size()), std::to_string(files.size())});
+            std::fprintf(stderr, "%s\n%s\n", Text(Msg::DryRunWouldMake, {product}).c_str(), counts.c_str());
+        }
+        std::printf("%s\n", product.c_str());
+        if (request.JobMode == kModeCopy || request.JobMode == kModeFolderList) {
+            for (const auto& f : folders) std::printf("%s\n", f.c_str());
+        }
+        if (request.JobMode != kModeFolderList) {
+            for (const auto& f : files) std::printf("%s\n", f.c_str());
+        }
+    }
+    std::fflush(stdout);
+    for (const auto& p : operation.Problems) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
+    return operation.Problems.empty() ? kDone : kDoneWithProblems;
+}
+
+// The exit status of a finished job, with the product's path on standard
+// output when there is a product, and each entry it lacks on standard error.
 int ExitStatusOf(const TTessarineThread& worker) {
+    const JobOutcome& outcome = worker.Outcome();
     const JobRequest& request = worker.Request();
     const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
-    const JobResult result = worker.Result();
-    if (result == JobResult::Failed) return kFailed;
-    if (!worker.NothingFound() || listMode) std::printf("%s\n", JobProductPath(request).c_str());
-    if (result == JobResult::DoneWithProblems) {
+    if (outcome.result == JobResult::Failed) return kFailed;
+    if (!outcome.nothingFound || listMode) std::printf("%s\n", outcome.product.c_str());
+    if (outcome.result == JobResult::DoneWithProblems) {
         for (const auto& p : worker.Problems()) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
         return kDoneWithProblems;
     }
@@ -222,26 +315,46 @@ int ExitStatusOf(const TTessarineThread& worker) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    cli::SetJapanese(cli::LocaleIsJapanese());
     Options options;
-    bool help = false;
-    if (const auto problem = ParseOptions(argc, argv, options, help)) return Usage(*problem);
-    if (help) {
-        std::fputs(kUsageText, stdout);
+    if (const auto problem = ParseOptions(argc, argv, options)) return Usage(*problem);
+    if (options.help) {
+        std::fputs(Text(Msg::Usage).c_str(), stdout);
         return kDone;
     }
-    if (options.item.empty()) return Usage("no folder given (see --help)");
+    if (options.version) {
+        std::printf("%s\n", Text(Msg::Version, {TESSARINE_VERSION}).c_str());
+        return kDone;
+    }
+    if (options.item.empty()) return Usage(Text(Msg::NoFolder));
+    if (options.userFolder) {
+        if (options.userFolder->empty()) return Usage(Text(Msg::UserFolderEmpty));
+        struct stat st {};
+        if (::stat(options.userFolder->c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) {
+            return Usage(Text(Msg::UserFolderNotFolder, {*options.userFolder}));
+        }
+    }
+    cli::WatchInterrupts();
 
     try {
-        TCommon common;
-        const WorkingFolders folders =
-            options.userFolder ? PrepareWorkingFoldersAt(ExecutableFolder(), *options.userFolder, common)
-                               : PrepareWorkingFolders(ExecutableFolder(), common);
+        WorkingFolders folders;
+        std::string folderListPath;
+        if (options.dryRun) {
+            FoundFolders found = LocateWorkingFolders(ExecutableFolder(), options.userFolder);
+            folders = std::move(found.folders);
+            folderListPath = std::move(found.folderListPath);
+        } else {
+            TCommon common;
+            folders = options.userFolder ? PrepareWorkingFoldersAt(ExecutableFolder(), *options.userFolder, common)
+                                         : PrepareWorkingFolders(ExecutableFolder(), common);
+            folderListPath = folders.FolderListPath();
+        }
 
         // An existing settings file that cannot be read is bad input, not
         // a reason to run with defaults the user did not choose.
         std::string ignored;
         if (FileExists(folders.SettingsPath()) && !ReadWholeFile(folders.SettingsPath(), ignored)) {
-            return Usage("cannot read the settings file " + folders.SettingsPath());
+            return Usage(Text(Msg::SettingsUnreadable, {folders.SettingsPath()}));
         }
         TSetData settings;
         LoadSettings(folders.SettingsPath(), settings);
@@ -249,6 +362,7 @@ int main(int argc, char** argv) {
         // Options override the settings for this job only; nothing is saved.
         settings.ActMode1 = 0;
         settings.OpenFolder = options.open ? 1 : 0;
+        if (options.verify) settings.VerifyAfterJob = 1;
         if (options.dest) {
             settings.SelectSaveMode = 2;
             settings.SelectSaveFolderName = *options.dest;
@@ -262,8 +376,15 @@ int main(int argc, char** argv) {
         if (options.stamp) settings.FNameSelect1 = static_cast<uint8_t>(*options.stamp);
         if (options.underscore) settings.FNameSelect2 = *options.underscore ? 1 : 0;
 
+        // The registered folders matter only when a dropped folder takes its
+        // registered filter (AutoMode 1); otherwise the file is not read.
         std::vector<std::string> folderListLines;
-        if (FileExists(folders.FolderListPath())) folderListLines = ReadDataLines(folders.FolderListPath());
+        if (settings.AutoMode == 1 && FileExists(folderListPath)) {
+            if (!ReadWholeFile(folderListPath, ignored)) {
+                return Usage(Text(Msg::FolderListUnreadable, {folderListPath}));
+            }
+            folderListLines = ReadDataLines(folderListPath);
+        }
 
         LaunchInput input;
         input.Origin = kOriginDropped;
@@ -273,32 +394,38 @@ int main(int argc, char** argv) {
         localtime_r(&now, &input.Now);
         if (!FolderExists(options.item)) {
             // A file stands for its folder; anything else is not there.
-            if (!FileExists(options.item)) return Usage("\"" + options.item + "\" が見つかりません (no such folder)");
+            if (!FileExists(options.item)) return Usage(Text(Msg::NoSuchItem, {options.item}));
         }
 
-        CliPrompts prompts;
+        CliPrompts prompts(options.dryRun);
         std::string previousDestination;
         JobRequest request;
         if (!PrepareJob(input, settings, folders.DataFolder, folderListLines, prompts, previousDestination,
                         request)) {
-            return Usage(prompts.error.empty() ? "the job was not started" : prompts.error);
+            return Usage(prompts.error.empty() ? Text(Msg::NotStarted) : prompts.error);
         }
         if (request.JobMode != kModeCopy && request.JobMode != kModeZip && request.JobMode != kModeZipPassword &&
             request.JobMode != kModeLha && request.JobMode != kModeSevenZip &&
             request.JobMode != kModeSevenZipPassword && request.JobMode != kModeFileList &&
             request.JobMode != kModeFolderList) {
-            return Usage("the settings name an unknown mode " + std::to_string(request.JobMode) + "; give --mode");
+            return Usage(Text(Msg::UnknownSettingsMode, {std::to_string(request.JobMode)}));
         }
+        if (options.dryRun) return DryRun(request, options.chattiness);
 
-        CliHost host(request, stderr, ::isatty(STDERR_FILENO));
+        const std::string product = JobProductPath(request);
+        struct stat before {};
+        cli::SetInterruptedJob(product, request.JobMode, ::lstat(product.c_str(), &before) == 0);
+
+        CliHost host(request, stderr, ::isatty(STDERR_FILENO), options.chattiness);
         TTessarineThread worker(host);
         worker.NothingFoundPause = std::chrono::milliseconds(0);
         // Nothing else runs meanwhile: the job runs on this thread.
         worker.Execute();
-
-        return ExitStatusOf(worker);
+        const int status = ExitStatusOf(worker);
+        std::fflush(stdout);
+        return status;
     } catch (const std::exception& e) {
-        std::fprintf(stderr, "tessarine-cli: %s\n", e.what());
+        std::fprintf(stderr, "tessarine-cli: %s\n", cli::FromEngine(e.what()).c_str());
         return kFailed;
     }
 }

@@ -21,6 +21,7 @@ struct JobRequest {
     std::string FilterFile;  // full path of the filter file; empty: no filter
     bool OpenFolderWhenDone = false;
     std::string FolderToOpen;
+    bool Verify = false;  // read the product back once it is made
 };
 
 // An entry the job could not read, create, copy or archive, and why.
@@ -48,6 +49,7 @@ enum class JobPhase {
     CompressingZip,
     CompressingSevenZip,
     CompressingLha,
+    Verifying,  // the product is read back
 };
 
 class JobHost {
@@ -74,6 +76,10 @@ public:
     virtual void JobStarted() = 0;
     virtual void PhaseStarted(JobPhase phase) = 0;
     virtual void PhaseDone(JobPhase phase) = 0;
+    // The collected folders and files, once both walks are done (the lists
+    // the job then works through, in order).
+    virtual void EntriesCollected(const std::vector<std::string>& /*folders*/,
+                                  const std::vector<std::string>& /*files*/) {}
     // A copy of `folders` folders and `files` files begins; then each folder
     // is announced before it is made and each file before it is copied,
     // counted from 1; then the copy is done.

@@ -38,6 +38,7 @@ void DisplayJobHost::PhaseStarted(JobPhase phase) {
         case JobPhase::CompressingZip: PublishText("ZIP圧縮中", kPleaseWait); break;
         case JobPhase::CompressingSevenZip: PublishText("7-ZIP圧縮中", kPleaseWait); break;
         case JobPhase::CompressingLha: PublishText("Lha圧縮中", kPleaseWait); break;
+        case JobPhase::Verifying: PublishText("検証中", kPleaseWait); break;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <unordered_set>
 
 #include "archive/Archive.h"
+#include "engine/Verify.h"
 #include "engine/errors.h"
 
 namespace tessarine {
@@ -176,6 +177,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
         operation.CollectFiles(folders, filter, r.IncludeHiddenFiles, files);
     }
     host_.PhaseDone(JobPhase::CollectingFiles);
+    host_.EntriesCollected(folders, files);
 
     if (r.JobMode == kModeFileList) SaveListFile(r.OutputBase + ".txt", files);
 
@@ -188,6 +190,11 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
         CopyTree(operation, folders, files);
     } else {
         Compress(operation, files);
+    }
+    // A product that does not read back as made fails the job.
+    if (r.Verify && (!files.empty() || r.JobMode == kModeFileList || r.JobMode == kModeFolderList)) {
+        host_.PhaseStarted(JobPhase::Verifying);
+        VerifyProduct(r, folders, files, operation.Problems);
     }
     host_.WorkDone();
 

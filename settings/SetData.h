@@ -20,6 +20,7 @@ struct TSetData {
     uint8_t FNameSelect1 = 0;          // 0 "yyyymmddhhnnss", else "yymmdd_hhnn_ss"
     uint8_t FNameSelect2 = 0;          // non-zero: "_" before the date stamp
     uint8_t ActMode1 = 1;              // 1: confirm every job
+    uint8_t VerifyAfterJob = 0;        // 1: read the product back after every job
 };
 
 }  // namespace tessarine

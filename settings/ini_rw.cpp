@@ -191,6 +191,7 @@ void LoadSettings(const std::string& path, TSetData& data) {
     data.NoFileMsg = ByteKey(lines, "NoFileMsg", 0);
     data.FNameSelect1 = ByteKey(lines, "FNameSelect1", 0);
     data.FNameSelect2 = ByteKey(lines, "FNameSelect2", 0);
+    data.VerifyAfterJob = ByteKey(lines, "VerifyAfterJob", 0);
 }
 
 void SaveSettings(const std::string& path, TSetData data) {
@@ -221,6 +222,7 @@ void SaveSettings(const std::string& path, TSetData data) {
     put("NoFileMsg", number(data.NoFileMsg));
     put("FNameSelect1", number(data.FNameSelect1));
     put("FNameSelect2", number(data.FNameSelect2));
+    put("VerifyAfterJob", number(data.VerifyAfterJob));
     try {
         WriteLinesAtomically(path, lines);
     } catch (const TessarineError&) {

@@ -170,6 +170,13 @@ TEST_F(PrepareJobTest, FillsTheRequest) {
     EXPECT_EQ(request.FolderToOpen, dest + "/");
     EXPECT_EQ(request.FilterFile, "");
     EXPECT_EQ(previous, dest);
+    EXPECT_FALSE(request.Verify);
+}
+
+TEST_F(PrepareJobTest, VerifyAfterJobAsksForAVerifiedProduct) {
+    settings.VerifyAfterJob = 1;
+    ASSERT_TRUE(Run());
+    EXPECT_TRUE(request.Verify);
 }
 
 TEST_F(PrepareJobTest, AsksForTheDestinationAndPassword) {

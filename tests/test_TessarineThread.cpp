@@ -208,3 +208,31 @@ TEST(TTessarineThread, ArchiveThatWasNotMadeIsAFailedJob) {
     copy.Run(kModeCopy);
     EXPECT_EQ(copy.result, JobResult::Done);
 }
+
+// A host that damages the product at the moment the worker starts reading it
+// back, as a failing disk would.
+class DamagingHost : public testsupport::RecordingHost {
+public:
+    void ShowProgressText(const JobProgress& p) override {
+        RecordingHost::ShowProgressText(p);
+        if (p.StatusText == "検証中") WriteFile(request.OutputBase + ".txt", "lost\r\n");
+    }
+};
+
+TEST(TTessarineThread, VerifiedJobReadsTheProductBackAndFailsWhenItDiffers) {
+    Job job;
+    job.host.request.Verify = true;
+    EXPECT_EQ(job.Run(kModeFileList), Concat(Collecting(), {"Text [検証中] " + kWait, "Pos 3", "Finish"}));
+
+    Job damaged;
+    DamagingHost host;
+    host.request = damaged.host.request;
+    host.request.JobMode = kModeFileList;
+    host.request.Verify = true;
+    TTessarineThread worker(host);
+    worker.Execute();
+    EXPECT_TRUE(worker.Failed());
+    EXPECT_NE(std::find_if(host.calls.begin(), host.calls.end(),
+                           [](const std::string& c) { return c.rfind("Message エラー: 検証に失敗しました: ", 0) == 0; }),
+              host.calls.end());
+}

@@ -1,10 +1,17 @@
 // The command-line program, run as a user would run it.
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <map>
+#include <optional>
+#include <thread>
 
+#include "cli/Interrupt.h"
 #include "engine/Common.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -39,6 +46,51 @@ struct CliFixture {
 };
 
 size_t Lines(const std::string& text) { return static_cast<size_t>(std::count(text.begin(), text.end(), '\n')); }
+
+std::string FirstLine(const std::string& text) { return text.substr(0, text.find('\n')); }
+
+// Environment variables set for the programs a test starts, put back after.
+class ScopedEnv {
+public:
+    void Set(const std::string& name, const std::optional<std::string>& value) {
+        if (!saved_.count(name)) {
+            const char* old = std::getenv(name.c_str());
+            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
+        }
+        if (value) ::setenv(name.c_str(), value->c_str(), 1);
+        else ::unsetenv(name.c_str());
+    }
+    ~ScopedEnv() {
+        for (const auto& [name, value] : saved_) {
+            if (value) ::setenv(name.c_str(), value->c_str(), 1);
+            else ::unsetenv(name.c_str());
+        }
+    }
+
+private:
+    std::map<std::string, std::optional<std::string>> saved_;
+};
+
+// Everything beneath a folder: each path with its kind, bits, time and content.
+std::string Snapshot(const std::string& root) {
+    std::vector<std::string> lines;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(root)) {
+        struct stat st {};
+        ::lstat(e.path().c_str(), &st);
+        std::string line = e.path().string() + " " + std::to_string(st.st_mode) + " " +
+                           std::to_string(st.st_mtim.tv_sec) + "." + std::to_string(st.st_mtim.tv_nsec);
+        if (S_ISREG(st.st_mode)) line += " " + ReadFile(e.path().string());
+        lines.push_back(line);
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string all;
+    for (const auto& l : lines) all += l + "\n";
+    return all;
+}
+
+bool AllAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 }  // namespace
 
@@ -149,4 +201,253 @@ TEST(Cli, MissingArchiverLibrariesFailInsteadOfReportingSuccess) {
         EXPECT_EQ(r.status, 1) << mode << ": " << r.err;
         EXPECT_TRUE(r.out.empty());
     }
+}
+
+TEST(Cli, OptionsAreReadTheUsualWay) {
+    CliFixture f;
+    // "--dest=DIR", "-dDIR" bundled behind flags, "-d DIR", options after the folder.
+    const std::vector<std::vector<std::string>> forms = {
+        {"--dest=" + f.out, "-qn", "--mode=filelist", f.src},
+        {"-qnd" + f.out, "-mfilelist", f.src},
+        {"-q", "-n", "-d", f.out, "-m", "filelist", f.src},
+        {f.src, "-nqmfilelist", "--dest", f.out},
+    };
+    for (const auto& args : forms) {
+        const auto r = f.Run(args);
+        EXPECT_EQ(r.status, 0) << args[0] << ": " << r.err;
+        EXPECT_TRUE(r.err.empty()) << r.err;
+        const std::string product = FirstLine(r.out);
+        EXPECT_EQ(product.rfind(f.out + "/src", 0), 0u) << product;
+        EXPECT_EQ(product.substr(product.size() - 4), ".txt");
+    }
+    EXPECT_EQ(f.OutputCount(), 0u);
+
+    // A folder whose name begins with "-" follows "--".
+    MakeDir(f.dir.folder() + "-lead");
+    WriteFile(f.dir.folder() + "-lead/x", "x");
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(f.dir.path());
+    const auto withDashes = f.Run({"-qn", "-d", f.out, "-m", "filelist", "--", "-lead"});
+    const auto without = f.Run({"-qn", "-d", f.out, "-m", "filelist", "-lead"});
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(withDashes.status, 0) << withDashes.err;
+    EXPECT_EQ(FirstLine(withDashes.out).rfind(f.out + "/-lead", 0), 0u) << withDashes.out;
+    EXPECT_EQ(without.status, 2);
+
+    // What is wrong is named as written.
+    ScopedEnv env;
+    env.Set("LC_ALL", "C");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
+        {{f.src, "--dest"}, "--dest needs a value"},
+        {{f.src, "-qd"}, "-d needs a value"},
+        {{"--open=yes", f.src}, "--open takes no value"},
+        {{"-qx", f.src}, "unknown option -x"},
+        {{"--frob=1", f.src}, "unknown option --frob"},
+    };
+    for (const auto& [args, message] : wrong) {
+        const auto r = f.Run(args);
+        EXPECT_EQ(r.status, 2);
+        EXPECT_NE(r.err.find(message), std::string::npos) << r.err;
+    }
+}
+
+TEST(Cli, VersionIsPrinted) {
+    const auto r = RunProgram("tessarine-cli", {"--version"});
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out.rfind("tessarine-cli ", 0), 0u) << r.out;
+}
+
+TEST(Cli, DryRunPrintsProductAndEntriesAndWritesNothing) {
+    CliFixture f;
+    const std::string before = Snapshot(f.dir.path());
+    for (const std::string mode : {"copy", "zip", "7z-pass", "lha", "filelist", "folderlist"}) {
+        const auto r = f.Run({"-n", "-m", mode, "-d", f.out, f.src});  // no password on standard input
+        ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
+        EXPECT_EQ(FirstLine(r.out).rfind(f.out + "/src", 0), 0u) << r.out;
+        const size_t entries = mode == "copy" ? 5 : mode == "folderlist" ? 2 : 3;
+        EXPECT_EQ(Lines(r.out), 1 + entries) << mode << ": " << r.out;
+        EXPECT_NE(r.out.find(mode == "folderlist" ? f.src + "/sub/\n" : f.src + "/sub/c.txt\n"), std::string::npos);
+    }
+    // Not a byte changed, and no user folder made.
+    EXPECT_EQ(Snapshot(f.dir.path()), before);
+    EXPECT_FALSE(tessarine::FolderExists(f.user));
+}
+
+TEST(Cli, EmptyOrFileUserFolderIsBadUsage) {
+    CliFixture f;
+    WriteFile(f.dir.folder() + "afile", "x");
+    for (const std::string& folder : {std::string(), f.dir.folder() + "afile"}) {
+        const auto r = RunProgram("tessarine-cli", {"--user-folder", folder, "-m", "filelist", "-d", f.out, f.src});
+        EXPECT_EQ(r.status, 2) << folder << ": " << r.err;
+        EXPECT_EQ(Lines(r.err), 1u) << r.err;
+        EXPECT_EQ(f.OutputCount(), 0u);
+    }
+    EXPECT_EQ(ReadFile(f.dir.folder() + "afile"), "x");
+}
+
+TEST(Cli, UnreadableFolderListMattersOnlyWhenAutoModeUsesIt) {
+    CliFixture f;
+    ::chmod(f.dir.path().c_str(), 0777);
+    ::chmod(f.out.c_str(), 0777);
+    MakeDir(f.user);
+    ::chmod(f.user.c_str(), 0777);
+    WriteFile(f.user + "/folderlist.dat", "\"1\",\"x\",\"x\",\"\",\"/x/\"\r\n");
+    ::chmod((f.user + "/folderlist.dat").c_str(), 0);
+    WriteFile(f.user + "/set.ini", "[set]\r\nAutoMode=0\r\n");
+    const auto r = f.Run({"-q", "-m", "filelist", "-d", f.out, f.src}, {}, true);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(f.OutputCount(), 1u);
+
+    WriteFile(f.user + "/set.ini", "[set]\r\nAutoMode=1\r\n");
+    const auto needed = f.Run({"-q", "-m", "filelist", "-d", f.out, f.src}, {}, true);
+    EXPECT_EQ(needed.status, 2) << needed.err;
+    EXPECT_NE(needed.err.find("folderlist.dat"), std::string::npos);
+    EXPECT_EQ(f.OutputCount(), 1u);
+}
+
+TEST(Cli, MessagesFollowTheLocale) {
+    CliFixture f;
+    ScopedEnv env;
+    struct Case {
+        std::optional<std::string> all, messages, lang;
+        bool japanese;
+    };
+    const std::vector<Case> cases = {
+        {std::nullopt, std::nullopt, "ja_JP.UTF-8", true},
+        {"C", std::nullopt, "ja_JP.UTF-8", false},
+        {"", "ja_JP.UTF-8", "C.UTF-8", true},
+        {std::nullopt, "en_US.UTF-8", "ja_JP.UTF-8", false},
+        {std::nullopt, std::nullopt, std::nullopt, false},
+    };
+    for (const auto& c : cases) {
+        env.Set("LC_ALL", c.all);
+        env.Set("LC_MESSAGES", c.messages);
+        env.Set("LANG", c.lang);
+        const auto bad = f.Run({"--frobnicate", f.src});
+        EXPECT_EQ(bad.status, 2);
+        EXPECT_EQ(bad.err.find("不明なオプション --frobnicate") != std::string::npos, c.japanese) << bad.err;
+        EXPECT_EQ(bad.err.find("unknown option --frobnicate") != std::string::npos, !c.japanese) << bad.err;
+        const auto help = f.Run({"--help"});
+        EXPECT_EQ(help.out.find("使い方") != std::string::npos, c.japanese);
+        EXPECT_EQ(AllAscii(help.out), !c.japanese);
+    }
+    // A whole job in English: progress and messages without a Japanese word.
+    env.Set("LC_ALL", "C");
+    const auto job = f.Run({"--verify", "-m", "lha", "-d", f.out, f.src});
+    EXPECT_EQ(job.status, 0) << job.err;
+    EXPECT_NE(job.err.find("Verifying"), std::string::npos) << job.err;
+    EXPECT_TRUE(AllAscii(job.err)) << job.err;
+}
+
+TEST(Cli, VerboseTellsEachEntryQuietOnlyTheProduct) {
+    CliFixture f;
+    const auto copy = f.Run({"-v", "-m", "copy", "-d", f.out, f.src});
+    ASSERT_EQ(copy.status, 0) << copy.err;
+    for (const std::string entry : {"/\n", "/sub/\n", "/a.txt\n", "/b.jpg\n", "/sub/c.txt\n"}) {
+        EXPECT_NE(copy.err.find(f.src + entry), std::string::npos) << entry << copy.err;
+    }
+    const auto zip = f.Run({"--verbose", "-m", "zip", "-d", f.out, f.src});
+    ASSERT_EQ(zip.status, 0) << zip.err;
+    EXPECT_NE(zip.err.find(f.src + "/sub/c.txt\n"), std::string::npos) << zip.err;
+
+    const auto quiet = f.Run({"-q", "-m", "7z", "-d", f.out, f.src});
+    EXPECT_EQ(quiet.status, 0);
+    EXPECT_EQ(quiet.err, "");
+    EXPECT_EQ(Lines(quiet.out), 1u);
+}
+
+TEST(Cli, OpenStartsTheFileManagerDetachedFromTheJob) {
+    CliFixture f;
+    const std::string bin = f.dir.folder() + "bin";
+    const std::string marker = f.dir.folder() + "opened";
+    MakeDir(bin);
+    // The stand-in file manager records what it was asked to open and where
+    // its standard output goes.
+    WriteFile(bin + "/xdg-open", "#!/bin/sh\nprintf '%s %s' \"$1\" \"$(readlink /proc/$$/fd/1)\" > " + marker +
+                                     ".tmp\nmv " + marker + ".tmp " + marker + "\n");
+    ::chmod((bin + "/xdg-open").c_str(), 0755);
+    ScopedEnv env;
+    env.Set("PATH", bin + ":" + std::getenv("PATH"));
+    const auto r = f.Run({"-q", "--open", "-m", "zip", "-d", f.out, f.src});
+    ASSERT_EQ(r.status, 0) << r.err;
+    // The opener runs on after the job; wait until it has written.
+    for (int i = 0; i < 1000 && ReadFile(marker) == "<missing>"; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(ReadFile(marker), f.out + "/ /dev/null");
+}
+
+namespace {
+
+// Starts the program with a standard input that stays open, waits until
+// it reads from it, and ends it with the signal.
+int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int signal) {
+    int in[2];
+    if (::pipe(in) != 0) return -2;
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::dup2(in[0], 0);
+        ::close(in[0]);
+        ::close(in[1]);
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        std::string path = testsupport::ProgramFolder() + "tessarine-cli";
+        std::vector<char*> argv{path.data()};
+        std::vector<std::string> copy = args;
+        for (auto& a : copy) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        ::execv(path.c_str(), argv.data());
+        ::_exit(97);
+    }
+    ::close(in[0]);
+    // The main thread blocked in read(0, ...): the program asks for the password.
+    const std::string reading = std::to_string(SYS_read) + " 0x0 ";
+    for (int i = 0; i < 3000 && ReadFile("/proc/" + std::to_string(pid) + "/syscall").rfind(reading, 0) != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    ::kill(pid, signal);
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    ::close(in[1]);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+}  // namespace
+
+TEST(Cli, SignalsEndTheJobWithTheirStatus) {
+    CliFixture f;
+    const std::vector<std::string> args = {"--user-folder", f.user, "-m", "7z-pass", "-d", f.out, f.src};
+    EXPECT_EQ(StatusAfterSignalWhileReadingInput(args, SIGTERM), 143);
+    EXPECT_EQ(StatusAfterSignalWhileReadingInput(args, SIGINT), 130);
+    EXPECT_EQ(f.OutputCount(), 0u);
+}
+
+TEST(Cli, InterruptRemovesOnlyTheJobsTemporaries) {
+    TempDir dir;
+    const std::string product = dir.folder() + "src20260101000000.zip";
+    for (const std::string name : {"src20260101000000.zip.tmp-Ab12Cd", "src20260101000000.zip.tmp-long-name",
+                                   "src20260101000001.zip.tmp-Ab12Cd", "src20260101000000.zip"}) {
+        WriteFile(dir.folder() + name, "x");
+    }
+    EXPECT_EQ(tessarine::cli::RemoveTemporariesOf(product), 1);
+    EXPECT_EQ(ReadFile(product + ".tmp-Ab12Cd"), "<missing>");
+    EXPECT_EQ(ReadFile(product + ".tmp-long-name"), "x");
+    EXPECT_EQ(ReadFile(dir.folder() + "src20260101000001.zip.tmp-Ab12Cd"), "x");
+    EXPECT_EQ(ReadFile(product), "x");
+}
+
+TEST(Cli, RelativeDestinationIsTakenFromTheCurrentFolder) {
+    CliFixture f;
+    const auto cwd = std::filesystem::current_path();
+    std::filesystem::current_path(f.dir.path());
+    const auto zip = f.Run({"-q", "-m", "zip", "-d", "out", "src"});
+    const auto lha = f.Run({"-q", "-m", "lha", "-d", "out/", "src"});
+    std::filesystem::current_path(cwd);
+    EXPECT_EQ(zip.status, 0) << zip.err;
+    EXPECT_EQ(lha.status, 0) << lha.err;
+    EXPECT_EQ(zip.out.rfind(f.out + "/src", 0), 0u) << zip.out;
+    EXPECT_EQ(f.OutputCount(), 2u);
+    // Nothing was written into the source.
+    EXPECT_FALSE(tessarine::FolderExists(f.src + "/out"));
 }

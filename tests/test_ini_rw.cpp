@@ -45,12 +45,13 @@ void ExpectDefaults(const TSetData& d) {
     EXPECT_EQ(d.NoFileMsg, 0);
     EXPECT_EQ(d.FNameSelect1, 0);
     EXPECT_EQ(d.FNameSelect2, 0);
+    EXPECT_EQ(d.VerifyAfterJob, 0);
 }
 
 const char* const kAllKeys =
     "[set]\r\nPosX=0\r\nPosY=0\r\nSelectFileName=\r\nMode=0\r\nAutoMode=0\r\nHiddenFolder=0\r\nHiddenFile=0\r\n"
     "OpenFolder=1\r\nSelectSaveFolderName=\r\nSelectSaveMode=0\r\nActMode1=1\r\nNoFileMsg=0\r\n"
-    "FNameSelect1=0\r\nFNameSelect2=0\r\n";
+    "FNameSelect1=0\r\nFNameSelect2=0\r\nVerifyAfterJob=0\r\n";
 
 }  // namespace
 
@@ -137,12 +138,14 @@ TEST(SaveSettings, RoundTripKeepsEveryValue) {
     in.SelectSaveFolderName = "/home/user/バックアップ/";
     in.SelectSaveMode = 2;
     in.FNameSelect2 = 255;
+    in.VerifyAfterJob = 1;
     // What is loaded back and saved again is the same file: no key is lost,
     // renamed or converted on the way.
     SaveSettings(dir.path() + "/a.ini", in);
     SaveSettings(dir.path() + "/b.ini", Load(dir.path() + "/a.ini"));
     EXPECT_EQ(ReadFile(dir.path() + "/b.ini"), ReadFile(dir.path() + "/a.ini"));
     EXPECT_NE(ReadFile(dir.path() + "/a.ini").find("PosX=-1200\r\n"), std::string::npos);
+    EXPECT_NE(ReadFile(dir.path() + "/a.ini").find("VerifyAfterJob=1\r\n"), std::string::npos);
     EXPECT_EQ(Load(dir.path() + "/a.ini").SelectSaveFolderName, in.SelectSaveFolderName);
 }
 
@@ -163,7 +166,7 @@ TEST(SaveSettings, ReplacesInPlaceAndKeepsOtherLines) {
               "[SET]\r\nMode=11\r\nUnknown=keep me\r\n"
               "PosX=0\r\nPosY=0\r\nSelectFileName=\r\nAutoMode=0\r\nHiddenFolder=0\r\nHiddenFile=0\r\n"
               "OpenFolder=1\r\nSelectSaveFolderName=\r\nSelectSaveMode=0\r\nActMode1=1\r\nNoFileMsg=0\r\n"
-              "FNameSelect1=0\r\nFNameSelect2=0\r\n"
+              "FNameSelect1=0\r\nFNameSelect2=0\r\nVerifyAfterJob=0\r\n"
               "\r\n[later]\r\nx=1\r\n");
     // Saving again changes nothing.
     const std::string once = ReadFile(path);

@@ -1,0 +1,69 @@
+#pragma once
+// The command-line program's messages, in Japanese when the locale is
+// Japanese and in English otherwise. Every text the program itself writes
+// is in the one table of Messages.cpp, in both languages.
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tessarine::cli {
+
+enum class Msg {
+    Usage,
+    Version,
+    NeedsValue,
+    TakesNoValue,
+    UnknownMode,
+    FilterNeedsName,
+    StampTakes,
+    UnknownOption,
+    OneFolderOnly,
+    NoFolder,
+    UserFolderEmpty,
+    UserFolderNotFolder,
+    SettingsUnreadable,
+    FolderListUnreadable,
+    NoSuchItem,
+    NoDestination,
+    NoPasswordInput,
+    PasswordEmpty,
+    PasswordPrompt,
+    NotStarted,
+    UnknownSettingsMode,
+    NotCreated,
+    Interrupted,
+    InterruptedCopy,
+    DryRunWouldMake,
+    DryRunCounts,
+    DryRunNothing,
+    CollectingFolders,
+    CollectingFiles,
+    CompressingZip,
+    CompressingSevenZip,
+    CompressingLha,
+    Verifying,
+    MakingFolders,
+    CopyingFiles,
+    NothingFound,
+    ErrorCaption,
+    Count
+};
+
+// True when LC_ALL, else LC_MESSAGES, else LANG (the first of them that is
+// set and not empty) begins with "ja".
+bool LocaleIsJapanese();
+
+// Chooses the language of Text(); the program calls it once at its start.
+void SetJapanese(bool japanese);
+bool Japanese();
+
+// The message in the chosen language, each "%s" replaced by the next
+// argument in turn.
+std::string Text(Msg id, const std::vector<std::string>& args = {});
+
+// A text of the job engine or the launch rules (always Japanese: the window
+// program shows them as they are) in the chosen language. Texts the table
+// does not know are returned unchanged.
+std::string FromEngine(std::string_view text);
+
+}  // namespace tessarine::cli

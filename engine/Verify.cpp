@@ -1,0 +1,350 @@
+#include "engine/Verify.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+#include <mutex>
+#include <thread>
+#include <unordered_set>
+
+#include "engine/WorkingFolders.h"
+#include "engine/errors.h"
+#include "engine/lha_check.h"
+#include "engine/unique_fd.h"
+
+extern char** environ;
+
+namespace tessarine {
+
+namespace {
+
+std::string Why(int error) { return std::strerror(error); }
+
+bool SameTime(const timespec& source, const timespec& target) {
+    if (source.tv_sec == target.tv_sec && source.tv_nsec == target.tv_nsec) return true;
+    // A file system with coarser time stamps keeps the time rounded down.
+    const int64_t s = int64_t{source.tv_sec} * 1000000000 + source.tv_nsec;
+    const int64_t t = int64_t{target.tv_sec} * 1000000000 + target.tv_nsec;
+    return t <= s && s - t < 2000000000 && target.tv_nsec % 1000 == 0;
+}
+
+// Compares the content of two open regular files of equal size.
+std::optional<std::string> SameContent(int a, int b, off_t size, std::vector<char>& bufA, std::vector<char>& bufB) {
+    off_t at = 0;
+    while (at < size) {
+        const size_t want = static_cast<size_t>(std::min<off_t>(size - at, static_cast<off_t>(bufA.size())));
+        size_t gotA = 0, gotB = 0;
+        while (gotA < want) {
+            const ssize_t n = ::pread(a, bufA.data() + gotA, want - gotA, at + static_cast<off_t>(gotA));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return "the source cannot be read: " + Why(errno);
+            if (n == 0) return std::string("the source became shorter");
+            gotA += static_cast<size_t>(n);
+        }
+        while (gotB < want) {
+            const ssize_t n = ::pread(b, bufB.data() + gotB, want - gotB, at + static_cast<off_t>(gotB));
+            if (n < 0 && errno == EINTR) continue;
+            if (n < 0) return "the copy cannot be read: " + Why(errno);
+            if (n == 0) return std::string("the copy is shorter");
+            gotB += static_cast<size_t>(n);
+        }
+        if (std::memcmp(bufA.data(), bufB.data(), want) != 0) {
+            const auto end = bufA.begin() + static_cast<std::ptrdiff_t>(want);
+            const auto diff = std::mismatch(bufA.begin(), end, bufB.begin());
+            return "the content differs at byte " + std::to_string(at + (diff.first - bufA.begin()));
+        }
+        at += static_cast<off_t>(want);
+    }
+    return std::nullopt;
+}
+
+std::string LinkText(const std::string& path, size_t hint, bool& ok) {
+    std::string text(std::max<size_t>(hint, 255) + 1, '\0');
+    const ssize_t n = ::readlink(path.c_str(), text.data(), text.size());
+    ok = n >= 0;
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+// One collected file against its copy.
+std::optional<std::string> CompareFile(const std::string& source, const std::string& target, std::vector<char>& bufA,
+                                       std::vector<char>& bufB) {
+    struct stat s {}, t {};
+    if (::lstat(source.c_str(), &s) != 0) return "the source cannot be read: " + Why(errno);
+    if (::lstat(target.c_str(), &t) != 0) return "the copy is missing: " + Why(errno);
+    if ((s.st_mode & S_IFMT) != (t.st_mode & S_IFMT)) return std::string("the copy is of another kind");
+    if (S_ISLNK(s.st_mode)) {
+        bool okS = false, okT = false;
+        const std::string a = LinkText(source, static_cast<size_t>(s.st_size), okS);
+        const std::string b = LinkText(target, static_cast<size_t>(t.st_size), okT);
+        if (!okS || !okT) return "the link cannot be read: " + Why(errno);
+        if (a != b) return std::string("the link points elsewhere");
+        return std::nullopt;
+    }
+    if ((s.st_mode & 07777) != (t.st_mode & 07777)) return std::string("the permission bits differ");
+    if (!SameTime(s.st_mtim, t.st_mtim)) return std::string("the modification time differs");
+    if (!S_ISREG(s.st_mode)) {
+        if ((S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode)) && s.st_rdev != t.st_rdev) {
+            return std::string("the device number differs");
+        }
+        return std::nullopt;
+    }
+    if (s.st_size != t.st_size) return std::string("the size differs");
+    const UniqueFd a(OpenLongPath(AT_FDCWD, source, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!a) return "the source cannot be read: " + Why(errno);
+    const UniqueFd b(OpenLongPath(AT_FDCWD, target, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    if (!b) return "the copy cannot be read: " + Why(errno);
+    ::posix_fadvise(a.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    ::posix_fadvise(b.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
+    return SameContent(a.Get(), b.Get(), s.st_size, bufA, bufB);
+}
+
+std::string StripRoot(const std::string& path, const std::string& root) {
+    return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
+}
+
+// 7zz beside the program, else on the executable search path.
+std::string FindSevenZip() {
+    const std::string beside = ExecutableFolder() + "7zz";
+    if (::access(beside.c_str(), X_OK) == 0) return beside;
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const size_t colon = folders.find(':');
+        std::string folder(folders.substr(0, colon));
+        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
+        if (folder.empty()) folder = ".";
+        const std::string candidate = folder + "/7zz";
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
+}
+
+struct ChildResult {
+    bool started = false;
+    int status = 0;
+    std::string output;  // standard output and standard error, as they came
+};
+
+// Runs a program with `input` on its standard input. The child dies with
+// this process, so an interrupted job leaves no tester behind.
+ChildResult RunChild(const std::string& program, const std::vector<std::string>& args, const std::string& input) {
+    ChildResult result;
+    int in[2], out[2];
+    if (::pipe2(in, O_CLOEXEC) != 0) return result;
+    UniqueFd inRead(in[0]), inWrite(in[1]);
+    if (::pipe2(out, O_CLOEXEC) != 0) return result;
+    UniqueFd outRead(out[0]), outWrite(out[1]);
+    // The password is short; it fits the pipe before the child starts.
+    if (!input.empty() && ::write(inWrite.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+        return result;
+    }
+    inWrite.Reset();
+
+    std::vector<std::string> env;
+    for (char** e = environ; e && *e; ++e)
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) env.emplace_back(*e);
+    env.emplace_back("LC_ALL=C.UTF-8");
+    std::vector<char*> argv, envp;
+    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
+    envp.push_back(nullptr);
+
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) return result;
+    if (pid == 0) {
+        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+        if (::getppid() != parent) ::_exit(127);
+        ::dup2(inRead.Get(), 0);
+        ::dup2(outWrite.Get(), 1);
+        ::dup2(outWrite.Get(), 2);
+        ::execve(program.c_str(), argv.data(), envp.data());
+        ::_exit(127);
+    }
+    inRead.Reset();
+    outWrite.Reset();
+    result.started = true;
+    char buffer[8192];
+    while (true) {
+        const ssize_t n = ::read(outRead.Get(), buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) break;
+        if (result.output.size() < (1u << 20)) result.output.append(buffer, static_cast<size_t>(n));
+    }
+    while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
+    }
+    return result;
+}
+
+}  // namespace
+
+std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& outputBase,
+                                       const std::vector<std::string>& folders, const std::vector<std::string>& files,
+                                       const std::vector<std::string>& skipped) {
+    const std::unordered_set<std::string> skip(skipped.begin(), skipped.end());
+    const auto targetOf = [&](const std::string& entry) {
+        const std::string rel = StripRoot(entry, sourceRoot);
+        return rel.empty() ? outputBase : outputBase + kPathSeparator + rel;
+    };
+    for (const auto& folder : folders) {
+        std::string target = targetOf(folder);
+        if (skip.count(folder) || skip.count(target)) continue;
+        struct stat st {};
+        if (::lstat(target.c_str(), &st) != 0) return VerifyDefect{target, "the folder is missing: " + Why(errno)};
+        if (!S_ISDIR(st.st_mode)) return VerifyDefect{target, "is not a folder"};
+    }
+
+    // Files are compared on a few threads, as they were copied; the first
+    // bad one in list order is reported.
+    std::atomic<size_t> next{0};
+    std::mutex mutex;
+    size_t firstBad = files.size();
+    VerifyDefect defect;
+    const auto work = [&] {
+        std::vector<char> bufA(1 << 20), bufB(1 << 20);
+        while (true) {
+            const size_t i = next.fetch_add(1);
+            if (i >= files.size()) return;
+            {
+                std::lock_guard lock(mutex);
+                if (i > firstBad) return;
+            }
+            const std::string& file = files[i];
+            if (StripRoot(file, sourceRoot).empty()) continue;
+            const std::string target = targetOf(file);
+            if (skip.count(file) || skip.count(target)) continue;
+            if (auto why = CompareFile(file, target, bufA, bufB)) {
+                std::lock_guard lock(mutex);
+                if (i < firstBad) {
+                    firstBad = i;
+                    defect = {target, std::move(*why)};
+                }
+            }
+        }
+    };
+    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    std::vector<std::thread> threads;
+    for (unsigned k = 1; k < count; ++k) threads.emplace_back(work);
+    work();
+    for (auto& t : threads) t.join();
+    if (firstBad < files.size()) return defect;
+    return std::nullopt;
+}
+
+std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, const std::string& password) {
+    const std::string program = FindSevenZip();
+    if (program.empty()) return VerifyDefect{archive, "the 7-Zip program 7zz was not found"};
+    std::vector<std::string> args{program, "t", "-bd", "-sccUTF-8", "-scsUTF-8"};
+    // Without -p, 7zz asks for the password of an encrypted archive and
+    // reads it from its standard input ("t -p" would mean an empty one). No
+    // password: the question finds the input's end and the test fails.
+    const std::string input = password.empty() ? std::string() : password + "\n";
+    args.emplace_back("--");
+    args.emplace_back(archive);
+    const ChildResult run = RunChild(program, args, input);
+    if (!run.started) return VerifyDefect{archive, "7zz could not be started"};
+    if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) return std::nullopt;
+
+    // "ERROR: CRC Failed : sub/c.txt" names the member; other errors are
+    // about the archive as a whole.
+    std::string firstLine;
+    size_t at = 0;
+    while (at < run.output.size()) {
+        size_t end = run.output.find('\n', at);
+        if (end == std::string::npos) end = run.output.size();
+        std::string line = run.output.substr(at, end - at);
+        at = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.rfind("ERROR: ", 0) == 0) {
+            const size_t sep = line.rfind(" : ");
+            if (sep != std::string::npos && sep > 7) {
+                return VerifyDefect{archive + kPathSeparator + line.substr(sep + 3), line.substr(7, sep - 7)};
+            }
+        }
+        if (firstLine.empty() && line.find("rror") != std::string::npos) firstLine = line;
+    }
+    if (firstLine.empty()) {
+        firstLine = WIFEXITED(run.status) ? "7zz t ended with status " + std::to_string(WEXITSTATUS(run.status))
+                                          : "7zz t was stopped by a signal";
+    }
+    return VerifyDefect{archive, firstLine};
+}
+
+std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive) {
+    if (auto defect = CheckLhaArchive(archive)) {
+        return VerifyDefect{defect->entry.empty() ? archive : archive + kPathSeparator + defect->entry, defect->reason};
+    }
+    return std::nullopt;
+}
+
+std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const std::vector<std::string>& entries) {
+    const UniqueFd fd(OpenLongPath(AT_FDCWD, listFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd) return VerifyDefect{listFile, "cannot be read: " + Why(errno)};
+    // The file is compared with the lines it should hold a piece at a time.
+    std::string pending;
+    size_t line = 0;
+    std::vector<char> buffer(1 << 20);
+    while (true) {
+        const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return VerifyDefect{listFile, "cannot be read: " + Why(errno)};
+        if (n == 0) break;
+        pending.append(buffer.data(), static_cast<size_t>(n));
+        size_t at = 0;
+        while (true) {
+            const size_t end = pending.find("\r\n", at);
+            if (end == std::string::npos) break;
+            if (line >= entries.size()) return VerifyDefect{listFile, "holds more lines than were collected"};
+            if (pending.compare(at, end - at, entries[line]) != 0) {
+                return VerifyDefect{entries[line], "line " + std::to_string(line + 1) + " of the list differs"};
+            }
+            ++line;
+            at = end + 2;
+        }
+        pending.erase(0, at);
+    }
+    if (!pending.empty()) return VerifyDefect{listFile, "ends inside a line"};
+    if (line < entries.size()) return VerifyDefect{entries[line], "is missing from the list"};
+    return std::nullopt;
+}
+
+void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders,
+                   const std::vector<std::string>& files, const std::vector<Problem>& problems) {
+    const std::string product = JobProductPath(request);
+    std::optional<VerifyDefect> defect;
+    switch (request.JobMode) {
+        case kModeCopy: {
+            std::vector<std::string> skipped;
+            skipped.reserve(problems.size());
+            for (const auto& p : problems) skipped.push_back(p.path);
+            defect = VerifyCopy(request.SourcePath, request.OutputBase, folders, files, skipped);
+            break;
+        }
+        case kModeZip:
+        case kModeSevenZip: defect = VerifySevenZipArchive(product, {}); break;
+        case kModeZipPassword:
+        case kModeSevenZipPassword: defect = VerifySevenZipArchive(product, request.Password); break;
+        case kModeLha: defect = VerifyLhaArchive(product); break;
+        case kModeFileList: defect = VerifyListFile(product, files); break;
+        case kModeFolderList: defect = VerifyListFile(product, folders); break;
+        default: break;
+    }
+    if (defect) throw TessarineError("検証に失敗しました: " + defect->entry + " (" + defect->reason + ")");
+}
+
+}  // namespace tessarine

@@ -1,0 +1,40 @@
+#pragma once
+// Reads a job's product back after it was made and tells whether it holds
+// what the job meant to put into it:
+// - a copy: every collected folder is a folder, every collected file has
+//   its source's content and kept metadata (permission bits, modification
+//   time, link text, kind of special file);
+// - a ZIP or 7z archive: tested by 7-Zip (7zz t), the password handed over
+//   on its standard input;
+// - an LHA archive: every member decoded, its size and CRC-16 checked;
+// - a list file: its lines are the collected list.
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/TessarineThread.h"
+
+namespace tessarine {
+
+// The first entry that does not read back as it should.
+struct VerifyDefect {
+    std::string entry;   // the product's path, or the entry's path inside it
+    std::string reason;  // short English text
+};
+
+// Entries the job itself reported as not handled (their copies are absent
+// or partial by design) are passed as `skipped`, by source or target path.
+std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& outputBase,
+                                       const std::vector<std::string>& folders, const std::vector<std::string>& files,
+                                       const std::vector<std::string>& skipped = {});
+std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, const std::string& password);
+std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive);
+std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const std::vector<std::string>& entries);
+
+// The check that fits the request's mode, on JobProductPath(request).
+// Raises TessarineError "検証に失敗しました: <entry> (<reason>)" for the
+// first bad entry.
+void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders,
+                   const std::vector<std::string>& files, const std::vector<Problem>& problems);
+
+}  // namespace tessarine
