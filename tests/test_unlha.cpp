@@ -6,12 +6,8 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <iconv.h>
-#include <sys/inotify.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <sys/time.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -24,6 +20,7 @@
 #include "archive/command_line.h"
 #include "archive/left_out.h"
 #include "engine/unique_fd.h"
+#include "archiver_hazards.h"
 #include "test_support.h"
 
 using testsupport::MakeDir;
@@ -489,63 +486,11 @@ TEST(Unlha, SuccessReportNeverHoldsTheWordErrorEvenWhenNamesDo) {
     EXPECT_EQ(ExtractBsdtar(archive, dir.folder() + "x").size(), 3u);
 }
 
-namespace {
-
-// Reports whether anything opened the watched entries since the watch began.
-class OpenWatch {
-public:
-    OpenWatch() : fd_(::inotify_init1(IN_NONBLOCK | IN_CLOEXEC)) {}
-    void Watch(const std::string& path) { ::inotify_add_watch(fd_.Get(), path.c_str(), IN_OPEN); }
-    bool AnyOpened() {
-        alignas(inotify_event) char buffer[4096];
-        return ::read(fd_.Get(), buffer, sizeof buffer) > 0;
-    }
-
-private:
-    tessarine::UniqueFd fd_;
-};
-
-// A named pipe, a device like /dev/zero and a socket in `folder`.
-void MakeSpecialFiles(const std::string& folder) {
-    ASSERT_EQ(::mkfifo((folder + "pipe").c_str(), 0644), 0);
-    ASSERT_EQ(::mknod((folder + "zero").c_str(), S_IFCHR | 0644, makedev(1, 5)), 0);
-    const tessarine::UniqueFd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
-    sockaddr_un addr{};
-    addr.sun_family = AF_UNIX;
-    const std::string path = folder + "sock";
-    ASSERT_LT(path.size(), sizeof addr.sun_path);
-    std::memcpy(addr.sun_path, path.c_str(), path.size() + 1);
-    ASSERT_EQ(::bind(sock.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-}
-
-// Makes `levels` folders of 200 characters below `root` (which may itself
-// be deeper than the kernel takes in one path) and returns their path
-// relative to `root`, ending in "/".
-std::string MakeDeepFolders(const std::string& root, int levels) {
-    tessarine::UniqueFd at(tessarine::OpenLongPath(AT_FDCWD, root, O_PATH | O_DIRECTORY));
-    std::string relative;
-    for (int i = 0; i < levels; ++i) {
-        const std::string name = std::string(199, 'd') + std::to_string(i % 10);
-        ::mkdirat(at.Get(), name.c_str(), 0755);
-        at.Reset(::openat(at.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        relative += name + "/";
-    }
-    return relative;
-}
-
-void WriteLong(const std::string& path, const std::string& content) {
-    const tessarine::UniqueFd fd(tessarine::OpenLongPath(AT_FDCWD, path, O_WRONLY | O_CREAT | O_TRUNC, 0644));
-    ASSERT_TRUE(fd.Valid()) << std::strerror(errno);
-    ASSERT_EQ(::write(fd.Get(), content.data(), content.size()), static_cast<ssize_t>(content.size()));
-}
-
-}  // namespace
-
 TEST(Unlha, NamedPipesDevicesAndSocketsAreNeverOpenedAndAreListedAsLeftOut) {
     Fixture f;
     f.Add("good.txt", "fine");
-    MakeSpecialFiles(f.src);
-    OpenWatch watch;
+    testsupport::MakeSpecialFiles(f.src);
+    testsupport::OpenWatch watch;
     watch.Watch(f.src + "pipe");
     watch.Watch(f.src + "zero");
     const Outcome run = CallUnlha(CommandLine(f.archive, f.src, {"pipe", "good.txt", "zero", "sock"}));
@@ -575,13 +520,13 @@ TEST(Unlha, EntriesDeeperThanTheKernelPathLimitAreArchived) {
     TempDir dir;
     // A base folder whose own path is longer than PATH_MAX, and a name
     // longer than PATH_MAX below a short base folder.
-    const std::string deepBase = dir.folder() + MakeDeepFolders(dir.path(), 22);
+    const std::string deepBase = dir.folder() + testsupport::MakeDeepFolders(dir.path(), 22);
     ASSERT_GT(deepBase.size(), size_t{PATH_MAX});
-    WriteLong(deepBase + "in-deep-base.txt", "deep base");
+    testsupport::WriteLong(deepBase + "in-deep-base.txt", "deep base");
     MakeDir(dir.folder() + "short");
-    const std::string longName = MakeDeepFolders(dir.folder() + "short", 22) + "long-name.txt";
+    const std::string longName = testsupport::MakeDeepFolders(dir.folder() + "short", 22) + "long-name.txt";
     ASSERT_GT(longName.size(), size_t{PATH_MAX});
-    WriteLong(dir.folder() + "short/" + longName, "long name");
+    testsupport::WriteLong(dir.folder() + "short/" + longName, "long name");
 
     const std::string first = dir.folder() + "deep-base.lzh";
     Outcome run = CallUnlha(CommandLine(first, deepBase, {"in-deep-base.txt"}));
