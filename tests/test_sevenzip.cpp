@@ -125,11 +125,6 @@ Call CallLibrary(const std::string& library, const std::string& line) {
 
 std::string Library() { return BinDir() + "/lib7-zip32.so"; }
 
-bool HoldsErrorWord(std::string text) {
-    for (auto& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text.find("error") != std::string::npos;
-}
-
 // The names in a folder, sorted.
 std::vector<std::string> FolderNames(const std::string& folder) {
     std::vector<std::string> names;
@@ -399,4 +394,257 @@ TEST_F(SevenZipArchives, PasswordGoesOnStandardInputAndEveryNameOnceAfterDoubleD
     void* handle = ::dlopen((program + "lib7-zip32.so").c_str(), RTLD_NOW | RTLD_NOLOAD);
     EXPECT_EQ(handle, nullptr);
     if (handle) ::dlclose(handle);
+}
+
+// Hazard: entries that block or never end when read.
+TEST_F(SevenZipArchives, NamedPipesDevicesAndSocketsAreNeverOpenedAndAreListedAsLeftOut) {
+    Add("good.txt", "fine");
+    testsupport::MakeSpecialFiles(src);
+    for (const std::string type : {"zip", "7z"}) {
+        testsupport::OpenWatch watch;
+        watch.Watch(src + "pipe");
+        watch.Watch(src + "zero");
+        const std::string path = dir.folder() + "special." + type;
+        const Call call = CallLibrary(Library(), Line(type, path, src, {"pipe", "good.txt", "zero", "sock"}));
+        EXPECT_FALSE(watch.AnyOpened()) << type;
+        EXPECT_EQ(call.status, 1) << call.report;
+        EXPECT_EQ(call.report, "1 of 4 files added to the archive\n3 files left out\n");
+        EXPECT_EQ(call.leftOut, (std::map<std::string, std::string>{
+                                    {"pipe", "名前付きパイプ"}, {"zero", "デバイス"}, {"sock", "ソケット"}}));
+        ExpectRoundTrip(path);
+    }
+}
+
+// Hazard: whatever sits at the archive's name is replaced whole, never
+// added to or written through.
+TEST_F(SevenZipArchives, ArchiveAlreadyAtTheNameIsReplacedNotMerged) {
+    Add("new.txt", "new");
+    WriteFile(dir.folder() + "old.txt", "old");
+    for (const std::string type : {"zip", "7z"}) {
+        const std::string path = dir.folder() + "same-second." + type;
+        ASSERT_EQ(RunProgram({"7zz", "a", "-t" + type, path, dir.folder() + "old.txt"}), 0);
+        const Call call = CallLibrary(Library(), Line(type, path, src, {"new.txt"}));
+        EXPECT_EQ(call.status, 0) << call.report;
+        ExpectRoundTrip(path);  // new.txt alone
+    }
+}
+
+TEST_F(SevenZipArchives, LinkPlantedAtTheNameIsReplacedAndItsTargetUntouched) {
+    Add("a.txt", "a");
+    WriteFile(dir.folder() + "victim", "keep me");
+    for (const std::string type : {"zip", "7z"}) {
+        const std::string path = dir.folder() + "planted." + type;
+        const std::string dangling = dir.folder() + "made-elsewhere." + type;
+        for (const std::string& target : {dir.folder() + "victim", dangling}) {
+            std::filesystem::remove(path);
+            ASSERT_EQ(::symlink(target.c_str(), path.c_str()), 0);
+            const Call call = CallLibrary(Library(), Line(type, path, src, {"a.txt"}));
+            EXPECT_EQ(call.status, 0) << call.report;
+            EXPECT_TRUE(std::filesystem::is_regular_file(std::filesystem::symlink_status(path))) << target;
+            ExpectRoundTrip(path);
+        }
+        EXPECT_EQ(ReadFile(dir.folder() + "victim"), "keep me");
+        EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(dangling)));
+    }
+}
+
+TEST_F(SevenZipArchives, FailingCallLeavesNothingBehind) {
+    Add("a.txt", "a");
+    const std::string out = dir.folder() + "out/";
+    MakeDir(out);
+    WriteFile(out + "unrelated", "x");
+    // 7zz writes part of the archive and fails; 7zz ends without making
+    // one; a bad switch; no 7zz at all.
+    const std::string half = "next=\nfor a; do [ -n \"$next\" ] && { echo partial > \"$a\"; break; }; "
+                             "[ \"$a\" = -- ] && next=1; done\nexit 2\n";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {LibraryWithSevenZip(half), Line("zip", out + "a.zip", src, {"a.txt"})},
+        {LibraryWithSevenZip("exit 0\n"), Line("7z", out + "a.7z", src, {"a.txt"})},
+        {Library(), "a -tzip -zz \"" + out + "a.zip\" \"" + src + "\" \"a.txt\" "},
+        {LibraryWithSevenZip("exec /nonexistent/7zz \"$@\"\n"), Line("zip", out + "a.zip", src, {"a.txt"})},
+    };
+    for (const auto& [library, line] : cases) {
+        const Call call = CallLibrary(library, line);
+        EXPECT_EQ(call.status, 2) << line;
+        EXPECT_EQ(call.report.rfind("ERROR: ", 0), 0u) << call.report;
+        EXPECT_EQ(FolderNames(out), std::vector<std::string>{"unrelated"}) << line;
+    }
+}
+
+// Hazard: a 7zz that outlives the program, or leaves a core file (which
+// holds the password) in the source folder.
+TEST_F(SevenZipArchives, SevenZipKilledBySignalWritesNoCoreAndTheCallFails) {
+    Add("a.txt", "a");
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_CORE, &saved), 0);
+    rlimit allowed = saved;
+    allowed.rlim_cur = saved.rlim_max;  // the caller would allow core files
+    ASSERT_EQ(::setrlimit(RLIMIT_CORE, &allowed), 0);
+    const std::string library =
+        LibraryWithSevenZip("ulimit -c > \"" + dir.folder() + "core-limit\"\nkill -SEGV $$\nsleep 600\n");
+    const Call call = CallLibrary(library, Line("7z", dir.folder() + "a.7z", src, {"a.txt"}, "pass"));
+    ::setrlimit(RLIMIT_CORE, &saved);
+    EXPECT_EQ(call.status, 2);
+    EXPECT_EQ(call.report.rfind("ERROR: ", 0), 0u) << call.report;
+    EXPECT_NE(call.report.find("SEGV"), std::string::npos) << call.report;
+    EXPECT_EQ(ReadFile(dir.folder() + "core-limit"), "0\n");
+    EXPECT_EQ(FolderNames(src), std::vector<std::string>{"a.txt"});
+}
+
+TEST_F(SevenZipArchives, SevenZipDiesWithTheProcessThatStartedIt) {
+    Add("a.txt", "a");
+    const std::string pidFile = dir.folder() + "7zz-pid";
+    const std::string library = LibraryWithSevenZip("echo $$ > \"" + pidFile + ".new\"\nmv \"" + pidFile +
+                                                    ".new\" \"" + pidFile + "\"\nexec sleep 600\n");
+    const pid_t helper = ::fork();
+    if (helper == 0) {
+        CallLibrary(library, Line("zip", dir.folder() + "a.zip", src, {"a.txt"}));
+        ::_exit(0);
+    }
+    // Waits for the stand-in 7zz to start (bounded, in case it never does).
+    for (int i = 0; i < 600 && ReadFile(pidFile) == "<missing>"; ++i) ::usleep(50 * 1000);
+    const pid_t sevenZip = std::atoi(ReadFile(pidFile).c_str());
+    ASSERT_GT(sevenZip, 0);
+    ::kill(helper, SIGKILL);
+    ::waitpid(helper, nullptr, 0);
+    // Gone, or a zombie waiting for init to collect it.
+    auto running = [&] {
+        std::ifstream stat("/proc/" + std::to_string(sevenZip) + "/stat");
+        std::string pid, name, state;
+        return stat >> pid >> name >> state && state != "Z";
+    };
+    for (int i = 0; i < 600 && running(); ++i) ::usleep(50 * 1000);
+    EXPECT_FALSE(running());
+    if (running()) ::kill(sevenZip, SIGKILL);
+}
+
+// Hazard: a report that says "error" when nothing went wrong.
+TEST_F(SevenZipArchives, NamesHoldingTheWordErrorGiveNoFalseAlarm) {
+    src = dir.folder() + "error-notes/";
+    MakeDir(src);
+    Add("terror.txt", "t");
+    Add("ERROR.log", "e");
+    Add("ErrorLogs/today.txt", "d");
+    const std::string out = dir.folder() + "ErrorLogs/";
+    MakeDir(out);
+    for (const auto& [mode, type] : std::map<int, std::string>{{1, "zip"}, {4, "7z"}}) {
+        const Call call = CallLibrary(Library(), Line(type, out + "error-notes." + type, src, Names()));
+        EXPECT_EQ(call.status, 0);
+        EXPECT_EQ(call.report, "3 of 3 files added to the archive\n");
+        archive.CompressSevenZip(src, files, out + "terror-backup." + type, mode);
+        EXPECT_TRUE(boxes.empty()) << boxes.front().second;
+        ExpectRoundTrip(out + "terror-backup." + type);
+    }
+}
+
+// Hazard: entries lost from the outcome when there are many.
+TEST_F(SevenZipArchives, ThousandsOfUnreadableFilesAreAllListedAndCounted) {
+    ::chmod(src.c_str(), 0777);
+    std::vector<std::string> names;
+    for (int i = 0; i < 10; ++i) {
+        names.push_back("readable-" + std::to_string(i));
+        Add(names.back(), "r");
+    }
+    for (int i = 0; i < 4760; ++i) {
+        names.push_back("secret-" + std::to_string(i));
+        WriteFile(src + names.back(), "s");
+        ::chmod((src + names.back()).c_str(), 0000);
+    }
+    const std::string path = src + "o.zip";
+    const std::string result = src + "result";
+    const int rc = testsupport::RunUnprivileged([&] {
+        const Call call = CallLibrary(Library(), Line("zip", path, src, names));
+        WriteFile(result, std::to_string(call.status) + "\n" + call.report + std::to_string(call.leftOutCount) +
+                              "\n" + (call.leftOut.count("secret-4759") ? call.leftOut.at("secret-4759") : "-"));
+        return 0;
+    });
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(ReadFile(result), "1\n10 of 4770 files added to the archive\n4760 files left out\n4760\nPermission denied");
+    ExpectRoundTrip(path);
+}
+
+TEST_F(SevenZipArchives, FilesGoneOrUnreadableWhen7zzComesToThemAreListed) {
+    // A stand-in removes one file and closes another after the library
+    // looked at them and before the real 7zz runs (as the unprivileged
+    // user, for whom a closed file is unreadable).
+    ::chmod(src.c_str(), 0777);
+    Add("stays.txt", "s");
+    const std::string library = LibraryWithSevenZip("rm -f vanish\nchmod 000 turned\nexec " + RealSevenZip() +
+                                                    " \"$@\"\n");
+    const std::string path = src + "o.7z";
+    const std::string result = src + "result";
+    const int rc = testsupport::RunUnprivileged([&] {
+        WriteFile(src + "vanish", "v");
+        WriteFile(src + "turned", "t");
+        const Call call = CallLibrary(library, Line("7z", path, src, {"vanish", "stays.txt", "turned"}));
+        std::string text = std::to_string(call.status) + "\n" + call.report;
+        for (const auto& [name, reason] : call.leftOut) text += name + ": " + reason + "\n";
+        WriteFile(result, text);
+        return 0;
+    });
+    ASSERT_EQ(rc, 0);
+    EXPECT_EQ(ReadFile(result), "1\n1 of 3 files added to the archive\n2 files left out\n"
+                                "turned: Permission denied\nvanish: No such file or directory\n");
+    ExpectRoundTrip(path);
+}
+
+// Hazard: paths that mean something else in the folder where 7zz runs.
+TEST_F(SevenZipArchives, RelativeArchivePathAndBaseFolderMeanTheCurrentFolder) {
+    Add("a.txt", "a");
+    MakeDir(dir.folder() + "out");
+    const std::string saved = std::filesystem::current_path();
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    const Call call = CallLibrary(Library(), Line("zip", "out/rel.zip", "src/", {"a.txt"}));
+    ASSERT_EQ(::chdir(saved.c_str()), 0);
+    EXPECT_EQ(call.status, 0) << call.report;
+    EXPECT_FALSE(std::filesystem::exists(src + "out"));
+    ExpectRoundTrip(dir.folder() + "out/rel.zip");
+}
+
+TEST_F(SevenZipArchives, SevenZipIsNotTakenFromRelativeEntriesOfTheSearchPath) {
+    Add("a.txt", "a");
+    // A program named 7zz in the current folder, in the base folder and in
+    // a relative "bin" below either.
+    const std::string impostor = "#!/bin/sh\ntouch \"" + dir.folder() + "impostor-ran\"\nexit 0\n";
+    for (const std::string& folder : {dir.folder(), dir.folder() + "bin/", src, src + "bin/"}) {
+        MakeDir(folder);
+        WriteFile(folder + "7zz", impostor);
+        ::chmod((folder + "7zz").c_str(), 0755);
+    }
+    const std::string program = dir.folder() + "program/";
+    MakeDir(program);
+    std::filesystem::copy_file(Library(), program + "lib7-zip32.so");
+    const std::string savedPath = std::getenv("PATH");
+    const std::string savedFolder = std::filesystem::current_path();
+    const std::string real = RealSevenZip();
+    ASSERT_EQ(::chdir(dir.path().c_str()), 0);
+    ::setenv("PATH", (":bin:.:" + real.substr(0, real.rfind('/'))).c_str(), 1);
+    const Call call = CallLibrary(program + "lib7-zip32.so", Line("zip", dir.folder() + "a.zip", src, {"a.txt"}));
+    ::setenv("PATH", savedPath.c_str(), 1);
+    ASSERT_EQ(::chdir(savedFolder.c_str()), 0);
+    EXPECT_EQ(call.status, 0) << call.report;
+    EXPECT_FALSE(std::filesystem::exists(dir.folder() + "impostor-ran"));
+    files = {src + "a.txt"};
+    ExpectRoundTrip(dir.folder() + "a.zip");
+}
+
+// Hazard: entries deeper than the kernel takes in one path.
+TEST_F(SevenZipArchives, DeepBaseFolderIsArchivedAndOverlongNamesAreListed) {
+    const std::string deepBase = dir.folder() + testsupport::MakeDeepFolders(dir.path(), 22);
+    ASSERT_GT(deepBase.size(), size_t{PATH_MAX});
+    testsupport::WriteLong(deepBase + "in-deep-base.txt", "deep base");
+    Call call = CallLibrary(Library(), Line("7z", dir.folder() + "deep.7z", deepBase, {"in-deep-base.txt"}));
+    EXPECT_EQ(call.status, 0) << call.report;
+    std::string content;
+    RunProgram({"7zz", "e", "-so", dir.folder() + "deep.7z"}, &content);
+    EXPECT_NE(content.find("deep base"), std::string::npos) << content;
+
+    Add("short.txt", "s");
+    const std::string longName = testsupport::MakeDeepFolders(src, 22) + "long-name.txt";
+    testsupport::WriteLong(src + longName, "long name");
+    call = CallLibrary(Library(), Line("zip", dir.folder() + "long.zip", src, {"short.txt", longName}));
+    EXPECT_EQ(call.status, 1) << call.report;
+    EXPECT_EQ(call.leftOut.count(longName), 1u);
+    ExpectRoundTrip(dir.folder() + "long.zip");
+    RunProgram({"rm", "-rf", dir.path()});  // deeper than the test folder's own clean-up reaches
 }
