@@ -221,12 +221,16 @@ std::vector<std::string> ChildEnvironment() {
 // What kind of entry a listed name is, and whether 7zz may be given it.
 // Named pipes, devices and sockets are never handed over: reading them
 // blocks or never ends. Empty when 7zz may have it, else the reason.
-std::string CheckEntry(int baseFd, const std::string& name) {
+std::string CheckEntry(int baseFd, const std::string& name, uid_t user) {
     if (name.size() >= PATH_MAX) return "名前が長すぎて 7-Zip では開けません";
     struct stat st {};
     if (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return archivers::PlainReason(errno);
     switch (st.st_mode & S_IFMT) {
         case S_IFREG:
+            // The owner's read bit alone decides for the owner (access lists
+            // never narrow it), which saves the kernel a second look-up for
+            // the user's own files.
+            if (st.st_uid == user && (st.st_mode & S_IRUSR)) return {};
             if (::faccessat(baseFd, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
                 return archivers::PlainReason(errno);
             return {};
@@ -590,13 +594,14 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     std::vector<LeftOutEntry> leftOut;
     std::vector<std::string> given;
     std::vector<size_t> original;  // for each given name, its place in request.names
+    const uid_t user = ::geteuid();
     given.reserve(request.names.size());
     original.reserve(request.names.size());
     for (size_t k = 0; k < request.names.size(); ++k) {
         const std::string& name = request.names[k];
         const size_t start = name.find_first_not_of('/');
         std::string relative = start == std::string::npos ? std::string() : name.substr(start);
-        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), relative);
+        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), relative, user);
         if (!why.empty()) {
             leftOut.push_back(LeftOutEntry{name, std::move(why)});
             continue;
