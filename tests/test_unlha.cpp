@@ -12,6 +12,7 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
 #include <random>
 #include <string>
@@ -460,6 +461,15 @@ TEST(Unlha, ReportCountsAndStaysInTheBufferWhileTheListHoldsEveryEntry) {
     const auto leftOut = LeftOut();
     EXPECT_EQ(leftOut.size(), 100u);
     EXPECT_EQ(leftOut.count("not-there-99.txt"), 1u);
+    // Nothing that can be added: no archive, and every name is listed.
+    std::vector<std::string> missing(names.begin() + 200, names.end());
+    const std::string none = f.dir.folder() + "none.lzh";
+    const Outcome failed = CallUnlha(CommandLine(none, f.src, missing));
+    EXPECT_EQ(failed.status, 2);
+    EXPECT_EQ(failed.report.rfind("Error: ", 0), 0u) << failed.report;
+    EXPECT_EQ(LeftOut().size(), 100u);
+    for (const auto& e : std::filesystem::directory_iterator(f.dir.path()))
+        EXPECT_EQ(e.path().filename().string().rfind("none.lzh", 0), std::string::npos) << e.path();
     // A buffer too small for the summary gets as much as fits.
     std::vector<char> small(8, '\x7f');
     Entry()(nullptr, CommandLine(f.archive, f.src, names).c_str(), small.data(), 6);

@@ -188,6 +188,13 @@ CommandResult RunCommand(const std::string& commandLine) {
     } catch (const std::system_error& e) {
         return Fail("Error: cannot write the archive: " + e.code().message() + "\n");
     }
+    if (addedCount == 0) {
+        // An archive with nothing in it is no product: the call fails, and
+        // the list still tells why each entry was left out.
+        CommandResult failed = Fail("Error: none of the files could be added\n");
+        failed.leftOut = std::move(result.leftOut);
+        return failed;
+    }
     if (!fd.Close()) return Fail("Error: cannot write the archive: " + archivers::PlainReason(errno) + "\n");
     if (::rename(temp.path.c_str(), archive.c_str()) != 0)
         return Fail("Error: cannot create the archive: " + archivers::PlainReason(errno) + "\n");

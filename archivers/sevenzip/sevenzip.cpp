@@ -251,9 +251,8 @@ bool MakePipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
     if (::pipe2(fds, O_CLOEXEC) != 0) return false;
     for (int& fd : fds) {
         if (fd <= 2) {
-            const int moved = ::fcntl(fd, F_DUPFD_CLOEXEC, 3);
-            ::close(fd);
-            fd = moved;
+            const UniqueFd low(fd);
+            fd = ::fcntl(low.Get(), F_DUPFD_CLOEXEC, 3);
         }
     }
     readEnd.Reset(fds[0]);
@@ -329,11 +328,13 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         sigset_t none;
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
-        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::getppid() != parent) ::_exit(127);
         const struct rlimit noCore = {0, 0};
-        ::setrlimit(RLIMIT_CORE, &noCore);
-        if (::fchdir(folderFd) != 0 || ::dup2(inRead.Get(), 0) < 0 || ::dup2(outWrite.Get(), 1) < 0 ||
-            ::dup2(errWrite.Get(), 2) < 0) {
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::setrlimit(RLIMIT_CORE, &noCore) != 0) {
+            error = errno;
+        } else if (::getppid() != parent) {
+            error = ESRCH;  // the caller is gone already; the death signal would never come
+        } else if (::fchdir(folderFd) != 0 || ::dup2(inRead.Get(), 0) < 0 || ::dup2(outWrite.Get(), 1) < 0 ||
+                   ::dup2(errWrite.Get(), 2) < 0) {
             error = errno;
         } else {
             const unsigned keep = static_cast<unsigned>(execWrite.Get());
