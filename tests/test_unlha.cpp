@@ -580,3 +580,21 @@ TEST(Unlha, ThousandsOfUnreadableFilesAreAllListedAndCounted) {
     EXPECT_EQ(ReadFile(result), "1\n10 of 4770 files added to the archive\n4760 files left out\n4760\nPermission denied");
     ExpectListed(archive, 10);
 }
+
+TEST(Unlha, LibraryIsReleasedWhenUnloaded) {
+    // The program loads the library for each run and releases it after.
+    Fixture f;
+    f.Add("a.txt", "a");
+    const char* bin = std::getenv("TESSARINE_BIN_DIR");
+    const std::string copy = f.dir.folder() + "libunlha32.so";
+    WriteFile(copy, ReadFile(std::string(bin ? bin : "bin") + "/libunlha32.so"));
+    void* lib = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_LOCAL);
+    ASSERT_NE(lib, nullptr) << ::dlerror();
+    std::vector<char> buf(1024);
+    const auto entry = reinterpret_cast<UnlhaFn>(::dlsym(lib, "Unlha"));
+    EXPECT_EQ(entry(nullptr, CommandLine(f.archive, f.src, {"a.txt", "gone"}).c_str(), buf.data(), 1023), 1);
+    ::dlclose(lib);
+    void* still = ::dlopen(copy.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    EXPECT_EQ(still, nullptr);
+    if (still) ::dlclose(still);
+}
