@@ -667,8 +667,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         }
         if (!run.started) return finish(2, "7zz を起動できません: " + archivers::PlainReason(run.spawnError));
         if (!WIFEXITED(run.status)) {
-            return finish(2, "7zz がシグナル " + std::to_string(WTERMSIG(run.status)) + " (" +
-                                 ::sigabbrev_np(WTERMSIG(run.status)) + ") で止まりました。書庫は作られていません");
+            const int signal = WTERMSIG(run.status);
+            const char* name = ::sigabbrev_np(signal);
+            return finish(2, "7zz がシグナル " + std::to_string(signal) + " (SIG" + (name ? name : "?") +
+                                 ") で止まりました。書庫は作られていません");
         }
         const int code = WEXITSTATUS(run.status);
         if (code == 1) {
