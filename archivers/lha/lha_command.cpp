@@ -13,9 +13,11 @@
 #include <mutex>
 #include <system_error>
 #include <thread>
+#include <unordered_set>
 #include <vector>
 
 #include "archive/command_line.h"
+#include "archivers/plain_reason.h"
 #include "archivers/lha/lha_writer.h"
 
 namespace lha {
@@ -32,16 +34,7 @@ bool KnownSwitch(const std::string& token) {
                        [&](const char* s) { return token == s; });
 }
 
-CommandResult Fail(std::string report) { return {2, std::move(report)}; }
-
-// The program treats any report containing "error" (any letter case) as a
-// failure. A file or folder name can hold that word ("error.h"), so the
-// lines of a report that describe success never quote such a name.
-bool HoldsErrorWord(const std::string& text) {
-    std::string lower(text);
-    for (auto& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return lower.find("error") != std::string::npos;
-}
+CommandResult Fail(std::string report) { return {2, std::move(report), {}}; }
 
 // Prepares members (reads and compresses small files) on worker threads a
 // bounded distance ahead of the writer, which takes them strictly in list
@@ -93,7 +86,8 @@ private:
             try {
                 m = PrepareMember(base_ + names_[i], names_[i]);
             } catch (const std::bad_alloc&) {
-                m.result = AddResult::Unreadable;  // reported like any file that cannot be read
+                m.result = AddResult::Unreadable;  // left out like any file that cannot be read
+                m.reason = "メモリー不足";
             }
             {
                 std::lock_guard<std::mutex> lock(mutex_);
@@ -128,6 +122,16 @@ mode_t CurrentUmask() {
 
 std::string TempPathFor(const std::string& archive) { return archive + ".tmp-XXXXXX"; }
 
+// The temporary archive, removed on every way out unless it was moved to
+// its final name.
+struct TempFile {
+    std::string path;
+    bool kept = false;
+    ~TempFile() {
+        if (!path.empty() && !kept) ::unlink(path.c_str());
+    }
+};
+
 }  // namespace
 
 CommandResult RunCommand(const std::string& commandLine) {
@@ -142,52 +146,62 @@ CommandResult RunCommand(const std::string& commandLine) {
     if (i + 2 > tokens.size()) return Fail("Error: archive path or base folder missing\n");
     const std::string archive = tokens[i];
     const std::string base = tokens[i + 1];
-    const std::vector<std::string> names(tokens.begin() + static_cast<std::ptrdiff_t>(i) + 2, tokens.end());
-    if (names.empty()) return Fail("Error: no files to add to " + archive + "\n");
+    // Each member once, at its first place: two names that store as the
+    // same path would make a reader stop at its overwrite question.
+    std::vector<std::string> names;
+    std::unordered_set<std::string> seen;
+    for (size_t k = i + 2; k < tokens.size(); ++k) {
+        const std::string stored = CleanRelativePath(tokens[k]);
+        if (!stored.empty() && !seen.insert(stored).second) continue;
+        names.push_back(tokens[k]);
+    }
+    if (names.empty()) return Fail("Error: no files to add\n");
 
     // The archive is written beside its final place and moved there when
-    // complete, so a failure never leaves a torn archive under that name.
-    std::string temp = TempPathFor(archive);
-    const int fd = ::mkstemp(temp.data());
-    if (fd < 0) return Fail("Error: cannot create " + archive + ": " + std::strerror(errno) + "\n");
-    ::fchmod(fd, 0666 & ~CurrentUmask());
+    // complete, so a failure never leaves a torn archive under that name,
+    // and whatever had that name is replaced whole. mkstemp makes a new file
+    // (O_EXCL): it never opens one that is there, nor follows a link.
+    TempFile temp{TempPathFor(archive)};
+    tessarine::UniqueFd fd(::mkstemp(temp.path.data()));
+    if (!fd) {
+        const int error = errno;
+        temp.path.clear();
+        return Fail("Error: cannot create the archive: " + archivers::PlainReason(error) + "\n");
+    }
+    ::fchmod(fd.Get(), 0666 & ~CurrentUmask());
 
-    std::string errors, added;
+    CommandResult result;
     size_t addedCount = 0;
     try {
-        ArchiveWriter writer(fd);
+        ArchiveWriter writer(fd.Get());
         MemberPipeline pipeline(base, names);
         for (size_t k = 0; k < names.size(); ++k) {
-            const std::string& name = names[k];
             PreparedMember member = pipeline.Take(k);
-            const AddResult r = writer.Add(member);
-            if (r == AddResult::Added) {
+            if (writer.Add(member) == AddResult::Added) {
                 ++addedCount;
-                const MemberHeader& m = writer.lastMember();
-                if (!HoldsErrorWord(name)) added += name + " (" + m.method + ")\n";
             } else {
-                errors += "Error: " + name + ": " + Describe(r) + ", left out\n";
+                result.leftOut.push_back(tessarine::LeftOutEntry{names[k], member.reason});
             }
         }
         writer.Finish();
-        if (::fsync(fd) != 0) throw std::system_error(errno, std::generic_category(), "write archive");
+        if (::fsync(fd.Get()) != 0) throw std::system_error(errno, std::generic_category(), "write archive");
     } catch (const std::system_error& e) {
-        ::close(fd);
-        ::unlink(temp.c_str());
-        return Fail("Error: cannot write " + archive + ": " + e.code().message() + "\n");
+        return Fail("Error: cannot write the archive: " + e.code().message() + "\n");
     }
-    ::close(fd);
-    if (::rename(temp.c_str(), archive.c_str()) != 0) {
-        const std::string why = std::strerror(errno);
-        ::unlink(temp.c_str());
-        return Fail("Error: cannot create " + archive + ": " + why + "\n");
+    if (addedCount == 0) {
+        // An archive with nothing in it is no product: the call fails, and
+        // the list still tells why each entry was left out.
+        CommandResult failed = Fail("Error: none of the files could be added\n");
+        failed.leftOut = std::move(result.leftOut);
+        return failed;
     }
-    // Failures come first so that cutting the report to the caller's buffer
-    // never hides one.
-    CommandResult result;
-    result.status = errors.empty() ? 0 : 1;
-    result.report = errors + std::to_string(addedCount) + " of " + std::to_string(names.size()) +
-                    " files added to the archive\n" + added;
+    if (!fd.Close()) return Fail("Error: cannot write the archive: " + archivers::PlainReason(errno) + "\n");
+    if (::rename(temp.path.c_str(), archive.c_str()) != 0)
+        return Fail("Error: cannot create the archive: " + archivers::PlainReason(errno) + "\n");
+    temp.kept = true;
+    result.status = result.leftOut.empty() ? 0 : 1;
+    result.report = std::to_string(addedCount) + " of " + std::to_string(names.size()) + " files added to the archive\n";
+    if (!result.leftOut.empty()) result.report += std::to_string(result.leftOut.size()) + " files left out\n";
     return result;
 }
 

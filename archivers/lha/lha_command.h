@@ -8,13 +8,20 @@
 // path) are the fixed set the adapter sends and change nothing here. Every
 // token after the base folder is a file name relative to it, taken
 // literally: "-x", "@list" or "*" name files, never switches or wildcards.
+// A name listed twice is stored once.
 #include <string>
+#include <vector>
+
+#include "archive/left_out.h"
 
 namespace lha {
 
 struct CommandResult {
-    int status = 0;      // 0 all added, 1 some files left out, 2 nothing done
-    std::string report;  // lines of text; failures carry the word "Error"
+    int status = 0;  // 0 all added, 1 archive made with some files left out, 2 no archive
+    // The count of files added, then of those left out; the word "Error"
+    // only when no archive was made. No file or archive is named in it.
+    std::string report;
+    std::vector<tessarine::LeftOutEntry> leftOut;  // each with its reason
 };
 
 CommandResult RunCommand(const std::string& commandLine);

@@ -3,6 +3,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <iconv.h>
+#include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +12,7 @@
 #include <cstring>
 #include <system_error>
 
+#include "archivers/plain_reason.h"
 #include "archivers/lha/lh5_encoder.h"
 
 namespace lha {
@@ -306,62 +308,127 @@ MemberHeader LinkHeader(const struct ::stat& st, const std::string& storedPath, 
     return h;
 }
 
-// Opens a regular file for reading without blocking on a named pipe.
-// Returns -1 (and the reason) for anything else.
-int OpenRegular(const std::string& path, struct ::stat& st, AddResult& why) {
-    why = AddResult::Unreadable;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-    if (fd < 0) return -1;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
+// Why an entry of this type is not read.
+std::string TypeReason(mode_t mode) {
+    switch (mode & S_IFMT) {
+        case S_IFDIR: return "フォルダー";
+        case S_IFIFO: return "名前付きパイプ";
+        case S_IFCHR:
+        case S_IFBLK: return "デバイス";
+        case S_IFSOCK: return "ソケット";
+        default: return "特殊なファイル";
+    }
+}
+
+// Where an entry is: a folder descriptor and a name relative to it. Paths
+// the kernel takes in one piece are used as they are; for a longer one the
+// folder holding the entry is opened a stretch at a time.
+struct Location {
+    tessarine::UniqueFd folder;
+    int dirFd = AT_FDCWD;
+    std::string leaf;
+};
+
+bool Locate(const std::string& path, Location& at) {
+    if (path.size() < PATH_MAX) {
+        at.leaf = path;
+        return true;
+    }
+    const size_t slash = path.rfind('/');
+    if (slash == std::string::npos || slash + 1 == path.size()) {
+        errno = ENAMETOOLONG;
+        return false;
+    }
+    at.folder.Reset(tessarine::OpenLongPath(AT_FDCWD, std::string_view(path).substr(0, slash + 1),
+                                            O_PATH | O_DIRECTORY));
+    if (!at.folder) return false;
+    at.dirFd = at.folder.Get();
+    at.leaf = path.substr(slash + 1);
+    return true;
+}
+
+// Opens the regular file `leaf` (whose lstat/stat is `seen`) for reading,
+// never blocking and never reading anything else: the file opened must be
+// the one that was looked at. `follow` for the content behind a link.
+AddResult OpenRegular(const Location& at, bool follow, struct ::stat& st, tessarine::UniqueFd& file,
+                      std::string& reason) {
+    if (!S_ISREG(st.st_mode)) {
+        reason = TypeReason(st.st_mode);
+        return AddResult::Unreadable;
     }
     if (static_cast<uint64_t>(st.st_size) >= kSizeLimit) {
-        why = AddResult::TooLarge;
-        ::close(fd);
-        return -1;
+        reason = Describe(AddResult::TooLarge);
+        return AddResult::TooLarge;
     }
-    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-    return fd;
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+    file.Reset(::openat(at.dirFd, at.leaf.c_str(), flags));
+    struct ::stat opened {};
+    if (!file || ::fstat(file.Get(), &opened) != 0) {
+        reason = archivers::PlainReason(errno);
+        file.Reset();
+        return AddResult::Unreadable;
+    }
+    if (!S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
+        reason = "読む間に別のものに替わりました";
+        file.Reset();
+        return AddResult::Unreadable;
+    }
+    st = opened;
+    if (static_cast<uint64_t>(st.st_size) >= kSizeLimit) {
+        reason = Describe(AddResult::TooLarge);
+        file.Reset();
+        return AddResult::TooLarge;
+    }
+    ::fcntl(file.Get(), F_SETFL, ::fcntl(file.Get(), F_GETFL) & ~O_NONBLOCK);
+    return AddResult::Added;
 }
 
 }  // namespace
 
 PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath) {
     PreparedMember m;
-    m.fullPath = fullPath;
     const std::string clean = CleanRelativePath(storedPath);
     if (clean.empty()) {
         m.result = AddResult::UnsafeName;
+        m.reason = Describe(m.result);
         return m;
     }
+    Location at;
     struct ::stat st {};
-    if (::lstat(fullPath.c_str(), &st) != 0) return m;
+    if (!Locate(fullPath, at) || ::fstatat(at.dirFd, at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        m.reason = archivers::PlainReason(errno);
+        return m;
+    }
+    bool follow = false;
     if (S_ISLNK(st.st_mode)) {
         std::string target(4096, '\0');
-        const ssize_t n = ::readlink(fullPath.c_str(), target.data(), target.size());
-        if (n < 0) return m;
+        const ssize_t n = ::readlinkat(at.dirFd, at.leaf.c_str(), target.data(), target.size());
+        if (n < 0) {
+            m.reason = archivers::PlainReason(errno);
+            return m;
+        }
         target.resize(static_cast<size_t>(n));
         // The link form joins name and target with "|"; a name or target
         // holding one cannot be told apart, so such a link is stored as the
-        // content it points to.
+        // regular file it points to, if it does.
         if (clean.find('|') == std::string::npos && target.find('|') == std::string::npos && !target.empty()) {
             m.header = LinkHeader(st, clean, target);
             m.held = true;
             m.result = AddResult::Added;
             return m;
         }
+        if (::fstatat(at.dirFd, at.leaf.c_str(), &st, 0) != 0) {
+            m.reason = "リンク先がありません (" + archivers::PlainReason(errno) + ")";
+            return m;
+        }
+        follow = true;
     }
-    AddResult why;
-    const int fd = OpenRegular(fullPath, st, why);
-    if (fd < 0) {
-        m.result = why;
-        return m;
-    }
+    tessarine::UniqueFd fd;
+    m.result = OpenRegular(at, follow, st, fd, m.reason);
+    if (m.result != AddResult::Added) return m;
     m.header = BaseHeader(st, clean);
-    m.result = AddResult::Added;
     if (static_cast<uint64_t>(st.st_size) > kHoldLimit) {
-        ::close(fd);
+        m.file = std::move(fd);
         m.streamed = true;  // the writer reads it straight into the archive
         return m;
     }
@@ -370,22 +437,27 @@ PreparedMember PrepareMember(const std::string& fullPath, const std::string& sto
     for (;;) {
         if (got == raw.size()) {
             if (raw.size() > 2 * kHoldLimit) {  // grew a lot since fstat
-                ::close(fd);
+                if (::lseek(fd.Get(), 0, SEEK_SET) != 0) {
+                    m.result = AddResult::Unreadable;
+                    m.reason = archivers::PlainReason(errno);
+                    return m;
+                }
+                m.file = std::move(fd);
                 m.streamed = true;
                 return m;
             }
             raw.resize(raw.size() * 2);
         }
-        const ssize_t n = ReadFull(fd, raw.data() + got, raw.size() - got);
+        const ssize_t n = ReadFull(fd.Get(), raw.data() + got, raw.size() - got);
         if (n < 0) {
-            ::close(fd);
             m.result = AddResult::Unreadable;
+            m.reason = archivers::PlainReason(errno);
             return m;
         }
         if (n == 0) break;
         got += static_cast<size_t>(n);
     }
-    ::close(fd);
+    fd.Reset();
     raw.resize(got);
     std::vector<uint8_t> packed = lh5::Compress(raw.data(), raw.size());
     m.header.crc = Crc16(0, raw.data(), raw.size());
@@ -421,12 +493,12 @@ AddResult ArchiveWriter::Add(PreparedMember& m) {
         last_ = m.header;
         return AddResult::Added;
     }
-    struct ::stat st {};
-    AddResult why;
-    const int fd = OpenRegular(m.fullPath, st, why);
-    if (fd < 0) return why;
-    const AddResult result = AddContent(fd, m.header);
-    ::close(fd);
+    const AddResult result = AddContent(m.file.Get(), m.header);
+    m.file.Reset();
+    if (result != AddResult::Added) {
+        m.result = result;
+        m.reason = result == AddResult::Unreadable ? "読み取りに失敗しました" : Describe(result);
+    }
     return result;
 }
 

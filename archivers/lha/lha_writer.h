@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/unique_fd.h"
+
 namespace lha {
 
 // CRC-16 as LHA uses it (polynomial 0xA001, reflected, starting at 0).
@@ -59,21 +61,25 @@ enum class AddResult {
     UnsafeName,    // nothing left to store as a name, or it climbs out with ".."
 };
 
-// Short English text for a failed AddResult, used in the report.
+// Short English text for a failed AddResult.
 const char* Describe(AddResult result);
 
 // One member worked out apart from the archive: safe to run on several
 // threads at once for different files. Small files come back complete
 // (header and stored bytes); a large one is only checked, and the writer
 // reads and compresses it straight into the archive.
+// Only regular files are read, and links stored as links: a named pipe, a
+// device or a socket is never opened for reading.
 struct PreparedMember {
     AddResult result = AddResult::Unreadable;
+    std::string reason;  // why it is left out, when it is
     MemberHeader header;
     std::vector<uint8_t> data;  // the stored bytes, when held
     bool held = false;
     bool streamed = false;
-    std::string fullPath;
+    tessarine::UniqueFd file;  // the open file, when streamed
 };
+// `fullPath` may be of any length.
 PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath);
 
 // One open archive. Members are appended in the order they are added; the
@@ -89,7 +95,8 @@ public:
     // Adds the file at `fullPath` under the name `storedPath` (relative,
     // "/" between folders). A symbolic link is stored as a link.
     AddResult AddFile(const std::string& fullPath, const std::string& storedPath);
-    // Appends a prepared member (the same result as AddFile would give).
+    // Appends a prepared member (the same result as AddFile would give);
+    // when it is left out after all, its reason says why.
     AddResult Add(PreparedMember& member);
     void Finish();
 

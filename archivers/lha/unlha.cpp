@@ -4,6 +4,8 @@
 #include <exception>
 #include <string>
 
+#include "archive/left_out.h"
+#include "archivers/left_out_store.h"
 #include "archivers/lha/lha_command.h"
 
 namespace {
@@ -18,13 +20,15 @@ void PutReport(const std::string& text, char* output, unsigned long outputSize) 
 }  // namespace
 
 // Runs one command line. The report (at most outputSize bytes with its
-// closing NUL) lists the files added; every failure in it says "Error".
-// Returns 0 when all went well, 1 when files were left out, 2 when nothing
-// was done.
+// closing NUL) counts the files added and those left out; it says "Error"
+// only when no archive was made. Returns 0 when all went well, 1 when files
+// were left out (LeftOutEntries() lists them), 2 when nothing was done.
 extern "C" __attribute__((visibility("default"))) int Unlha(void* /*ownerWindow*/, const char* commandLine,
                                                            char* output, unsigned long outputSize) {
+    archivers::ClearLeftOut();
     try {
         const lha::CommandResult result = lha::RunCommand(commandLine ? commandLine : "");
+        archivers::StoreLeftOut(tessarine::EncodeLeftOut(result.leftOut));
         PutReport(result.report, output, outputSize);
         return result.status;
     } catch (const std::exception& e) {
@@ -34,3 +38,12 @@ extern "C" __attribute__((visibility("default"))) int Unlha(void* /*ownerWindow*
     }
     return 2;
 }
+
+// The entries the last Unlha call on this thread left out, each as its name
+// and reason (see archive/left_out.h).
+extern "C" __attribute__((visibility("default"))) const char* LeftOutEntries(unsigned long* length) {
+    return archivers::LeftOutOfThisThread(length);
+}
+
+// Unloading frees the list of the thread that unloads (the one that called).
+__attribute__((destructor)) static void FreeLeftOutEntries() { archivers::ClearLeftOut(); }

@@ -1,5 +1,5 @@
-// lib7-zip32.so: the ZIP and 7z archiver library. Its one entry point takes
-// an archive command line such as
+// lib7-zip32.so: the ZIP and 7z archiver library. Its entry point takes an
+// archive command line such as
 //
 //   a -tzip -p"pass word" -r "/out/src.zip" "/work/src/" "a.txt" "sub/b.txt"
 //
@@ -7,30 +7,56 @@
 // Every listed name is added once, as it is: 7zz gets wildcard matching off
 // (-spd) and the names after "--", so "-x", "@a" or "*" are plain names and
 // every byte of a name is kept. The password goes to 7zz on its standard
-// input, never on its command line. The report is 7-Zip's own output; when
-// 7zz is missing or fails it begins with "ERROR:" and says why.
+// input, never on its command line.
+//
+// Before 7zz runs, every name is looked at here: named pipes, devices,
+// sockets and files the user may not read are left out (7zz would block on
+// a pipe or read a device for ever). 7zz writes the archive into a hidden
+// folder made beside the final name, and the finished archive is renamed
+// over that name, so whatever was there before is replaced whole, never
+// added to. 7zz is started so that it cannot outlive the caller's thread and
+// never writes a core file (which would hold the password).
+//
+// The report is the library's own: "N of M files added to the archive",
+// then "K files left out" when some are; the word "ERROR" appears only when
+// no archive was made. The entries left out, each with its reason, are
+// handed over by LeftOutEntries().
+#include <dirent.h>
 #include <dlfcn.h>
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
-#include <spawn.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <unordered_set>
 #include <vector>
 
 #include "archive/command_line.h"
+#include "archive/left_out.h"
+#include "archivers/left_out_store.h"
+#include "archivers/plain_reason.h"
+#include "engine/unique_fd.h"
 
 extern "C" char** environ;
 
 namespace {
+
+using tessarine::LeftOutEntry;
+using tessarine::UniqueFd;
 
 // The longest password taken, in bytes.
 constexpr size_t kMaxPassword = 1000;
@@ -89,10 +115,14 @@ bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std:
     }
     // 7-Zip refuses a list that holds a name twice; each name goes once, at
     // its first place.
+    // A name beginning with "/" (from a base folder given without its
+    // closing separator) is the same entry as without it.
     std::unordered_set<std::string_view> seen;
     seen.reserve(tokens.size() - i);
     for (; i < tokens.size(); ++i) {
-        if (tokens[i].empty() || !seen.insert(tokens[i]).second) continue;
+        std::string_view key = tokens[i];
+        while (!key.empty() && key.front() == '/') key.remove_prefix(1);
+        if (tokens[i].empty() || !seen.insert(key).second) continue;
         request.names.push_back(tokens[i]);
     }
     if (request.names.empty()) {
@@ -124,29 +154,52 @@ bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std:
     return true;
 }
 
+bool HoldsErrorWord(std::string_view text) {
+    for (size_t i = 0; i + 5 <= text.size(); ++i)
+        if (EqualsNoCase(text.substr(i, 5), "error")) return true;
+    return false;
+}
+
+// `path` made absolute against the process's current folder.
+std::string AbsolutePath(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return path;
+    std::string cwd(PATH_MAX, '\0');
+    if (!::getcwd(cwd.data(), cwd.size())) return path;
+    cwd.resize(std::strlen(cwd.c_str()));
+    if (cwd.back() != '/') cwd.push_back('/');
+    return cwd + path;
+}
+
 bool IsExecutableFile(const std::string& path) {
     struct stat st {};
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
-// 7zz beside this library, else on the executable search path.
+// 7zz beside this library, else in an absolute folder of the executable
+// search path. Relative and empty entries of the search path are skipped:
+// they name folders relative to wherever the caller happens to be, not to
+// where 7zz runs (the base folder, which may hold a program of that name).
 std::string FindSevenZipProgram() {
     Dl_info info{};
     if (::dladdr(reinterpret_cast<void*>(&FindSevenZipProgram), &info) != 0 && info.dli_fname) {
-        std::string self = info.dli_fname;
+        const std::string self = info.dli_fname;
         const auto slash = self.rfind('/');
         if (slash != std::string::npos) {
-            const std::string beside = self.substr(0, slash + 1) + "7zz";
-            if (IsExecutableFile(beside)) return beside;
+            char* folder = ::realpath(self.substr(0, slash + 1).c_str(), nullptr);
+            if (folder) {
+                const std::string beside = std::string(folder) + "/7zz";
+                std::free(folder);
+                if (IsExecutableFile(beside)) return beside;
+            }
         }
     }
     const char* path = std::getenv("PATH");
     std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
     while (!folders.empty()) {
         const auto colon = folders.find(':');
-        std::string folder(folders.substr(0, colon));
+        const std::string folder(folders.substr(0, colon));
         folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
-        if (folder.empty()) folder = ".";
+        if (folder.empty() || folder[0] != '/') continue;
         const std::string candidate = folder + "/7zz";
         if (IsExecutableFile(candidate)) return candidate;
     }
@@ -165,6 +218,48 @@ std::vector<std::string> ChildEnvironment() {
     return env;
 }
 
+// What kind of entry a listed name is, and whether 7zz may be given it.
+// Named pipes, devices and sockets are never handed over: reading them
+// blocks or never ends. Empty when 7zz may have it, else the reason.
+std::string CheckEntry(int baseFd, const std::string& name, uid_t user) {
+    if (name.size() >= PATH_MAX) return "名前が長すぎて 7-Zip では開けません";
+    struct stat st {};
+    if (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return archivers::PlainReason(errno);
+    switch (st.st_mode & S_IFMT) {
+        case S_IFREG:
+            // The owner's read bit alone decides for the owner (access lists
+            // never narrow it), which saves the kernel a second look-up for
+            // the user's own files.
+            if (st.st_uid == user && (st.st_mode & S_IRUSR)) return {};
+            if (::faccessat(baseFd, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+                return archivers::PlainReason(errno);
+            return {};
+        case S_IFDIR:
+        case S_IFLNK: return {};  // folders as they are, links stored as links
+        case S_IFIFO: return "名前付きパイプ";
+        case S_IFCHR:
+        case S_IFBLK: return "デバイス";
+        case S_IFSOCK: return "ソケット";
+        default: return "特殊なファイル";
+    }
+}
+
+// A pipe whose two ends are both above the standard descriptors, so that
+// placing them at 0, 1 and 2 in the child never overwrites one another.
+bool MakePipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0) return false;
+    for (int& fd : fds) {
+        if (fd <= 2) {
+            const UniqueFd low(fd);
+            fd = ::fcntl(low.Get(), F_DUPFD_CLOEXEC, 3);
+        }
+    }
+    readEnd.Reset(fds[0]);
+    writeEnd.Reset(fds[1]);
+    return readEnd && writeEnd;
+}
+
 struct RunResult {
     bool started = false;
     int spawnError = 0;
@@ -173,34 +268,44 @@ struct RunResult {
     std::string err;  // standard error
 };
 
-// Runs 7zz with the arguments in the folder, feeding `input` on its
-// standard input, and collects what it writes.
-RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, const std::string& folder,
+// Reads what is in the pipe into `sink` (up to `limit` bytes kept). False
+// once the pipe is closed or has nothing more to give.
+bool Drain(int fd, std::string& sink, size_t limit) {
+    char buffer[16384];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n > 0) {
+            if (sink.size() < limit) sink.append(buffer, std::min(static_cast<size_t>(n), limit - sink.size()));
+            if (static_cast<size_t>(n) < sizeof buffer) return true;
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        return n < 0 && errno == EAGAIN;
+    }
+}
+
+// Runs 7zz with the arguments in the folder, feeding `input` on its standard
+// input, and collects what it writes. The child is made to die with the
+// calling thread (so that a killed program leaves no 7zz behind) and to
+// write no core file; between fork and exec it makes only calls that are
+// safe in the child of a threaded process.
+RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, int folderFd,
                      const std::vector<std::string>& env, const std::string& input) {
     RunResult result;
-    int inPipe[2], outPipe[2], errPipe[2];
-    if (::pipe2(inPipe, O_CLOEXEC) != 0) {
-        result.spawnError = errno;
-        return result;
-    }
-    if (::pipe2(outPipe, O_CLOEXEC) != 0) {
-        result.spawnError = errno;
-        ::close(inPipe[0]);
-        ::close(inPipe[1]);
-        return result;
-    }
-    if (::pipe2(errPipe, O_CLOEXEC) != 0) {
-        result.spawnError = errno;
-        for (const int fd : {inPipe[0], inPipe[1], outPipe[0], outPipe[1]}) ::close(fd);
+    UniqueFd inRead, inWrite, outRead, outWrite, errRead, errWrite, execRead, execWrite;
+    if (!MakePipe(inRead, inWrite) || !MakePipe(outRead, outWrite) || !MakePipe(errRead, errWrite) ||
+        !MakePipe(execRead, execWrite)) {
+        result.spawnError = errno ? errno : EMFILE;
         return result;
     }
     // The password is short (see kMaxPassword): it is in the pipe before
     // 7zz starts, so the write can neither block nor hit a reader that has
     // gone. Even a pipe cut down to one page holds it twice.
-    if (!input.empty() && ::write(inPipe[1], input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
+    if (!input.empty() && ::write(inWrite.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
         result.spawnError = errno ? errno : EIO;
+        return result;
     }
-    ::close(inPipe[1]);
+    inWrite.Reset();
 
     std::vector<char*> argv;
     argv.reserve(args.size() + 1);
@@ -211,54 +316,80 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
 
-    pid_t pid = -1;
-    if (result.spawnError == 0) {
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, inPipe[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, outPipe[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, errPipe[1], 2);
-        posix_spawn_file_actions_addclosefrom_np(&actions, 3);
-        posix_spawn_file_actions_addchdir_np(&actions, folder.c_str());
-        result.spawnError = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-        posix_spawn_file_actions_destroy(&actions);
+    const pid_t parent = ::getpid();
+    const pid_t pid = ::fork();
+    if (pid < 0) {
+        result.spawnError = errno;
+        return result;
     }
-    ::close(inPipe[0]);
-    ::close(outPipe[1]);
-    ::close(errPipe[1]);
-    if (result.spawnError != 0) {
-        ::close(outPipe[0]);
-        ::close(errPipe[0]);
+    if (pid == 0) {
+        // The child: async-signal-safe calls only.
+        int error = 0;
+        sigset_t none;
+        ::sigemptyset(&none);
+        ::sigprocmask(SIG_SETMASK, &none, nullptr);
+        const struct rlimit noCore = {0, 0};
+        if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::setrlimit(RLIMIT_CORE, &noCore) != 0) {
+            error = errno;
+        } else if (::getppid() != parent) {
+            error = ESRCH;  // the caller is gone already; the death signal would never come
+        } else if (::fchdir(folderFd) != 0 || ::dup2(inRead.Get(), 0) < 0 || ::dup2(outWrite.Get(), 1) < 0 ||
+                   ::dup2(errWrite.Get(), 2) < 0) {
+            error = errno;
+        } else {
+            const unsigned keep = static_cast<unsigned>(execWrite.Get());
+            if (keep > 3) ::syscall(SYS_close_range, 3u, keep - 1, 0u);
+            ::syscall(SYS_close_range, keep + 1, ~0u, 0u);
+            ::execve(program.c_str(), argv.data(), envp.data());
+            error = errno;
+        }
+        while (::write(execWrite.Get(), &error, sizeof error) < 0 && errno == EINTR) {
+        }
+        ::_exit(127);
+    }
+    inRead.Reset();
+    outWrite.Reset();
+    errWrite.Reset();
+    execWrite.Reset();
+    // The exec pipe closes (no bytes) when 7zz has started; otherwise it
+    // brings the reason it could not.
+    int childError = 0;
+    ssize_t got;
+    while ((got = ::read(execRead.Get(), &childError, sizeof childError)) < 0 && errno == EINTR) {
+    }
+    if (got > 0) {
+        while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
+        }
+        result.spawnError = childError ? childError : ECHILD;
         return result;
     }
     result.started = true;
 
-    // Both outputs are read as they come, so 7zz never blocks on a full pipe.
-    pollfd fds[2] = {{outPipe[0], POLLIN, 0}, {errPipe[0], POLLIN, 0}};
+    // Both outputs are read as they come, so 7zz never blocks on a full
+    // pipe. The child's end is watched too: once 7zz is gone the call ends,
+    // even if something it started still holds the pipes open.
+    UniqueFd pidFd(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
+    for (int fd : {outRead.Get(), errRead.Get()}) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    constexpr size_t kOutLimit = size_t{256} << 20;  // the warnings for every file must fit
+    constexpr size_t kErrLimit = size_t{1} << 20;
+    pollfd fds[3] = {{outRead.Get(), POLLIN, 0}, {errRead.Get(), POLLIN, 0}, {pidFd.Get(), POLLIN, 0}};
     std::string* sinks[2] = {&result.out, &result.err};
-    int open = 2;
-    char buffer[8192];
-    while (open > 0) {
-        if (::poll(fds, 2, -1) < 0) {
+    const size_t limits[2] = {kOutLimit, kErrLimit};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (::poll(fds, 3, -1) < 0) {
             if (errno == EINTR) continue;
             break;
         }
         for (int k = 0; k < 2; ++k) {
-            if (fds[k].fd < 0 || fds[k].revents == 0) continue;
-            const ssize_t n = ::read(fds[k].fd, buffer, sizeof buffer);
-            if (n > 0) {
-                // Keep a bounded amount; only the report's first kilobyte is
-                // shown, errors come first in it.
-                if (sinks[k]->size() < (1u << 20)) sinks[k]->append(buffer, static_cast<size_t>(n));
-            } else if (n == 0 || errno != EINTR) {
-                ::close(fds[k].fd);
-                fds[k].fd = -1;
-                --open;
-            }
+            if (fds[k].fd >= 0 && fds[k].revents != 0 && !Drain(fds[k].fd, *sinks[k], limits[k])) fds[k].fd = -1;
         }
-    }
-    for (auto& fd : fds) {
-        if (fd.fd >= 0) ::close(fd.fd);
+        if (fds[2].fd >= 0 && fds[2].revents != 0) {
+            // 7zz has ended: take what it left in the pipes and stop.
+            for (int k = 0; k < 2; ++k) {
+                if (fds[k].fd >= 0) Drain(fds[k].fd, *sinks[k], limits[k]);
+            }
+            break;
+        }
     }
     while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
     }
@@ -282,13 +413,77 @@ size_t NameBudget(const std::vector<std::string>& fixedArgs, const std::vector<s
 
 const char* ExitMeaning(int code) {
     switch (code) {
-        case 1: return "警告: 追加できなかったファイルがあります";
-        case 2: return "致命的なエラー";
+        case 2: return "7-Zip が処理を続けられませんでした";
         case 7: return "コマンドラインの誤り";
         case 8: return "メモリー不足";
         case 255: return "中断されました";
-        default: return "不明なエラー";
+        default: return "不明な終了コード";
     }
+}
+
+// What 7zz reports at exit code 1: the entries it could not add. Its
+// standard output ends with sections such as
+//
+//   Scan WARNINGS for files and folders:
+//
+//   gone : errno=2 : No such file or directory
+//   ----------------
+//   Scan WARNINGS: 1
+//
+// (and "WARNINGS for files:" for files found but not opened), one line per
+// entry, the name as 7-Zip shows it (line breaks and other control
+// characters replaced). A shown name that is one of the names given is taken
+// as that entry; any other line, and any entry counted but not listed, is
+// left out under the name 7-Zip showed.
+std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vector<std::string>& given,
+                                        const std::vector<size_t>& original, const std::vector<std::string>& names) {
+    std::unordered_map<std::string_view, size_t> index;
+    index.reserve(given.size());
+    for (size_t k = 0; k < given.size(); ++k) index.emplace(given[k], k);
+    std::unordered_set<size_t> taken;
+    std::vector<LeftOutEntry> entries;
+    size_t counted = 0;
+    bool inSection = false;
+    size_t pos = 0;
+    while (pos < out.size()) {
+        size_t end = out.find('\n', pos);
+        if (end == std::string::npos) end = out.size();
+        std::string_view line(out.data() + pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line == "Scan WARNINGS for files and folders:" || line == "WARNINGS for files:") {
+            inSection = true;
+            continue;
+        }
+        if (line.rfind("----------------", 0) == 0) {
+            inSection = false;
+            continue;
+        }
+        unsigned long n = 0;
+        if (std::sscanf(std::string(line).c_str(), "Scan WARNINGS: %lu", &n) == 1 ||
+            std::sscanf(std::string(line).c_str(), "WARNING: Cannot open %lu file", &n) == 1) {
+            counted += n;
+            continue;
+        }
+        if (!inSection || line.empty()) continue;
+        std::string_view shown = line;
+        std::string reason = "7-Zip could not add it";
+        const size_t mark = line.rfind(" : errno=");
+        if (mark != std::string_view::npos) {
+            shown = line.substr(0, mark);
+            const int number = std::atoi(std::string(line.substr(mark + 9)).c_str());
+            if (number > 0) reason = archivers::PlainReason(number);
+        }
+        const auto hit = index.find(shown);
+        if (hit != index.end() && taken.insert(hit->second).second) {
+            entries.push_back(LeftOutEntry{names[original[hit->second]], reason});
+        } else {
+            entries.push_back(LeftOutEntry{std::string(shown), "7-Zip could not add it"});
+        }
+    }
+    for (size_t k = entries.size(); k < counted; ++k) entries.push_back(LeftOutEntry{"", "7-Zip could not add it"});
+    if (entries.empty()) entries.push_back(LeftOutEntry{"", "7-Zip could not add it"});
+    return entries;
 }
 
 // Copies the report into the caller's buffer: at most size - 1 bytes, cut
@@ -306,13 +501,75 @@ void WriteReport(const std::string& report, char* output, unsigned long size) {
 
 int Fail(const std::string& reason, char* output, unsigned long size) {
     WriteReport("ERROR: " + reason + "\n", output, size);
-    return 1;
+    return 2;
 }
+
+// 7-Zip's text for a failure, with the paths it quotes replaced by what they
+// are: the report then names no folder or file of the user's.
+std::string WithoutPaths(std::string text, const std::vector<std::pair<std::string, std::string>>& paths) {
+    for (const auto& [path, word] : paths) {
+        if (path.empty()) continue;
+        for (size_t at = text.find(path); at != std::string::npos; at = text.find(path, at + word.size()))
+            text.replace(at, path.size(), word);
+    }
+    // Lines that still hold the word are 7-Zip's own and say the same as
+    // the first line of the report; a name of the user's may be among them.
+    std::string kept;
+    size_t pos = 0;
+    while (pos < text.size()) {
+        size_t end = text.find('\n', pos);
+        if (end == std::string::npos) end = text.size();
+        const std::string_view line(text.data() + pos, end - pos);
+        if (!line.empty() && (!HoldsErrorWord(line) || line.rfind("ERROR:", 0) == 0)) kept.append(line).push_back('\n');
+        pos = end + 1;
+    }
+    return kept;
+}
+
+// A folder of our own beside the archive's final place, in which 7zz makes
+// the archive. Removed, with whatever 7zz left in it, when it goes.
+class TempFolder {
+public:
+    // The folder for the archive at the absolute path `archive`.
+    explicit TempFolder(const std::string& archive) {
+        const size_t slash = archive.rfind('/');
+        std::string pattern = archive.substr(0, slash + 1) + ".tessarine-XXXXXX";
+        if (::mkdtemp(pattern.data())) path_ = pattern;
+        else error_ = errno;
+    }
+    ~TempFolder() {
+        if (path_.empty()) return;
+        UniqueFd folder(::open(path_.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (folder) {
+            std::vector<std::string> names;
+            if (DIR* d = ::fdopendir(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0))) {
+                while (const dirent* e = ::readdir(d)) {
+                    const std::string n = e->d_name;
+                    if (n != "." && n != "..") names.push_back(n);
+                }
+                ::closedir(d);
+            }
+            for (const auto& n : names) ::unlinkat(folder.Get(), n.c_str(), 0);
+        }
+        ::rmdir(path_.c_str());
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    bool Made() const { return !path_.empty(); }
+    int Error() const { return error_; }
+    const std::string& Path() const { return path_; }
+
+private:
+    std::string path_;
+    int error_ = 0;
+};
 
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWindow*/, const char* commandLine,
                                                               char* output, unsigned long outputSize) {
+    archivers::ClearLeftOut();
     if (output && outputSize > 0) output[0] = '\0';
     if (!commandLine) return Fail("コマンドラインがありません", output, outputSize);
 
@@ -326,6 +583,54 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         return Fail("7-Zip のプログラム 7zz が見つかりません。7zip パッケージをインストールしてください", output,
                     outputSize);
     }
+    // 7zz runs in the base folder, so every path it gets is absolute: a
+    // relative archive path means the caller's current folder.
+    const std::string archive = AbsolutePath(request.archive);
+    const std::string baseFolder = AbsolutePath(request.baseFolder);
+    const UniqueFd baseFd(tessarine::OpenLongPath(AT_FDCWD, baseFolder, O_PATH | O_DIRECTORY));
+    if (!baseFd) return Fail("基準フォルダーを開けません: " + archivers::PlainReason(errno), output, outputSize);
+    if (archive.back() == '/') return Fail("書庫のパスがフォルダーを指しています", output, outputSize);
+
+    // The names 7zz may have; the others are left out here with their reason.
+    std::vector<LeftOutEntry> leftOut;
+    std::vector<std::string> given;
+    std::vector<size_t> original;  // for each given name, its place in request.names
+    const uid_t user = ::geteuid();
+    given.reserve(request.names.size());
+    original.reserve(request.names.size());
+    for (size_t k = 0; k < request.names.size(); ++k) {
+        const std::string& name = request.names[k];
+        const size_t start = name.find_first_not_of('/');
+        std::string relative = start == std::string::npos ? std::string() : name.substr(start);
+        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), relative, user);
+        if (!why.empty()) {
+            leftOut.push_back(LeftOutEntry{name, std::move(why)});
+            continue;
+        }
+        given.push_back(std::move(relative));
+        original.push_back(k);
+    }
+    // What the report says when the call ends: the count first, then the
+    // entries left out, listed in full by LeftOutEntries().
+    auto finish = [&](int status, const std::string& failure) {
+        archivers::StoreLeftOut(tessarine::EncodeLeftOut(leftOut));
+        if (!failure.empty()) return Fail(failure, output, outputSize);
+        // An entry 7zz warned about may lie inside a listed folder, so the
+        // count of entries left out can exceed the names listed.
+        const size_t missing = std::min(leftOut.size(), request.names.size());
+        std::string report = std::to_string(request.names.size() - missing) + " of " +
+                             std::to_string(request.names.size()) + " files added to the archive\n";
+        if (!leftOut.empty()) report += std::to_string(leftOut.size()) + " files left out\n";
+        WriteReport(report, output, outputSize);
+        return status;
+    };
+    if (given.empty()) return finish(2, "圧縮できるファイルがありません (すべて除外されました)");
+
+    const TempFolder temp(archive);
+    if (!temp.Made()) return finish(2, "書庫の一時フォルダーを作れません: " + archivers::PlainReason(temp.Error()));
+    const std::string partial = temp.Path() + archive.substr(archive.rfind('/'));
+    const std::vector<std::pair<std::string, std::string>> paths = {
+        {partial, "(書庫)"}, {archive, "(書庫)"}, {temp.Path(), "(一時フォルダー)"}, {baseFolder, "(基準フォルダー)"}};
 
     std::vector<std::string> fixedArgs{"7zz", "a", "-t" + request.type, "-spd", "-snl", "-bd", "-sccUTF-8"};
     std::string input;
@@ -339,60 +644,64 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         input = request.password + "\n" + request.password + "\n";
     }
     fixedArgs.push_back("--");
-    fixedArgs.push_back(request.archive);
+    fixedArgs.push_back(partial);
     const auto env = ChildEnvironment();
 
     // The names go in as few calls as the kernel's argument limit allows;
     // each further call adds to the archive the first one made.
     size_t budget = NameBudget(fixedArgs, env);
-    std::string report;
-    std::string warnings;
     size_t next = 0;
-    while (next < request.names.size()) {
+    while (next < given.size()) {
         std::vector<std::string> args = fixedArgs;
         size_t used = 0;
         size_t end = next;
-        while (end < request.names.size() && (end == next || used + ArgumentCost(request.names[end]) <= budget)) {
-            used += ArgumentCost(request.names[end]);
+        while (end < given.size() && (end == next || used + ArgumentCost(given[end]) <= budget)) {
+            used += ArgumentCost(given[end]);
             ++end;
         }
-        args.insert(args.end(), request.names.begin() + static_cast<long>(next),
-                    request.names.begin() + static_cast<long>(end));
-        const RunResult run = RunProgram(program, args, request.baseFolder, env, input);
+        args.insert(args.end(), given.begin() + static_cast<long>(next), given.begin() + static_cast<long>(end));
+        const RunResult run = RunProgram(program, args, baseFd.Get(), env, input);
         if (!run.started && run.spawnError == E2BIG && end - next > 1) {
             budget = used / 2;  // the limit was tighter than estimated
             continue;
         }
-        if (!run.started) {
-            return Fail("7zz を起動できません (" + program + ", " + request.baseFolder +
-                            "): " + std::strerror(run.spawnError),
-                        output, outputSize);
-        }
+        if (!run.started) return finish(2, "7zz を起動できません: " + archivers::PlainReason(run.spawnError));
         if (!WIFEXITED(run.status)) {
-            return Fail("7zz がシグナル " + std::to_string(WTERMSIG(run.status)) + " で止まりました\n" + run.err +
-                            run.out,
-                        output, outputSize);
+            const int signal = WTERMSIG(run.status);
+            const char* name = ::sigabbrev_np(signal);
+            return finish(2, "7zz がシグナル " + std::to_string(signal) + " (SIG" + (name ? name : "?") +
+                                 ") で止まりました。書庫は作られていません");
         }
         const int code = WEXITSTATUS(run.status);
         if (code == 1) {
-            // Some files could not be added (gone, unreadable); 7zz made the
-            // archive without them. The remaining calls still run, and the
-            // report tells which files are missing.
-            warnings += run.err.empty() ? std::string("WARNING\n") : run.err;
-            report = run.out;
+            // Some entries could not be added (gone or made unreadable since
+            // they were looked at); 7zz made the archive without them.
+            const std::vector<std::string> batch(given.begin() + static_cast<long>(next),
+                                                 given.begin() + static_cast<long>(end));
+            const std::vector<size_t> places(original.begin() + static_cast<long>(next),
+                                             original.begin() + static_cast<long>(end));
+            for (auto& e : WarnedEntries(run.out, batch, places, request.names)) leftOut.push_back(std::move(e));
         } else if (code != 0) {
-            return Fail("7zz が終了コード " + std::to_string(code) + " で終わりました (" + ExitMeaning(code) +
-                            ")\n" + warnings + run.err + run.out,
-                        output, outputSize);
-        } else {
-            report = run.out + run.err;
+            return finish(2, "7zz が終了コード " + std::to_string(code) + " で終わりました (" + ExitMeaning(code) +
+                                 ")\n" + WithoutPaths(run.err + run.out, paths));
         }
         next = end;
     }
-    if (!warnings.empty()) {
-        return Fail(std::string("7zz が終了コード 1 で終わりました (") + ExitMeaning(1) + ")\n" + warnings + report,
-                    output, outputSize);
-    }
-    WriteReport(report, output, outputSize);
-    return 0;
+    struct stat st {};
+    if (::lstat(partial.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
+        return finish(2, "7zz は書庫を作りませんでした");
+    // The finished archive takes the final name in one step, replacing
+    // whatever file or link was there.
+    if (::rename(partial.c_str(), archive.c_str()) != 0)
+        return finish(2, "書庫を置けません: " + archivers::PlainReason(errno));
+    return finish(leftOut.empty() ? 0 : 1, "");
 }
+
+// The entries the last SevenZip call on this thread left out, each as its
+// name and reason (see archive/left_out.h).
+extern "C" __attribute__((visibility("default"))) const char* LeftOutEntries(unsigned long* length) {
+    return archivers::LeftOutOfThisThread(length);
+}
+
+// Unloading frees the list of the thread that unloads (the one that called).
+__attribute__((destructor)) static void FreeLeftOutEntries() { archivers::ClearLeftOut(); }
