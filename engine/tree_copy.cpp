@@ -20,8 +20,6 @@ namespace {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
-bool IsRoot() { return ::geteuid() == 0; }
-
 // The attribute is one the target's file system cannot hold at all (a FAT
 // stick holds no permissions, owners or extended attributes).
 bool NotHeld(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
@@ -178,21 +176,39 @@ ssize_t GrowingRead(std::vector<char>& buffer, Get&& get) {
     }
 }
 
-// Tells the operation about an attribute that could not be kept: one the
-// target's file system cannot hold is counted, any other failure recorded.
-// Returns false for a recorded failure.
-bool AttributeFailure(TFileOperation& operation, int error, bool& notHeld, const std::string& targetShown) {
-    if (NotHeld(error)) {
-        notHeld = true;
-        return true;
+// What became of one entry's attributes. Each attribute is tried on its
+// own; one that the target's file system cannot hold at all is counted once
+// for the entry, of the other failures the first is recorded.
+class AttributeOutcome {
+public:
+    AttributeOutcome(TFileOperation& operation, const std::string& targetShown)
+        : operation_(operation), targetShown_(targetShown) {}
+    void Failed(int error) {
+        if (NotHeld(error)) {
+            notHeld_ = true;
+        } else if (error_ == 0) {
+            error_ = error;
+        }
     }
-    operation.RecordProblem(targetShown, ErrorText(error));
-    return false;
-}
+    // The owner of a new entry is refused an owner or a mode (EPERM) only
+    // where the file system has none.
+    void FailedOwnerOrMode(int error) { Failed(error == EPERM || error == EINVAL ? ENOTSUP : error); }
+    bool NoneHeld() const { return notHeld_; }
+    bool Finish() {
+        if (notHeld_) ++operation_.AttributesNotHeld;
+        if (error_ != 0) operation_.RecordProblem(targetShown_, ErrorText(error_));
+        return error_ == 0;
+    }
+
+private:
+    TFileOperation& operation_;
+    const std::string& targetShown_;
+    bool notHeld_ = false;
+    int error_ = 0;
+};
 
 // Copies every extended attribute (ACLs are the system.posix_acl_* ones).
-bool CopyExtendedAttributes(TFileOperation& operation, int in, int out, bool& notHeld,
-                            const std::string& targetShown) {
+void CopyExtendedAttributes(int in, int out, AttributeOutcome& outcome) {
     char small[1024];
     ssize_t listed = ::flistxattr(in, small, sizeof small);
     std::vector<char> large;
@@ -202,46 +218,35 @@ bool CopyExtendedAttributes(TFileOperation& operation, int in, int out, bool& no
         listed = GrowingRead(large, [&](char* b, size_t n) { return ::flistxattr(in, b, n); });
         names = large.data();
     }
-    if (listed <= 0) return listed == 0 || NotHeld(errno) || errno == EACCES;
+    if (listed < 0 && !NotHeld(errno)) outcome.Failed(errno);
+    if (listed <= 0) return;
     std::vector<char> value(256);
     for (const char* name = names; name < names + listed; name += std::strlen(name) + 1) {
         const ssize_t size = GrowingRead(value, [&](char* b, size_t n) { return ::fgetxattr(in, name, b, n); });
         if (size < 0) {
-            if (errno == ENODATA) continue;  // removed meanwhile
-            operation.RecordProblem(targetShown, ErrorText(errno));
-            return false;
+            if (errno != ENODATA) outcome.Failed(errno);  // ENODATA: removed meanwhile
+            continue;
         }
         if (::fsetxattr(out, name, value.data(), static_cast<size_t>(size), 0) != 0) {
-            if (!AttributeFailure(operation, errno, notHeld, targetShown)) return false;
-            if (notHeld) return true;  // the file system holds none of them
+            outcome.Failed(errno);
+            if (outcome.NoneHeld()) return;  // the file system holds none of them
         }
     }
-    return true;
 }
 
 // Owner, extended attributes, permission bits and times of `in` onto `out`,
 // in that order: a change of owner clears set-id bits and capabilities, so
-// those come after it, and the times come last.
-bool KeepAttributes(TFileOperation& operation, int in, int out, const struct stat& st,
+// those come after it, and the times come last. `in` < 0: no extended
+// attributes.
+bool KeepAttributes(TFileOperation& operation, const CopyingUser& user, int in, int out, const struct stat& st,
                     const std::string& targetShown) {
-    bool notHeld = false;
-    bool ok = true;
-    if (IsRoot() && ::fchown(out, st.st_uid, st.st_gid) != 0) {
-        ok = AttributeFailure(operation, errno == EPERM || errno == EINVAL ? ENOTSUP : errno, notHeld, targetShown);
-    }
-    if (ok && in >= 0) ok = CopyExtendedAttributes(operation, in, out, notHeld, targetShown);
-    if (ok && ::fchmod(out, st.st_mode & 07777) != 0) {
-        // The owner of a new file is refused a mode only where the file
-        // system has none.
-        ok = AttributeFailure(operation, errno == EPERM ? ENOTSUP : errno, notHeld, targetShown);
-    }
+    AttributeOutcome outcome(operation, targetShown);
+    if (user.ChangesOwner(st) && ::fchown(out, st.st_uid, st.st_gid) != 0) outcome.FailedOwnerOrMode(errno);
+    if (in >= 0) CopyExtendedAttributes(in, out, outcome);
+    if (::fchmod(out, st.st_mode & 07777) != 0) outcome.FailedOwnerOrMode(errno);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (ok && ::futimens(out, times) != 0) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
-        ok = false;
-    }
-    if (notHeld) ++operation.AttributesNotHeld;
-    return ok;
+    if (::futimens(out, times) != 0) outcome.Failed(errno);
+    return outcome.Finish();
 }
 
 // Removes the non-folder entry `name` so that a new entry can take its place.
@@ -258,8 +263,8 @@ bool MakeReplacing(int folder, const char* name, Make&& make) {
     return false;
 }
 
-bool CopyRegularFile(TFileOperation& operation, int in, const struct stat& st, int targetFolder, const char* name,
-                     const std::string& targetShown) {
+bool CopyRegularFile(TFileOperation& operation, const CopyingUser& user, int in, const struct stat& st,
+                     int targetFolder, const char* name, const std::string& targetShown) {
     // Made new with O_EXCL: whatever stood at the name (a link, an older
     // copy) is removed first, never opened.
     int outFd = -1;
@@ -276,7 +281,7 @@ bool CopyRegularFile(TFileOperation& operation, int in, const struct stat& st, i
         operation.RecordProblem(targetShown, ErrorText(errno));
         return false;
     }
-    bool ok = KeepAttributes(operation, in, out.Get(), st, targetShown);
+    bool ok = KeepAttributes(operation, user, in, out.Get(), st, targetShown);
     if (!out.Close() && ok) {
         operation.RecordProblem(targetShown, ErrorText(errno));
         ok = false;
@@ -284,30 +289,26 @@ bool CopyRegularFile(TFileOperation& operation, int in, const struct stat& st, i
     return ok;
 }
 
-// Owner, permission bits and times of an entry that cannot be opened: a
-// link or a special file, never followed.
-bool KeepAttributesAt(TFileOperation& operation, int folder, const char* name, const struct stat& st,
-                      const std::string& targetShown) {
-    bool notHeld = false;
-    bool ok = true;
-    if (IsRoot() && ::fchownat(folder, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
-        ok = AttributeFailure(operation, errno == EPERM || errno == EINVAL ? ENOTSUP : errno, notHeld, targetShown);
+// Owner, permission bits and times of an entry that is not opened: a link
+// or a special file, never followed.
+bool KeepAttributesAt(TFileOperation& operation, const CopyingUser& user, int folder, const char* name,
+                      const struct stat& st, const std::string& targetShown) {
+    AttributeOutcome outcome(operation, targetShown);
+    if (user.ChangesOwner(st) && ::fchownat(folder, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+        outcome.FailedOwnerOrMode(errno);
     }
     // A link has no permission bits of its own.
-    if (ok && !S_ISLNK(st.st_mode) && ::fchmodat(folder, name, st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
-        ok = AttributeFailure(operation, errno == EPERM ? ENOTSUP : errno, notHeld, targetShown);
+    if (!S_ISLNK(st.st_mode) && ::fchmodat(folder, name, st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
+        outcome.FailedOwnerOrMode(errno);
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (ok && ::utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW) != 0) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
-        ok = false;
-    }
-    if (notHeld) ++operation.AttributesNotHeld;
-    return ok;
+    if (::utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW) != 0) outcome.Failed(errno);
+    return outcome.Finish();
 }
 
-bool CopyLink(TFileOperation& operation, int sourceFolder, const char* sourceName, int targetFolder, const char* name,
-              const struct stat& st, const std::string& sourceShown, const std::string& targetShown) {
+bool CopyLink(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
+              int targetFolder, const char* name, const struct stat& st, const std::string& sourceShown,
+              const std::string& targetShown) {
     std::string text(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
     const ssize_t len = ::readlinkat(sourceFolder, sourceName, text.data(), text.size());
     if (len < 0) {
@@ -319,24 +320,25 @@ bool CopyLink(TFileOperation& operation, int sourceFolder, const char* sourceNam
         operation.RecordProblem(targetShown, ErrorText(errno));
         return false;
     }
-    return KeepAttributesAt(operation, targetFolder, name, st, targetShown);
+    return KeepAttributesAt(operation, user, targetFolder, name, st, targetShown);
 }
 
 // Named pipes, devices and sockets are made anew, as `cp -a` does: their
 // content is not a file's content and they are never opened.
-bool CopySpecial(TFileOperation& operation, int targetFolder, const char* name, const struct stat& st,
-                 const std::string& targetShown) {
+bool CopySpecial(TFileOperation& operation, const CopyingUser& user, int targetFolder, const char* name,
+                 const struct stat& st, const std::string& targetShown) {
     const mode_t type = st.st_mode & S_IFMT;
     if (!MakeReplacing(targetFolder, name, [&] { return ::mknodat(targetFolder, name, type | 0600, st.st_rdev); })) {
         operation.RecordProblem(targetShown, ErrorText(errno));
         return false;
     }
-    return KeepAttributesAt(operation, targetFolder, name, st, targetShown);
+    return KeepAttributesAt(operation, user, targetFolder, name, st, targetShown);
 }
 
 // CopyEntryAt for an entry whose lstat is known.
-bool CopyStatted(TFileOperation& operation, int sourceFolder, const char* sourceName, int targetFolder,
-                 const char* name, struct stat st, const std::string& sourceShown, const std::string& targetShown) {
+bool CopyStatted(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
+                 int targetFolder, const char* name, struct stat st, const std::string& sourceShown,
+                 const std::string& targetShown) {
     if (S_ISREG(st.st_mode)) {
         // O_NONBLOCK and the second look: should the entry have become a
         // pipe or device meanwhile, opening it does not wait and it is not read.
@@ -345,13 +347,13 @@ bool CopyStatted(TFileOperation& operation, int sourceFolder, const char* source
             operation.RecordProblem(sourceShown, ErrorText(errno));
             return false;
         }
-        if (S_ISREG(st.st_mode)) return CopyRegularFile(operation, in.Get(), st, targetFolder, name, targetShown);
+        if (S_ISREG(st.st_mode)) return CopyRegularFile(operation, user, in.Get(), st, targetFolder, name, targetShown);
     }
     if (S_ISLNK(st.st_mode)) {
-        return CopyLink(operation, sourceFolder, sourceName, targetFolder, name, st, sourceShown, targetShown);
+        return CopyLink(operation, user, sourceFolder, sourceName, targetFolder, name, st, sourceShown, targetShown);
     }
     if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        return CopySpecial(operation, targetFolder, name, st, targetShown);
+        return CopySpecial(operation, user, targetFolder, name, st, targetShown);
     }
     operation.RecordProblem(sourceShown, ErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
     return false;
@@ -366,7 +368,8 @@ bool CopyEntryAt(TFileOperation& operation, int sourceFolder, const char* source
         operation.RecordProblem(sourceShown, ErrorText(errno));
         return false;
     }
-    return CopyStatted(operation, sourceFolder, sourceName, targetFolder, targetName, st, sourceShown, targetShown);
+    return CopyStatted(operation, CopyingUser(), sourceFolder, sourceName, targetFolder, targetName, st, sourceShown,
+                       targetShown);
 }
 
 // ---------------------------------------------------------------------------
@@ -465,7 +468,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
     if (!root_) throw cannotMake(ELOOP);
     struct stat rootStat {};
     if (::fstat(root_.Get(), &rootStat) != 0) throw cannotMake(errno);
-    if (rootStat.st_uid != ::geteuid()) {
+    if (rootStat.st_uid != user_.uid) {
         root_.Reset();
         throw TessarineError("コピー先 " + outputBase_ + " は別のユーザーのフォルダのため、コピーを中止しました");
     }
@@ -549,8 +552,8 @@ void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
         } else {
             link->second.rel = rel;
             lock.unlock();
-            const bool made = CopyStatted(operation_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st,
-                                          sourceShown, targetShown);
+            const bool made = CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(),
+                                          name.c_str(), st, sourceShown, targetShown);
             lock.lock();
             link->second.done = true;
             link->second.made = made;
@@ -558,7 +561,8 @@ void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
             return;
         }
     }
-    CopyStatted(operation_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st, sourceShown, targetShown);
+    CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st, sourceShown,
+                targetShown);
 }
 
 bool TreeCopy::LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel) {
@@ -590,13 +594,14 @@ void TreeCopy::FinishFolders() {
         // A folder that cannot be read still gives its mode and times.
         UniqueFd source(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_RDONLY | O_DIRECTORY));
         const bool readable = source.Valid();
-        if (!readable) source.Reset(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_PATH | O_DIRECTORY));
+        if (!readable)
+            source.Reset(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_PATH | O_DIRECTORY));
         struct stat st {};
         if (!source || ::fstat(source.Get(), &st) != 0) {
             operation_.RecordProblem(sourcePath, ErrorText(errno));
             continue;
         }
-        KeepAttributes(operation_, readable ? source.Get() : -1, target.Get(), st, shown);
+        KeepAttributes(operation_, user_, readable ? source.Get() : -1, target.Get(), st, shown);
     }
 }
 

@@ -11,6 +11,7 @@
 // of sparse files and hard links between the copied files.
 #include <sys/stat.h>
 #include <sys/types.h>
+#include <unistd.h>
 
 #include <condition_variable>
 #include <map>
@@ -45,6 +46,16 @@ int OpenBeneathByComponents(int rootfd, std::string_view rel, int flags);
 // paths. True when the target was made.
 bool CopyEntryAt(TFileOperation& operation, int sourceFolder, const char* sourceName, int targetFolder,
                  const char* targetName, const std::string& sourceShown, const std::string& targetShown);
+
+// Who makes the copy. Only root gives entries their owners, as `cp -a`
+// does; an entry that already belongs to the user and the user's group
+// needs no change (the folders are made without the set-group-ID bit while
+// they are filled, so new entries take the user's group).
+struct CopyingUser {
+    uid_t uid = ::geteuid();
+    gid_t gid = ::getegid();
+    bool ChangesOwner(const struct stat& st) const { return uid == 0 && (st.st_uid != uid || st.st_gid != gid); }
+};
 
 // The source and target folders one copier thread is working in. Files come
 // folder by folder, so one pair serves a run of consecutive files.
@@ -94,6 +105,7 @@ private:
     };
 
     TFileOperation& operation_;
+    const CopyingUser user_;
     std::string sourceRoot_;  // ends with the separator
     std::string outputBase_;  // no trailing separator
     UniqueFd root_;

@@ -221,6 +221,10 @@ TEST(CopySafety, FolderModesAndTimesFileModesAndLinkTimesAreKept) {
     ::chmod((job.src + "private").c_str(), 0700);
     ::chmod((job.src + "sub").c_str(), 0750);
     ::symlink("a.txt", (job.src + "link").c_str());
+    if (::geteuid() == 0) {  // root keeps owners, as `cp -a` does
+        ::chown((job.src + "private/secret").c_str(), 65534, 65534);
+        ::lchown((job.src + "link").c_str(), 65534, 65534);
+    }
     SetMtime(job.src + "link", 1100000000, 5);
     SetMtime(job.src + "private", 1200000000, 123456789);
     SetMtime(job.src + "sub", 1300000000, 0);
@@ -237,9 +241,11 @@ TEST(CopySafety, FolderModesAndTimesFileModesAndLinkTimesAreKept) {
         EXPECT_EQ(ours.st_mtim.tv_sec, cp.st_mtim.tv_sec) << rel;
         EXPECT_EQ(ours.st_mtim.tv_nsec, cp.st_mtim.tv_nsec) << rel;
         EXPECT_EQ(ours.st_uid, cp.st_uid) << rel;
+        EXPECT_EQ(ours.st_gid, cp.st_gid) << rel;
     }
     EXPECT_EQ(LStat(job.base + "/private").st_mode & 07777, 0700u);
     EXPECT_EQ(LStat(job.base + "/private").st_mtim.tv_sec, 1200000000);
+    EXPECT_EQ(LStat(job.base + "/private/secret").st_uid, LStat(job.src + "private/secret").st_uid);
 }
 
 TEST(CopySafety, ExtendedAttributesAndAclsOfFilesAndFoldersAreKept) {
@@ -252,7 +258,10 @@ TEST(CopySafety, ExtendedAttributesAndAclsOfFilesAndFoldersAreKept) {
     const uint32_t none = 0xffffffff;
     const struct __attribute__((packed)) {
         uint32_t version = 2;
-        struct { uint16_t tag, perm; uint32_t id; } e[5];
+        struct {
+            uint16_t tag, perm;
+            uint32_t id;
+        } e[5];
     } acl{2, {{0x01, 6, none}, {0x02, 4, 65534}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}}};
     const bool acls = ::setxattr((job.src + "sub/b.txt").c_str(), "system.posix_acl_access", &acl, sizeof acl, 0) == 0;
     EXPECT_EQ(job.Run(), 0) << job.ProblemText();
