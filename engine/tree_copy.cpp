@@ -43,6 +43,14 @@ int Openat2(int dirfd, const std::string& path, int flags) {
     }
 }
 
+// After a failed openat2: true when the lookup is to be done again without
+// it. ENOSYS: the kernel has no openat2; EPERM: a system-call filter refuses
+// it (a lookup itself reports EACCES, so the second try tells the truth).
+bool Openat2Failed() {
+    if (errno == ENOSYS) noOpenat2 = true;
+    return errno == ENOSYS || errno == EPERM;
+}
+
 }  // namespace
 
 int OpenBeneathByComponents(int rootfd, std::string_view rel, int flags) {
@@ -85,20 +93,13 @@ int OpenBeneath(int rootfd, std::string_view rel, int flags) {
             return -1;
         }
         const int fd = Openat2(folder ? folder.Get() : rootfd, std::string(rel.substr(0, cut)), O_PATH);
-        if (fd < 0) {
-            if (errno != ENOSYS) return -1;
-            noOpenat2 = true;
-            return OpenBeneathByComponents(rootfd, whole, flags);
-        }
+        if (fd < 0) return Openat2Failed() ? OpenBeneathByComponents(rootfd, whole, flags) : -1;
         folder.Reset(fd);
         rel.remove_prefix(cut + 1);
         while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
     }
     const int fd = Openat2(folder ? folder.Get() : rootfd, std::string(rel), flags);
-    if (fd < 0 && errno == ENOSYS) {
-        noOpenat2 = true;
-        return OpenBeneathByComponents(rootfd, whole, flags);
-    }
+    if (fd < 0 && Openat2Failed()) return OpenBeneathByComponents(rootfd, whole, flags);
     return fd;
 }
 
@@ -617,8 +618,13 @@ ParallelCopier::ParallelCopier(TreeCopy& tree, const std::vector<std::string>& f
 void ParallelCopier::Release(size_t count) {
     std::unique_lock lock(mutex_);
     released_ = count;
-    ready_.notify_one();
-    copied_.wait(lock, [this] { return released_ - finished_ <= kAhead; });
+    if (idle_ > 0) ready_.notify_one();
+    if (released_ - finished_ <= kAhead) return;
+    // Waits until half the files ahead are copied, so that the copiers wake
+    // this thread once per few files rather than once per file.
+    ownerWaiting_ = true;
+    copied_.wait(lock, [this] { return released_ - finished_ <= kAhead / 2; });
+    ownerWaiting_ = false;
 }
 
 void ParallelCopier::Finish() {
@@ -633,26 +639,25 @@ void ParallelCopier::Finish() {
 
 void ParallelCopier::Run() {
     CopyPlace place;
+    bool finishedOne = false;  // a file was handled since the lock was last held
     while (true) {
         size_t index;
         {
             std::unique_lock lock(mutex_);
+            if (finishedOne) {
+                ++finished_;
+                if (ownerWaiting_ && released_ - finished_ <= kAhead / 2) copied_.notify_one();
+            }
+            ++idle_;
             ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
+            --idle_;
             if (claimed_ >= released_) return;
             index = claimed_++;
-            if (!seen_.insert(files_[index]).second) {
-                ++finished_;
-                copied_.notify_one();
-                continue;
-            }
+            finishedOne = true;
+            if (!seen_.insert(files_[index]).second) continue;
         }
         const std::string rel = TFileOperation::StripRoot(files_[index], tree_.SourceRoot());
         if (!rel.empty()) tree_.CopyEntry(place, rel);
-        {
-            std::lock_guard lock(mutex_);
-            ++finished_;
-        }
-        copied_.notify_one();
     }
 }
 

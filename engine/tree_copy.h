@@ -145,6 +145,8 @@ private:
     size_t released_ = 0;
     size_t claimed_ = 0;
     size_t finished_ = 0;
+    size_t idle_ = 0;  // copiers waiting for a file
+    bool ownerWaiting_ = false;
     bool done_ = false;
     std::unordered_set<std::string_view> seen_;
 
