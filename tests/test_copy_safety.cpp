@@ -3,6 +3,7 @@
 // `cp -a` keeps, at any depth.
 #include <gtest/gtest.h>
 #include <limits.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
@@ -271,6 +272,22 @@ TEST(CopySafety, ExtendedAttributesAndAclsOfFilesAndFoldersAreKept) {
         EXPECT_EQ(GetXattr(job.base + "/sub/b.txt", "system.posix_acl_access"),
                   GetXattr(job.src + "sub/b.txt", "system.posix_acl_access"));
     }
+}
+
+TEST(CopySafety, AttributesTheTargetCannotHoldAreCountedNotReported) {
+    CopyJob job;
+    if (::setxattr((job.src + "a.txt").c_str(), "user.note", "hello", 5, 0) != 0) {
+        GTEST_SKIP() << "the file system holds no user extended attributes";
+    }
+    // ramfs holds permissions but no extended attributes.
+    if (::mount("none", job.dest.c_str(), "ramfs", 0, nullptr) != 0) GTEST_SKIP() << "cannot mount ramfs";
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    EXPECT_EQ(ReadFile(job.base + "/a.txt"), "alpha");
+    TFileOperation op;
+    op.CopyOneFile(job.src + "a.txt", job.dest + "one.txt");
+    EXPECT_TRUE(op.Problems.empty());
+    EXPECT_EQ(op.AttributesNotHeld, 1u);
+    ::umount2(job.dest.c_str(), MNT_DETACH);
 }
 
 TEST(CopySafety, SparseFileStaysSparse) {
