@@ -46,6 +46,7 @@ enum class Msg {
     CopyingFiles,
     NothingFound,
     ErrorCaption,
+    AttributesNotHeld,
     Count
 };
 

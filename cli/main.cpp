@@ -305,6 +305,9 @@ int ExitStatusOf(const TTessarineThread& worker) {
     const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
     if (outcome.result == JobResult::Failed) return kFailed;
     if (!outcome.nothingFound || listMode) std::printf("%s\n", outcome.product.c_str());
+    if (outcome.attributesNotHeld > 0) {
+        std::fprintf(stderr, "%s\n", Text(Msg::AttributesNotHeld, {std::to_string(outcome.attributesNotHeld)}).c_str());
+    }
     if (outcome.result == JobResult::DoneWithProblems) {
         for (const auto& p : worker.Problems()) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
         return kDoneWithProblems;

@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/unique_fd.h"
 #include "engine/wildcard.h"
 
 namespace tessarine {
@@ -27,7 +28,10 @@ struct KernelDirent {
 
 bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit,
                 std::string* reason) {
-    const int fd = ::open(folder.empty() ? "." : folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    // Any depth: a path longer than PATH_MAX is opened a stretch at a time.
+    const UniqueFd folderFd(OpenLongPath(AT_FDCWD, folder.empty() ? std::string_view(".") : folder,
+                                         O_RDONLY | O_DIRECTORY));
+    const int fd = folderFd.Get();
     if (fd < 0) {
         if (reason) *reason = std::strerror(errno);
         return false;
@@ -57,7 +61,6 @@ bool ReadFolder(const std::string& folder, const std::function<void(const Folder
             visit(FolderEntry{std::string_view(entry->d_name), isFolder});
         }
     }
-    ::close(fd);
     return ok;
 }
 

@@ -24,7 +24,8 @@ struct FolderEntry {
 };
 
 // Calls `visit` for every entry of the folder in the order the file system
-// returns them, "." and ".." included. False, with the reason, when the
+// returns them, "." and ".." included. The folder's path may be longer than
+// PATH_MAX. False, with the reason, when the
 // folder cannot be read; entries seen before a read error were visited.
 bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit,
                 std::string* reason = nullptr);

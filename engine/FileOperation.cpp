@@ -14,6 +14,8 @@
 
 #include "engine/datafile.h"
 #include "engine/text_process.h"
+#include "engine/tree_copy.h"
+#include "engine/unique_fd.h"
 #include "engine/wildcard.h"
 
 namespace tessarine {
@@ -256,118 +258,21 @@ void TFileOperation::MakeFolder(const std::string& path) {
     if (!MakeFolderPath(path, error)) RecordProblem(path, ErrorText(error));
 }
 
-namespace {
-
-// Opens the target for writing, replacing what is there: a link at the
-// target is replaced, never written through, and a read-only file is
-// replaced as the platform's copy does.
-int OpenTarget(const std::string& target, mode_t mode) {
-    const int flags = O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC;
-    int out = ::open(target.c_str(), flags, mode);
-    if (out < 0 && (errno == ELOOP || errno == EACCES || errno == ETXTBSY || errno == EPERM)) {
-        const int first = errno;
-        if (::unlink(target.c_str()) == 0) {
-            out = ::open(target.c_str(), flags | O_EXCL, mode);
-        } else {
-            errno = first;
-        }
-    }
-    return out;
-}
-
-bool CopyContent(int in, int out, off_t size) {
-    off_t done = 0;
-    bool kernelCopy = true;
-    while (done < size) {
-        if (kernelCopy) {
-            const ssize_t n = ::copy_file_range(in, nullptr, out, nullptr, static_cast<size_t>(size - done), 0);
-            if (n > 0) { done += n; continue; }
-            if (n == 0) return true;  // the source became shorter meanwhile
-            if (errno == EINTR) continue;
-            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
-            kernelCopy = false;
-        }
-        char buffer[1 << 16];
-        const ssize_t got = ::read(in, buffer, sizeof buffer);
-        if (got == 0) return true;
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        for (ssize_t put = 0; put < got;) {
-            const ssize_t n = ::write(out, buffer + put, static_cast<size_t>(got - put));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            put += n;
-        }
-        done += got;
-    }
-    return true;
-}
-
-// Removes whatever is at the target so that a new entry can take its name.
-void ClearTarget(const std::string& target) {
-    struct stat st {};
-    if (::lstat(target.c_str(), &st) == 0 && !S_ISDIR(st.st_mode)) ::unlink(target.c_str());
-}
-
-}  // namespace
-
 void TFileOperation::CopyOneFile(const std::string& source, const std::string& target) {
-    // O_NONBLOCK: opening a named pipe must not wait for a writer.
-    const int in = ::open(source.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
-    struct stat st {};
-    if (in < 0) {
-        const int error = errno;
-        if (::lstat(source.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            // A link stays a link: same text, same time stamps.
-            std::string linkText(static_cast<size_t>(st.st_size > 0 ? st.st_size : 256) + 1, '\0');
-            const ssize_t len = ::readlink(source.c_str(), linkText.data(), linkText.size());
-            if (len < 0) { RecordProblem(source, ErrorText(errno)); return; }
-            linkText.resize(static_cast<size_t>(len));
-            ClearTarget(target);
-            if (::symlink(linkText.c_str(), target.c_str()) != 0) { RecordProblem(target, ErrorText(errno)); return; }
-            const timespec times[2] = {st.st_atim, st.st_mtim};
-            ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
-            return;
-        }
-        RecordProblem(source, ErrorText(error));
-        return;
-    }
-    if (::fstat(in, &st) != 0) {
-        RecordProblem(source, ErrorText(errno));
-        ::close(in);
-        return;
-    }
-    const timespec times[2] = {st.st_atim, st.st_mtim};
-    const mode_t mode = st.st_mode & 07777;
-    if (!S_ISREG(st.st_mode)) {
-        ::close(in);
-        // Named pipes and devices are made anew, as `cp -a` does; their
-        // content is not a file's content. A socket cannot be made.
-        if (S_ISSOCK(st.st_mode)) { RecordProblem(source, ErrorText(EOPNOTSUPP)); return; }
-        ClearTarget(target);
-        const int rc = S_ISFIFO(st.st_mode) ? ::mkfifo(target.c_str(), mode)
-                                            : ::mknod(target.c_str(), st.st_mode, st.st_rdev);
-        if (rc != 0) { RecordProblem(target, ErrorText(errno)); return; }
-        ::utimensat(AT_FDCWD, target.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        return;
-    }
-
-    const int out = OpenTarget(target, mode);
-    if (out < 0) {
-        RecordProblem(target, ErrorText(errno));
-        ::close(in);
-        return;
-    }
-    bool ok = CopyContent(in, out, st.st_size);
-    int error = ok ? 0 : errno;
-    if (ok && (::fchmod(out, mode) != 0 || ::futimens(out, times) != 0)) { ok = false; error = errno; }
-    if (::close(out) != 0 && ok) { ok = false; error = errno; }
-    ::close(in);
-    if (!ok) RecordProblem(target, ErrorText(error));
+    // The folders are the caller's paths, links and all; the entries
+    // themselves are never followed.
+    auto split = [](const std::string& path) {
+        const size_t cut = path.rfind(kPathSeparator);
+        if (cut == std::string::npos) return std::pair<std::string, std::string>(".", path);
+        return std::pair<std::string, std::string>(cut == 0 ? "/" : path.substr(0, cut), path.substr(cut + 1));
+    };
+    const auto [sourceFolder, sourceName] = split(source);
+    const auto [targetFolder, targetName] = split(target);
+    const UniqueFd from(OpenLongPath(AT_FDCWD, sourceFolder, O_PATH | O_DIRECTORY));
+    if (!from) return RecordProblem(source, ErrorText(errno));
+    const UniqueFd to(OpenLongPath(AT_FDCWD, targetFolder, O_PATH | O_DIRECTORY));
+    if (!to) return RecordProblem(target, ErrorText(errno));
+    CopyEntryAt(*this, from.Get(), sourceName.c_str(), to.Get(), targetName.c_str(), source, target);
 }
 
 void SaveListFile(const std::string& path, const std::vector<std::string>& list) {

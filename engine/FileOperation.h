@@ -2,6 +2,7 @@
 // A job's file work: collecting the folders and files beneath the source
 // folder with the hidden-item rules and the extension filter, re-creating
 // the tree under the destination, copying files and writing list files.
+#include <atomic>
 #include <mutex>
 #include <string>
 #include <unordered_map>
@@ -24,6 +25,13 @@ public:
     // files that could not be copied. The work goes on past each of them;
     // the job tells the user at its end.
     std::vector<Problem> Problems;
+    // Entries of a copy that lack an attribute their target's file system
+    // cannot hold at all (permissions or extended attributes on a FAT
+    // stick). They are counted, not recorded one by one.
+    std::atomic<size_t> AttributesNotHeld{0};
+
+    // Adds an entry to Problems; safe to call from several threads at once.
+    void RecordProblem(const std::string& path, const std::string& reason);
 
     // Appends every folder beneath `folder` (which ends with the separator),
     // depth first in pre-order; does not clear the list and does not add
@@ -52,11 +60,13 @@ public:
     // allowed. A failure is recorded in Problems.
     void MakeFolder(const std::string& path);
 
-    // Copies a file to the target, replacing an existing target: content,
-    // permission bits and modification time; a link is copied as a link, a
-    // named pipe or device as a new one of its kind. The target's folder
-    // must exist. A failure is recorded in Problems. Safe to call from
-    // several threads at once.
+    // Copies a file to the target, replacing an existing non-folder target
+    // (a link there is replaced, never followed): content with its holes,
+    // permission bits, times, extended attributes and, for root, the owner;
+    // a link is copied as a link, a named pipe, device or socket as a new
+    // one of its kind, never opened. The target's folder must exist. A
+    // failure is recorded in Problems. Safe to call from several threads at
+    // once. A copy job copies its tree with TreeCopy instead.
     void CopyOneFile(const std::string& source, const std::string& target);
 
 private:
@@ -70,7 +80,6 @@ private:
     std::unordered_map<std::string, FileNames> folderFiles_;
     std::mutex problemsMutex_;
 
-    void RecordProblem(const std::string& path, const std::string& reason);
     bool MakeFolderPath(std::string path, int& error);
 };
 

@@ -3,6 +3,7 @@
 // speaks only in these events; the window program turns them into the
 // progress view's captions, bar values and boxes, the command-line program
 // into its progress line and exit status.
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ struct JobOutcome {
     std::string product;            // the copy folder, archive or list file
     bool nothingFound = false;      // no file collected: no copy or archive made
     std::vector<Problem> problems;  // what the product lacks, each with its reason
+    // Entries of a copy whose permissions, owner or extended attributes the
+    // destination's file system cannot hold at all (a FAT stick): told in
+    // one line, not as problems.
+    size_t attributesNotHeld = 0;
 };
 
 // The stretches of a job that the owner shows.

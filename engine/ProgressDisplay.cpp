@@ -13,6 +13,10 @@ std::string ProblemsWarningText(const std::vector<Problem>& problems) {
            "最初の項目: " + first.path + "\n理由: " + first.reason;
 }
 
+std::string AttributesNotHeldText(size_t count) {
+    return std::to_string(count) + " 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました。";
+}
+
 void DisplayJobHost::PublishText(const std::string& status, const std::string& detail) {
     progress_.StatusText = status;
     progress_.DetailText = detail;
@@ -79,7 +83,10 @@ void DisplayJobHost::ArchiverReport(const std::string& library, const std::strin
 void DisplayJobHost::JobFailed(const std::string& message) { ShowMessage(kErrorCaption, message); }
 
 void DisplayJobHost::JobEnded(const JobOutcome& outcome) {
-    if (!outcome.problems.empty()) ShowMessage(kWarningCaption, ProblemsWarningText(outcome.problems));
+    if (outcome.problems.empty()) return;
+    std::string text = ProblemsWarningText(outcome.problems);
+    if (outcome.attributesNotHeld > 0) text += "\n" + AttributesNotHeldText(outcome.attributesNotHeld);
+    ShowMessage(kWarningCaption, text);
 }
 
 }  // namespace tessarine

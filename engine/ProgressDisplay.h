@@ -28,6 +28,10 @@ inline constexpr const char* kWarningCaption = "警告";
 // created, copied or archived, and the first of them with its reason.
 std::string ProblemsWarningText(const std::vector<Problem>& problems);
 
+// The one line that tells how many entries of a copy kept fewer attributes
+// because the destination cannot hold them.
+std::string AttributesNotHeldText(size_t count);
+
 // A job host that shows the job in a progress view. The owner implements
 // the display calls and the services; the events are turned into display
 // calls here.

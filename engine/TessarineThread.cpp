@@ -2,104 +2,18 @@
 
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <condition_variable>
 #include <exception>
-#include <mutex>
-#include <string_view>
-#include <unordered_set>
 
 #include "archive/Archive.h"
 #include "engine/Verify.h"
 #include "engine/errors.h"
+#include "engine/tree_copy.h"
 
 namespace tessarine {
 
 namespace {
 
 const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
-
-// Copies the files of a copy job on copier threads. The owner releases the
-// files in list order; each copier takes the next released file. A file
-// listed twice (a filter naming its extension twice) is copied once: a
-// second copy would write the same bytes to the same target.
-class ParallelCopier {
-public:
-    ParallelCopier(TFileOperation& operation, const std::vector<std::string>& files, const std::string& root,
-                   const std::string& outputBase)
-        : operation_(operation), files_(files), root_(root), outputBase_(outputBase) {
-        const unsigned cores = std::thread::hardware_concurrency();
-        const unsigned count = std::clamp(cores, 2u, 4u);
-        for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
-    }
-    ~ParallelCopier() { Finish(); }
-
-    // Files 1 .. count may now be copied. Waits while more than a few
-    // released files are not yet copied, so that the progress shown never
-    // runs far ahead of the copying.
-    void Release(size_t count) {
-        std::unique_lock lock(mutex_);
-        released_ = count;
-        ready_.notify_one();
-        copied_.wait(lock, [this] { return released_ - finished_ <= kAhead; });
-    }
-
-    // Copies what was released and waits for the copiers to end.
-    void Finish() {
-        {
-            std::lock_guard lock(mutex_);
-            done_ = true;
-        }
-        ready_.notify_all();
-        for (auto& t : threads_)
-            if (t.joinable()) t.join();
-    }
-
-private:
-    TFileOperation& operation_;
-    const std::vector<std::string>& files_;
-    const std::string& root_;
-    const std::string& outputBase_;
-    std::vector<std::thread> threads_;
-    std::mutex mutex_;
-    std::condition_variable ready_;
-    std::condition_variable copied_;
-    static constexpr size_t kAhead = 16;
-    size_t released_ = 0;
-    size_t claimed_ = 0;
-    size_t finished_ = 0;
-    bool done_ = false;
-    std::unordered_set<std::string_view> seen_;
-
-    void Run() {
-        std::string target;
-        while (true) {
-            size_t index;
-            {
-                std::unique_lock lock(mutex_);
-                ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
-                if (claimed_ >= released_) return;
-                index = claimed_++;
-                if (!seen_.insert(files_[index]).second) {
-                    ++finished_;
-                    copied_.notify_one();
-                    continue;
-                }
-            }
-            const std::string& file = files_[index];
-            const std::string rel = TFileOperation::StripRoot(file, root_);
-            if (!rel.empty()) {
-                target.assign(outputBase_).append(1, kPathSeparator).append(rel);
-                operation_.CopyOneFile(file, target);
-            }
-            {
-                std::lock_guard lock(mutex_);
-                ++finished_;
-            }
-            copied_.notify_one();
-        }
-    }
-};
 
 }  // namespace
 
@@ -147,6 +61,7 @@ void TTessarineThread::Execute() {
             host_.JobFailed(failureText_);
         }
         outcome_.problems = std::move(operation.Problems);
+        outcome_.attributesNotHeld = operation.AttributesNotHeld;
     }
     outcome_.nothingFound = files.empty();
     outcome_.result = failed_ ? JobResult::Failed
@@ -247,26 +162,27 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     const auto N = static_cast<int32_t>(files.size());
     host_.CopyStarted(F, N);
 
+    // The product folder is opened once; everything in it is made relative
+    // to it, and no link at or inside it is followed.
+    TreeCopy tree(operation, r.SourcePath, r.OutputBase);
     // Every folder first, so that empty folders are made too and every file
     // finds its folder.
-    std::string target;
     for (int32_t i = 1; i <= F; ++i) {
         host_.MakingFolder(i, F);
-        const std::string rel = TFileOperation::StripRoot(folders[i - 1], r.SourcePath);
-        target.assign(r.OutputBase);
-        if (!rel.empty()) target.append(1, kPathSeparator).append(rel);
-        operation.MakeFolder(target);
+        tree.MakeFolder(TFileOperation::StripRoot(folders[i - 1], r.SourcePath));
     }
     // Files are copied by a few copier threads while this thread announces
     // each file as it hands it over, in list order. On a fast disk copying
     // is bound by the processor, on a slow one by waiting; both gain from
     // more than one copy in flight.
-    ParallelCopier copier(operation, files, r.SourcePath, r.OutputBase);
+    ParallelCopier copier(tree, files);
     for (int32_t j = 1; j <= N; ++j) {
         host_.CopyingFile(j, N);
         copier.Release(static_cast<size_t>(j));
     }
     copier.Finish();
+    // Folders get their modes and times once they are filled.
+    tree.FinishFolders();
     host_.CopyDone();
 }
 

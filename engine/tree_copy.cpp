@@ -1,0 +1,664 @@
+#include "engine/tree_copy.h"
+
+#include <fcntl.h>
+#include <limits.h>
+#include <linux/openat2.h>
+#include <sys/syscall.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "engine/errors.h"
+
+namespace tessarine {
+
+namespace {
+
+std::string ErrorText(int error) { return std::strerror(error); }
+
+// The attribute is one the target's file system cannot hold at all (a FAT
+// stick holds no permissions, owners or extended attributes).
+bool NotHeld(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+
+std::string_view WithoutTrailingSeparators(std::string_view path) {
+    while (!path.empty() && path.back() == '/') path.remove_suffix(1);
+    return path;
+}
+
+std::atomic<bool> noOpenat2{false};
+
+int Openat2(int dirfd, const std::string& path, int flags) {
+    open_how how{};
+    how.flags = static_cast<uint64_t>(flags | O_DIRECTORY | O_CLOEXEC);
+    how.resolve = RESOLVE_BENEATH | RESOLVE_NO_SYMLINKS;
+    for (int attempt = 0;; ++attempt) {
+        const long fd = ::syscall(SYS_openat2, dirfd, path.c_str(), &how, sizeof how);
+        if (fd >= 0) return static_cast<int>(fd);
+        // EAGAIN: a rename elsewhere raced with the lookup; it may be tried again.
+        if ((errno != EAGAIN || attempt >= 8) && errno != EINTR) return -1;
+    }
+}
+
+// After a failed openat2: true when the lookup is to be done again without
+// it. ENOSYS: the kernel has no openat2; EPERM: a system-call filter refuses
+// it (a lookup itself reports EACCES, so the second try tells the truth).
+bool Openat2Failed() {
+    if (errno == ENOSYS) noOpenat2 = true;
+    return errno == ENOSYS || errno == EPERM;
+}
+
+}  // namespace
+
+int OpenBeneathByComponents(int rootfd, std::string_view rel, int flags) {
+    rel = WithoutTrailingSeparators(rel);
+    if (!rel.empty() && rel.front() == '/') {
+        errno = EXDEV;
+        return -1;
+    }
+    UniqueFd folder;
+    while (true) {
+        while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
+        const size_t cut = rel.find('/');
+        const std::string name(rel.substr(0, cut));
+        const bool last = cut == std::string_view::npos;
+        if (name == "..") {
+            errno = EXDEV;
+            return -1;
+        }
+        const int at = folder ? folder.Get() : rootfd;
+        const char* path = name.empty() ? "." : name.c_str();
+        const int fd = ::openat(at, path, (last ? flags : O_PATH) | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd < 0 || last) return fd;
+        folder.Reset(fd);
+        rel.remove_prefix(cut + 1);
+    }
+}
+
+int OpenBeneath(int rootfd, std::string_view rel, int flags) {
+    rel = WithoutTrailingSeparators(rel);
+    if (rel.empty()) return ::openat(rootfd, ".", flags | O_DIRECTORY | O_CLOEXEC);
+    if (noOpenat2.load(std::memory_order_relaxed)) return OpenBeneathByComponents(rootfd, rel, flags);
+    // The kernel takes at most PATH_MAX bytes in one path: a longer one is
+    // resolved a stretch at a time, each beneath the folder before it.
+    const std::string_view whole = rel;
+    UniqueFd folder;
+    while (rel.size() >= PATH_MAX) {
+        const size_t cut = rel.rfind('/', PATH_MAX - 1);
+        if (cut == std::string_view::npos || cut == 0) {
+            errno = ENAMETOOLONG;
+            return -1;
+        }
+        const int fd = Openat2(folder ? folder.Get() : rootfd, std::string(rel.substr(0, cut)), O_PATH);
+        if (fd < 0) return Openat2Failed() ? OpenBeneathByComponents(rootfd, whole, flags) : -1;
+        folder.Reset(fd);
+        rel.remove_prefix(cut + 1);
+        while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
+    }
+    const int fd = Openat2(folder ? folder.Get() : rootfd, std::string(rel), flags);
+    if (fd < 0 && Openat2Failed()) return OpenBeneathByComponents(rootfd, whole, flags);
+    return fd;
+}
+
+// ---------------------------------------------------------------------------
+// One entry
+
+namespace {
+
+// Copies the bytes from..to of `in` to the same offsets of `out`.
+bool CopyRange(int in, int out, off_t from, off_t to) {
+    off_t inPos = from, outPos = from;
+    bool kernelCopy = true;
+    while (inPos < to) {
+        if (kernelCopy) {
+            const ssize_t n = ::copy_file_range(in, &inPos, out, &outPos, static_cast<size_t>(to - inPos), 0);
+            if (n > 0) continue;
+            if (n == 0) return true;  // the source became shorter meanwhile
+            if (errno == EINTR) continue;
+            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+            kernelCopy = false;
+        }
+        char buffer[1 << 16];
+        const ssize_t got = ::pread(in, buffer, std::min<off_t>(sizeof buffer, to - inPos), inPos);
+        if (got == 0) return true;
+        if (got < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        for (ssize_t put = 0; put < got;) {
+            const ssize_t n = ::pwrite(out, buffer + put, static_cast<size_t>(got - put), outPos);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return false;
+            }
+            put += n;
+            outPos += n;
+        }
+        inPos += got;
+    }
+    return true;
+}
+
+// Copies a file's content; the holes of a sparse file stay holes.
+bool CopyContent(int in, int out, const struct stat& st) {
+    if (st.st_size == 0) return true;
+    // Fewer blocks than bytes: the file may have holes. Only then are its
+    // data runs looked up; an ordinary file is copied in one go.
+    if (st.st_blocks * 512 >= st.st_size) return CopyRange(in, out, 0, st.st_size);
+    off_t pos = 0;
+    while (pos < st.st_size) {
+        const off_t data = ::lseek(in, pos, SEEK_DATA);
+        if (data < 0) {
+            if (errno == ENXIO) break;  // nothing but a hole up to the end
+            if (errno == EINVAL || errno == EOPNOTSUPP) return CopyRange(in, out, pos, st.st_size);
+            return false;
+        }
+        if (data >= st.st_size) break;
+        off_t hole = ::lseek(in, data, SEEK_HOLE);
+        if (hole < 0 || hole > st.st_size) hole = st.st_size;
+        if (!CopyRange(in, out, data, hole)) return false;
+        pos = hole;
+    }
+    return ::ftruncate(out, st.st_size) == 0;
+}
+
+// Calls `get(buffer, size)` with a buffer that grows until the value fits.
+template <typename Get>
+ssize_t GrowingRead(std::vector<char>& buffer, Get&& get) {
+    while (true) {
+        const ssize_t n = get(buffer.data(), buffer.size());
+        if (n >= 0 || errno != ERANGE) return n;
+        const ssize_t needed = get(nullptr, 0);
+        if (needed < 0) return needed;
+        buffer.resize(static_cast<size_t>(needed) + 1);
+    }
+}
+
+// What became of one entry's attributes. Each attribute is tried on its
+// own; one that the target's file system cannot hold at all is counted once
+// for the entry, of the other failures the first is recorded.
+class AttributeOutcome {
+public:
+    AttributeOutcome(TFileOperation& operation, const std::string& targetShown)
+        : operation_(operation), targetShown_(targetShown) {}
+    void Failed(int error) {
+        if (NotHeld(error)) {
+            notHeld_ = true;
+        } else if (error_ == 0) {
+            error_ = error;
+        }
+    }
+    // The owner of a new entry is refused an owner or a mode (EPERM) only
+    // where the file system has none.
+    void FailedOwnerOrMode(int error) { Failed(error == EPERM || error == EINVAL ? ENOTSUP : error); }
+    bool NoneHeld() const { return notHeld_; }
+    bool Finish() {
+        if (notHeld_) ++operation_.AttributesNotHeld;
+        if (error_ != 0) operation_.RecordProblem(targetShown_, ErrorText(error_));
+        return error_ == 0;
+    }
+
+private:
+    TFileOperation& operation_;
+    const std::string& targetShown_;
+    bool notHeld_ = false;
+    int error_ = 0;
+};
+
+// Copies every extended attribute (ACLs are the system.posix_acl_* ones).
+void CopyExtendedAttributes(int in, int out, AttributeOutcome& outcome) {
+    char small[1024];
+    ssize_t listed = ::flistxattr(in, small, sizeof small);
+    std::vector<char> large;
+    const char* names = small;
+    if (listed < 0 && errno == ERANGE) {
+        large.resize(sizeof small * 4);
+        listed = GrowingRead(large, [&](char* b, size_t n) { return ::flistxattr(in, b, n); });
+        names = large.data();
+    }
+    if (listed < 0 && !NotHeld(errno)) outcome.Failed(errno);
+    if (listed <= 0) return;
+    std::vector<char> value(256);
+    for (const char* name = names; name < names + listed; name += std::strlen(name) + 1) {
+        const ssize_t size = GrowingRead(value, [&](char* b, size_t n) { return ::fgetxattr(in, name, b, n); });
+        if (size < 0) {
+            if (errno != ENODATA) outcome.Failed(errno);  // ENODATA: removed meanwhile
+            continue;
+        }
+        if (::fsetxattr(out, name, value.data(), static_cast<size_t>(size), 0) != 0) {
+            outcome.Failed(errno);
+            if (outcome.NoneHeld()) return;  // the file system holds none of them
+        }
+    }
+}
+
+// Owner, extended attributes, permission bits and times of `in` onto `out`,
+// in that order: a change of owner clears set-id bits and capabilities, so
+// those come after it, and the times come last. `in` < 0: no extended
+// attributes.
+bool KeepAttributes(TFileOperation& operation, const CopyingUser& user, int in, int out, const struct stat& st,
+                    const std::string& targetShown) {
+    AttributeOutcome outcome(operation, targetShown);
+    if (user.ChangesOwner(st) && ::fchown(out, st.st_uid, st.st_gid) != 0) outcome.FailedOwnerOrMode(errno);
+    if (in >= 0) CopyExtendedAttributes(in, out, outcome);
+    if (::fchmod(out, st.st_mode & 07777) != 0) outcome.FailedOwnerOrMode(errno);
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::futimens(out, times) != 0) outcome.Failed(errno);
+    return outcome.Finish();
+}
+
+// Removes the non-folder entry `name` so that a new entry can take its place.
+bool RemoveEntry(int folder, const char* name) { return ::unlinkat(folder, name, 0) == 0 || errno == ENOENT; }
+
+// Makes an entry with `make`, replacing a non-folder that stands at its name.
+template <typename Make>
+bool MakeReplacing(int folder, const char* name, Make&& make) {
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (make() == 0) return true;
+        if (errno != EEXIST || !RemoveEntry(folder, name)) return false;
+    }
+    errno = EEXIST;
+    return false;
+}
+
+bool CopyRegularFile(TFileOperation& operation, const CopyingUser& user, int in, const struct stat& st,
+                     int targetFolder, const char* name, const std::string& targetShown) {
+    // Made new with O_EXCL: whatever stood at the name (a link, an older
+    // copy) is removed first, never opened.
+    int outFd = -1;
+    const bool made = MakeReplacing(targetFolder, name, [&] {
+        outFd = ::openat(targetFolder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+        return outFd < 0 ? -1 : 0;
+    });
+    UniqueFd out(outFd);
+    if (!made) {
+        operation.RecordProblem(targetShown, ErrorText(errno));
+        return false;
+    }
+    if (!CopyContent(in, out.Get(), st)) {
+        operation.RecordProblem(targetShown, ErrorText(errno));
+        return false;
+    }
+    bool ok = KeepAttributes(operation, user, in, out.Get(), st, targetShown);
+    if (!out.Close() && ok) {
+        operation.RecordProblem(targetShown, ErrorText(errno));
+        ok = false;
+    }
+    return ok;
+}
+
+// Owner, permission bits and times of an entry that is not opened: a link
+// or a special file, never followed.
+bool KeepAttributesAt(TFileOperation& operation, const CopyingUser& user, int folder, const char* name,
+                      const struct stat& st, const std::string& targetShown) {
+    AttributeOutcome outcome(operation, targetShown);
+    if (user.ChangesOwner(st) && ::fchownat(folder, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
+        outcome.FailedOwnerOrMode(errno);
+    }
+    // A link has no permission bits of its own.
+    if (!S_ISLNK(st.st_mode) && ::fchmodat(folder, name, st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
+        outcome.FailedOwnerOrMode(errno);
+    }
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    if (::utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW) != 0) outcome.Failed(errno);
+    return outcome.Finish();
+}
+
+bool CopyLink(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
+              int targetFolder, const char* name, const struct stat& st, const std::string& sourceShown,
+              const std::string& targetShown) {
+    std::string text(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
+    const ssize_t len = ::readlinkat(sourceFolder, sourceName, text.data(), text.size());
+    if (len < 0) {
+        operation.RecordProblem(sourceShown, ErrorText(errno));
+        return false;
+    }
+    text.resize(static_cast<size_t>(len));
+    if (!MakeReplacing(targetFolder, name, [&] { return ::symlinkat(text.c_str(), targetFolder, name); })) {
+        operation.RecordProblem(targetShown, ErrorText(errno));
+        return false;
+    }
+    return KeepAttributesAt(operation, user, targetFolder, name, st, targetShown);
+}
+
+// Named pipes, devices and sockets are made anew, as `cp -a` does: their
+// content is not a file's content and they are never opened.
+bool CopySpecial(TFileOperation& operation, const CopyingUser& user, int targetFolder, const char* name,
+                 const struct stat& st, const std::string& targetShown) {
+    const mode_t type = st.st_mode & S_IFMT;
+    if (!MakeReplacing(targetFolder, name, [&] { return ::mknodat(targetFolder, name, type | 0600, st.st_rdev); })) {
+        operation.RecordProblem(targetShown, ErrorText(errno));
+        return false;
+    }
+    return KeepAttributesAt(operation, user, targetFolder, name, st, targetShown);
+}
+
+// CopyEntryAt for an entry whose lstat is known.
+bool CopyStatted(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
+                 int targetFolder, const char* name, struct stat st, const std::string& sourceShown,
+                 const std::string& targetShown) {
+    if (S_ISREG(st.st_mode)) {
+        // O_NONBLOCK and the second look: should the entry have become a
+        // pipe or device meanwhile, opening it does not wait and it is not read.
+        UniqueFd in(::openat(sourceFolder, sourceName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+        if (!in || ::fstat(in.Get(), &st) != 0) {
+            operation.RecordProblem(sourceShown, ErrorText(errno));
+            return false;
+        }
+        if (S_ISREG(st.st_mode)) return CopyRegularFile(operation, user, in.Get(), st, targetFolder, name, targetShown);
+    }
+    if (S_ISLNK(st.st_mode)) {
+        return CopyLink(operation, user, sourceFolder, sourceName, targetFolder, name, st, sourceShown, targetShown);
+    }
+    if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {
+        return CopySpecial(operation, user, targetFolder, name, st, targetShown);
+    }
+    operation.RecordProblem(sourceShown, ErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
+    return false;
+}
+
+}  // namespace
+
+bool CopyEntryAt(TFileOperation& operation, int sourceFolder, const char* sourceName, int targetFolder,
+                 const char* targetName, const std::string& sourceShown, const std::string& targetShown) {
+    struct stat st {};
+    if (::fstatat(sourceFolder, sourceName, &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        operation.RecordProblem(sourceShown, ErrorText(errno));
+        return false;
+    }
+    return CopyStatted(operation, CopyingUser(), sourceFolder, sourceName, targetFolder, targetName, st, sourceShown,
+                       targetShown);
+}
+
+// ---------------------------------------------------------------------------
+// The tree
+
+namespace {
+
+struct Identity {
+    dev_t dev;
+    ino_t ino;
+    bool operator==(const Identity&) const = default;
+};
+
+bool IdentityOf(int fd, Identity& id) {
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) return false;
+    id = Identity{st.st_dev, st.st_ino};
+    return true;
+}
+
+// True when the folder `fd` is `folder` or lies beneath it.
+bool IsWithin(int fd, const Identity& folder) {
+    UniqueFd at(::openat(fd, ".", O_PATH | O_DIRECTORY | O_CLOEXEC));
+    Identity here{};
+    for (int depth = 0; at && depth < 100000 && IdentityOf(at.Get(), here); ++depth) {
+        if (here == folder) return true;
+        UniqueFd up(::openat(at.Get(), "..", O_PATH | O_DIRECTORY | O_CLOEXEC));
+        Identity parent{};
+        if (!up || !IdentityOf(up.Get(), parent) || parent == here) return false;  // the top
+        at = std::move(up);
+    }
+    return false;
+}
+
+std::string ParentOf(const std::string& rel) {
+    const std::string_view path = WithoutTrailingSeparators(rel);
+    const size_t cut = path.rfind('/');
+    return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}
+
+std::string NameOf(const std::string& rel) {
+    const std::string_view path = WithoutTrailingSeparators(rel);
+    const size_t cut = path.rfind('/');
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
+}  // namespace
+
+TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::string outputBase)
+    : operation_(operation), sourceRoot_(std::move(sourceRoot)), outputBase_(std::move(outputBase)) {
+    while (outputBase_.size() > 1 && outputBase_.back() == '/') outputBase_.pop_back();
+    const std::string name = NameOf(outputBase_);
+    std::string holder = outputBase_.substr(0, outputBase_.size() - name.size());
+    if (holder.empty()) holder = ".";
+    auto cannotMake = [&](int error) {
+        return TessarineError("コピー先のフォルダ " + outputBase_ + " を作成できません: " + ErrorText(error));
+    };
+    if (name.empty() || name == "." || name == "..") throw cannotMake(EINVAL);
+
+    // The folder that holds the product is the user's choice, links and all;
+    // missing folders on the way are made.
+    UniqueFd parent(OpenLongPath(AT_FDCWD, holder, O_PATH | O_DIRECTORY));
+    if (!parent && errno == ENOENT) {
+        operation_.MakeFolder(holder);
+        parent.Reset(OpenLongPath(AT_FDCWD, holder, O_PATH | O_DIRECTORY));
+    }
+    if (!parent) throw cannotMake(errno);
+
+    // The product must not be the source, hold the source, or lie inside
+    // the source tree by way of a link (where the user chose the source
+    // folder itself as the destination, the product lies there by name; the
+    // collected lists are complete before anything is made).
+    UniqueFd source(OpenLongPath(AT_FDCWD, sourceRoot_.empty() ? "." : sourceRoot_, O_PATH | O_DIRECTORY));
+    Identity sourceId{};
+    if (source && !IdentityOf(source.Get(), sourceId)) source.Reset();
+    auto intoSource = [&] {
+        return TessarineError("コピー先 " + outputBase_ + " はコピー元 " + sourceRoot_ +
+                              " と同じか、リンクを通してその中にあるため、コピーを中止しました");
+    };
+    const bool byName = outputBase_.compare(0, sourceRoot_.size(), sourceRoot_) == 0;
+    if (source && !byName && IsWithin(parent.Get(), sourceId)) throw intoSource();
+
+    // The product's own name: never followed. A link or file standing there
+    // is removed and the real folder made; an existing real folder (a second
+    // run in the same second) is filled again.
+    for (int attempt = 0; attempt < 3 && !root_; ++attempt) {
+        if (::mkdirat(parent.Get(), name.c_str(), 0700) != 0 && errno != EEXIST) throw cannotMake(errno);
+        root_.Reset(::openat(parent.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (root_) break;
+        if (errno != ELOOP && errno != ENOTDIR) throw cannotMake(errno);
+        if (!RemoveEntry(parent.Get(), name.c_str())) {
+            throw TessarineError("コピー先 " + outputBase_ + " にあるリンクまたはファイルを取り除けないため、" +
+                                 "コピーを中止しました（何も書き込んでいません）: " + ErrorText(errno));
+        }
+    }
+    if (!root_) throw cannotMake(ELOOP);
+    struct stat rootStat {};
+    if (::fstat(root_.Get(), &rootStat) != 0) throw cannotMake(errno);
+    if (rootStat.st_uid != user_.uid) {
+        root_.Reset();
+        throw TessarineError("コピー先 " + outputBase_ + " は別のユーザーのフォルダのため、コピーを中止しました");
+    }
+
+    const Identity rootId{rootStat.st_dev, rootStat.st_ino};
+    if (source && (rootId == sourceId || IsWithin(source.Get(), rootId))) {
+        root_.Reset();
+        throw intoSource();
+    }
+    ::fchmod(root_.Get(), 0700);  // stays private while it is filled
+}
+
+void TreeCopy::MakeFolder(const std::string& rel) {
+    if (WithoutTrailingSeparators(rel).empty()) {
+        folders_.push_back(std::string());
+        return;
+    }
+    const std::string shown = outputBase_ + "/" + rel;
+    const UniqueFd parent(OpenBeneath(root_.Get(), ParentOf(rel), O_PATH));
+    if (!parent) {
+        operation_.RecordProblem(shown, ErrorText(errno));
+        return;
+    }
+    const std::string name = NameOf(rel);
+    // Made private while it is filled; FinishFolders gives it its own mode.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        if (::mkdirat(parent.Get(), name.c_str(), 0700) == 0) {
+            folders_.push_back(rel);
+            return;
+        }
+        if (errno != EEXIST) break;
+        struct stat st {};
+        if (::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        if (S_ISDIR(st.st_mode)) {
+            ::fchmodat(parent.Get(), name.c_str(), 0700, AT_SYMLINK_NOFOLLOW);
+            folders_.push_back(rel);
+            return;
+        }
+        // A link is replaced by the real folder; a file in the way is not
+        // the product's to remove.
+        if (!S_ISLNK(st.st_mode)) {
+            errno = ENOTDIR;
+            break;
+        }
+        if (!RemoveEntry(parent.Get(), name.c_str())) break;
+    }
+    operation_.RecordProblem(shown, ErrorText(errno));
+}
+
+void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
+    const std::string folder = ParentOf(rel);
+    const std::string name = NameOf(rel);
+    if (!place.open || place.rel != folder) {
+        place.source.Reset(OpenLongPath(AT_FDCWD, sourceRoot_ + folder, O_PATH | O_DIRECTORY));
+        place.sourceError = place.source ? 0 : errno;
+        place.target.Reset(OpenBeneath(root_.Get(), folder, O_PATH));
+        place.targetError = place.target ? 0 : errno;
+        place.rel = folder;
+        place.open = true;
+    }
+    const std::string sourceShown = sourceRoot_ + rel;
+    const std::string targetShown = outputBase_ + "/" + rel;
+    if (!place.source) return operation_.RecordProblem(sourceShown, ErrorText(place.sourceError));
+    if (!place.target) return operation_.RecordProblem(targetShown, ErrorText(place.targetError));
+
+    struct stat st {};
+    if (::fstatat(place.source.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        return operation_.RecordProblem(sourceShown, ErrorText(errno));
+    }
+    if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
+        // A hard link: the first of its names to come is copied, the later
+        // ones become links of that copy.
+        std::unique_lock lock(linksMutex_);
+        auto [link, first] = links_.try_emplace({st.st_dev, st.st_ino});
+        if (!first) {
+            linkMade_.wait(lock, [&] { return link->second.done; });
+            const bool made = link->second.made;
+            const std::string firstRel = link->second.rel;
+            lock.unlock();
+            if (made && LinkToFirstCopy(place, name.c_str(), firstRel)) return;
+        } else {
+            link->second.rel = rel;
+            lock.unlock();
+            const bool made = CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(),
+                                          name.c_str(), st, sourceShown, targetShown);
+            lock.lock();
+            link->second.done = true;
+            link->second.made = made;
+            linkMade_.notify_all();
+            return;
+        }
+    }
+    CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st, sourceShown,
+                targetShown);
+}
+
+bool TreeCopy::LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel) {
+    const UniqueFd firstFolder(OpenBeneath(root_.Get(), ParentOf(firstRel), O_PATH));
+    if (!firstFolder) return false;
+    const std::string firstName = NameOf(firstRel);
+    // Where the file system has no hard links, the file is copied instead.
+    return MakeReplacing(place.target.Get(), name,
+                         [&] { return ::linkat(firstFolder.Get(), firstName.c_str(), place.target.Get(), name, 0); });
+}
+
+void TreeCopy::FinishFolders() {
+    // Deepest first: a folder's time is set once nothing more is made in
+    // it, and a folder made unwritable no longer needs to be entered.
+    std::vector<const std::string*> order;
+    order.reserve(folders_.size());
+    for (const auto& rel : folders_) order.push_back(&rel);
+    auto depth = [](const std::string* rel) { return std::count(rel->begin(), rel->end(), '/'); };
+    std::stable_sort(order.begin(), order.end(),
+                     [&](const std::string* a, const std::string* b) { return depth(a) > depth(b); });
+    for (const std::string* rel : order) {
+        const std::string shown = outputBase_ + "/" + *rel;
+        const UniqueFd target(OpenBeneath(root_.Get(), *rel, O_RDONLY));
+        if (!target) {
+            operation_.RecordProblem(shown, ErrorText(errno));
+            continue;
+        }
+        const std::string sourcePath = sourceRoot_ + *rel;
+        // A folder that cannot be read still gives its mode and times.
+        UniqueFd source(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_RDONLY | O_DIRECTORY));
+        const bool readable = source.Valid();
+        if (!readable)
+            source.Reset(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_PATH | O_DIRECTORY));
+        struct stat st {};
+        if (!source || ::fstat(source.Get(), &st) != 0) {
+            operation_.RecordProblem(sourcePath, ErrorText(errno));
+            continue;
+        }
+        KeepAttributes(operation_, user_, readable ? source.Get() : -1, target.Get(), st, shown);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Copier threads
+
+ParallelCopier::ParallelCopier(TreeCopy& tree, const std::vector<std::string>& files) : tree_(tree), files_(files) {
+    const unsigned cores = std::thread::hardware_concurrency();
+    const unsigned count = std::clamp(cores, 2u, 4u);
+    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
+}
+
+void ParallelCopier::Release(size_t count) {
+    std::unique_lock lock(mutex_);
+    released_ = count;
+    if (idle_ > 0) ready_.notify_one();
+    if (released_ - finished_ <= kAhead) return;
+    // Waits until half the files ahead are copied, so that the copiers wake
+    // this thread once per few files rather than once per file.
+    ownerWaiting_ = true;
+    copied_.wait(lock, [this] { return released_ - finished_ <= kAhead / 2; });
+    ownerWaiting_ = false;
+}
+
+void ParallelCopier::Finish() {
+    {
+        std::lock_guard lock(mutex_);
+        done_ = true;
+    }
+    ready_.notify_all();
+    for (auto& t : threads_)
+        if (t.joinable()) t.join();
+}
+
+void ParallelCopier::Run() {
+    CopyPlace place;
+    bool finishedOne = false;  // a file was handled since the lock was last held
+    while (true) {
+        size_t index;
+        {
+            std::unique_lock lock(mutex_);
+            if (finishedOne) {
+                ++finished_;
+                if (ownerWaiting_ && released_ - finished_ <= kAhead / 2) copied_.notify_one();
+            }
+            ++idle_;
+            ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
+            --idle_;
+            if (claimed_ >= released_) return;
+            index = claimed_++;
+            finishedOne = true;
+            if (!seen_.insert(files_[index]).second) continue;
+        }
+        const std::string rel = TFileOperation::StripRoot(files_[index], tree_.SourceRoot());
+        if (!rel.empty()) tree_.CopyEntry(place, rel);
+    }
+}
+
+}  // namespace tessarine

@@ -1,0 +1,156 @@
+#pragma once
+// Re-creating a collected tree in the product folder of a copy job.
+//
+// Every entry of the product is made relative to a descriptor of the folder
+// that holds it, and folders are reached without following any link, so a
+// symbolic link at or inside the product is never written through: it is
+// replaced by the real entry. A copy keeps what `cp -a` keeps for the user
+// running it: permission bits, modification times (folders are stamped once
+// they are filled), links as links, special files as new ones of their kind,
+// ownership when running as root, extended attributes (ACLs included), holes
+// of sparse files and hard links between the copied files.
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <unordered_set>
+#include <utility>
+#include <vector>
+
+#include "engine/FileOperation.h"
+#include "engine/unique_fd.h"
+
+namespace tessarine {
+
+// Opens the folder at `rel` (relative, any length, a trailing separator
+// allowed, empty for `rootfd` itself) beneath `rootfd` without following any
+// link on the way or at its end and without leaving `rootfd`. `flags` are
+// open flags (O_PATH or O_RDONLY); O_DIRECTORY is implied. Returns -1 with
+// errno set on failure (ELOOP or ENOTDIR where a link stands).
+int OpenBeneath(int rootfd, std::string_view rel, int flags);
+// The same, one component at a time with O_NOFOLLOW, for kernels without
+// openat2; OpenBeneath falls back to it by itself.
+int OpenBeneathByComponents(int rootfd, std::string_view rel, int flags);
+
+// Copies the entry `sourceName` of the folder `sourceFolder` to `targetName`
+// in `targetFolder`, replacing a non-folder that is there (a link there is
+// removed, never followed). Regular files are copied with their holes;
+// links, named pipes, devices and sockets are made anew and never opened for
+// reading. Failures are recorded in the operation's Problems under the shown
+// paths. True when the target was made.
+bool CopyEntryAt(TFileOperation& operation, int sourceFolder, const char* sourceName, int targetFolder,
+                 const char* targetName, const std::string& sourceShown, const std::string& targetShown);
+
+// Who makes the copy. Only root gives entries their owners, as `cp -a`
+// does; an entry that already belongs to the user and the user's group
+// needs no change (the folders are made without the set-group-ID bit while
+// they are filled, so new entries take the user's group).
+struct CopyingUser {
+    uid_t uid = ::geteuid();
+    gid_t gid = ::getegid();
+    bool ChangesOwner(const struct stat& st) const { return uid == 0 && (st.st_uid != uid || st.st_gid != gid); }
+};
+
+// The source and target folders one copier thread is working in. Files come
+// folder by folder, so one pair serves a run of consecutive files.
+struct CopyPlace {
+    bool open = false;
+    std::string rel;  // the folder, relative to both roots, with its trailing separator
+    UniqueFd source, target;
+    int sourceError = 0, targetError = 0;
+};
+
+class TreeCopy {
+public:
+    // Opens the product folder `outputBase`, making it when it is missing.
+    // The folder that holds it may be reached through links (the user chose
+    // it); a link or other non-folder at the product's own name is removed
+    // and a real folder made. Raises TessarineError, with nothing written,
+    // when that entry cannot be removed (another user's link in a shared
+    // folder), when an existing folder there belongs to another user, when
+    // the folder cannot be made, or when the product would be the source
+    // itself or would land inside the source tree through a link.
+    TreeCopy(TFileOperation& operation, std::string sourceRoot, std::string outputBase);
+
+    // Makes the folder `rel` of the product (relative to the source root,
+    // ending with the separator; empty: the product folder itself). Folders
+    // must come parent first. A link in its place is replaced; a failure is
+    // recorded.
+    void MakeFolder(const std::string& rel);
+
+    // Copies the collected entry at `rel` (relative to the source root) into
+    // the product. Safe to call from several threads, each with its own
+    // place. A file that is a hard link of one copied before becomes a hard
+    // link of that copy.
+    void CopyEntry(CopyPlace& place, const std::string& rel);
+
+    // Gives every folder made its source folder's permission bits, owner,
+    // extended attributes and times, deepest first; called when every file
+    // has been copied.
+    void FinishFolders();
+
+    const std::string& SourceRoot() const { return sourceRoot_; }
+
+private:
+    struct FirstLink {
+        std::string rel;    // where the first copy of the file is
+        bool done = false;  // the first copy has been attempted
+        bool made = false;  // and it exists
+    };
+
+    TFileOperation& operation_;
+    const CopyingUser user_;
+    std::string sourceRoot_;  // ends with the separator
+    std::string outputBase_;  // no trailing separator
+    UniqueFd root_;
+    std::vector<std::string> folders_;  // made (or found), in the order made
+    std::mutex linksMutex_;
+    std::condition_variable linkMade_;
+    std::map<std::pair<dev_t, ino_t>, FirstLink> links_;
+
+    bool LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel);
+};
+
+// Copies the files of a copy job on copier threads. The owner releases the
+// files in list order; each copier takes the next released file. A file
+// listed twice (a filter naming its extension twice) is copied once: a
+// second copy would write the same bytes to the same target.
+class ParallelCopier {
+public:
+    ParallelCopier(TreeCopy& tree, const std::vector<std::string>& files);
+    ~ParallelCopier() { Finish(); }
+
+    // Files 1 .. count may now be copied. Waits while more than a few
+    // released files are not yet copied, so that the progress shown never
+    // runs far ahead of the copying.
+    void Release(size_t count);
+
+    // Copies what was released and waits for the copiers to end.
+    void Finish();
+
+private:
+    TreeCopy& tree_;
+    const std::vector<std::string>& files_;
+    std::vector<std::thread> threads_;
+    std::mutex mutex_;
+    std::condition_variable ready_;
+    std::condition_variable copied_;
+    static constexpr size_t kAhead = 16;
+    size_t released_ = 0;
+    size_t claimed_ = 0;
+    size_t finished_ = 0;
+    size_t idle_ = 0;  // copiers waiting for a file
+    bool ownerWaiting_ = false;
+    bool done_ = false;
+    std::unordered_set<std::string_view> seen_;
+
+    void Run();
+};
+
+}  // namespace tessarine

@@ -1,0 +1,353 @@
+// A copy job must write nothing but its new product: never through a link at
+// or inside the output, never reading special files, and it must keep what
+// `cp -a` keeps, at any depth.
+#include <gtest/gtest.h>
+#include <limits.h>
+#include <sys/mount.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
+#include <sys/xattr.h>
+#include <unistd.h>
+
+#include <dirent.h>
+
+#include <cstring>
+#include <map>
+
+#include "engine/TessarineThread.h"
+#include "engine/tree_copy.h"
+#include "engine/unique_fd.h"
+#include "recording_host.h"
+#include "test_support.h"
+
+using namespace tessarine;
+using testsupport::MakeDir;
+using testsupport::ReadFile;
+using testsupport::RecordingHost;
+using testsupport::TempDir;
+using testsupport::WriteFile;
+
+namespace {
+
+struct CopyJob {
+    TempDir dir;
+    std::string src, dest, base;
+    RecordingHost host;
+    bool failed = false;
+    std::string failure;
+    std::vector<Problem> problems;
+
+    CopyJob() : src(dir.folder() + "src/"), dest(dir.folder() + "dest/") {
+        MakeDir(src);
+        MakeDir(dest);
+        WriteFile(src + "a.txt", "alpha");
+        MakeDir(src + "sub");
+        WriteFile(src + "sub/b.txt", "bravo");
+        SetDestination(dest);
+        host.request.JobMode = kModeCopy;
+        host.request.IncludeHiddenFiles = true;
+        host.request.IncludeHiddenFolders = true;
+    }
+    void SetDestination(const std::string& folder) {
+        base = folder + "src20261209120000";
+        host.request.SourcePath = src;
+        host.request.OutputBase = base;
+    }
+    // Runs the job here; returns 0 when it ended without failure or problem.
+    int Run() {
+        TTessarineThread worker(host);
+        worker.Execute();
+        failed = worker.Failed();
+        failure = worker.FailureText();
+        problems = worker.Problems();
+        return failed ? 1 : (problems.empty() ? 0 : 3);
+    }
+    std::string ProblemText() const {
+        std::string text = failure;
+        for (const auto& p : problems) text += "\n" + p.path + ": " + p.reason;
+        return text;
+    }
+};
+
+struct stat LStat(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) st.st_mode = 0;
+    return st;
+}
+
+void SetMtime(const std::string& path, time_t sec, long nsec) {
+    const timespec times[2] = {{sec, 0}, {sec, nsec}};
+    ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+// Removes a tree of any depth (the test folder's own cleanup works on paths).
+void RemoveTreeAt(int folder, const char* name) {
+    const int fd = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
+    if (fd >= 0) {
+        if (DIR* d = ::fdopendir(fd)) {
+            while (const dirent* e = ::readdir(d)) {
+                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) RemoveTreeAt(fd, e->d_name);
+            }
+            ::closedir(d);
+        } else {
+            ::close(fd);
+        }
+    }
+    if (::unlinkat(folder, name, AT_REMOVEDIR) != 0) ::unlinkat(folder, name, 0);
+}
+
+std::string GetXattr(const std::string& path, const char* name) {
+    char value[256];
+    const ssize_t n = ::lgetxattr(path.c_str(), name, value, sizeof value);
+    return n < 0 ? "<none>" : std::string(value, static_cast<size_t>(n));
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// Links at the output name and inside the output
+
+TEST(CopySafety, LinkAtOutputNamePointingAtTheSourceIsReplacedAndTheSourceUntouched) {
+    CopyJob job;
+    ASSERT_EQ(::symlink(job.src.c_str(), job.base.c_str()), 0);
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    EXPECT_EQ(ReadFile(job.src + "a.txt"), "alpha");
+    EXPECT_EQ(ReadFile(job.src + "sub/b.txt"), "bravo");
+    EXPECT_TRUE(S_ISDIR(LStat(job.base).st_mode));
+    EXPECT_EQ(ReadFile(job.base + "/sub/b.txt"), "bravo");
+}
+
+TEST(CopySafety, LinksInsideAnExistingOutputAreReplacedNotFollowed) {
+    CopyJob job;
+    const std::string outside = job.dir.folder() + "outside/";
+    MakeDir(outside);
+    WriteFile(outside + "b.txt", "outside");
+    WriteFile(outside + "victim", "victim");
+    MakeDir(job.base);  // a second run in the same second
+    ::symlink(outside.c_str(), (job.base + "/sub").c_str());
+    ::symlink((outside + "victim").c_str(), (job.base + "/a.txt").c_str());
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    EXPECT_EQ(ReadFile(outside + "b.txt"), "outside");
+    EXPECT_EQ(ReadFile(outside + "victim"), "victim");
+    EXPECT_TRUE(S_ISDIR(LStat(job.base + "/sub").st_mode));
+    EXPECT_EQ(ReadFile(job.base + "/sub/b.txt"), "bravo");
+    EXPECT_EQ(ReadFile(job.base + "/a.txt"), "alpha");
+}
+
+TEST(CopySafety, AnotherUsersLinkInASharedFolderRefusesTheJob) {
+    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant a link of another user";
+    CopyJob job;
+    const std::string shared = job.dir.folder() + "shared/";
+    const std::string victim = job.dir.folder() + "victim/";
+    MakeDir(shared);
+    ::chmod(shared.c_str(), 01777);
+    MakeDir(victim);
+    ::chmod(victim.c_str(), 0777);
+    job.SetDestination(shared);
+    ASSERT_EQ(::symlink(victim.c_str(), job.base.c_str()), 0);  // root's link, job runs as nobody
+    const int status = testsupport::RunUnprivileged([&] {
+        if (job.Run() != 1) return 1;
+        if (job.failure.find(job.base) == std::string::npos) return 2;
+        return 0;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_TRUE(S_ISLNK(LStat(job.base).st_mode));
+    EXPECT_EQ(LStat(victim + "a.txt").st_mode, 0u);
+    EXPECT_EQ(LStat(victim + "sub").st_mode, 0u);
+}
+
+TEST(CopySafety, OutputThatALinkPutsInsideTheSourceIsRefused) {
+    CopyJob job;
+    const std::string via = job.dir.folder() + "via";
+    ::symlink((job.src + "sub").c_str(), via.c_str());
+    job.SetDestination(via + "/");
+    EXPECT_EQ(job.Run(), 1);
+    EXPECT_FALSE(job.failure.empty());
+    EXPECT_EQ(LStat(job.src + "sub/src20261209120000").st_mode, 0u);
+}
+
+TEST(TreeCopy, FolderResolutionNeverFollowsALinkWithOrWithoutOpenat2) {
+    TempDir dir;
+    MakeDir(dir.folder() + "a");
+    MakeDir(dir.folder() + "a/b");
+    ::symlink("b", (dir.folder() + "a/l").c_str());
+    const UniqueFd root(::open(dir.path().c_str(), O_PATH | O_DIRECTORY));
+    for (auto open : {&OpenBeneath, &OpenBeneathByComponents}) {
+        EXPECT_GE(UniqueFd(open(root.Get(), "a/b/", O_PATH)).Get(), 0);
+        EXPECT_LT(UniqueFd(open(root.Get(), "a/l", O_PATH)).Get(), 0);
+        EXPECT_LT(UniqueFd(open(root.Get(), "a/l/", O_PATH)).Get(), 0);
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Special files
+
+TEST(CopySafety, FifoDeviceAndSocketAreRecreatedAndTheJobEnds) {
+    CopyJob job;
+    ASSERT_EQ(::mkfifo((job.src + "pipe").c_str(), 0640), 0);
+    const bool root = ::geteuid() == 0;
+    if (root) {
+        ASSERT_EQ(::mknod((job.src + "zero").c_str(), S_IFCHR | 0644, makedev(1, 5)), 0);
+    }
+    const UniqueFd sock(::socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    const std::string sockPath = job.src + "sock";
+    ASSERT_LT(sockPath.size(), sizeof addr.sun_path);
+    std::strcpy(addr.sun_path, sockPath.c_str());
+    ASSERT_EQ(::bind(sock.Get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    const struct stat pipe = LStat(job.base + "/pipe");
+    EXPECT_TRUE(S_ISFIFO(pipe.st_mode));
+    EXPECT_EQ(pipe.st_mode & 07777, 0640u);
+    EXPECT_TRUE(S_ISSOCK(LStat(job.base + "/sock").st_mode));
+    if (root) {
+        const struct stat zero = LStat(job.base + "/zero");
+        EXPECT_TRUE(S_ISCHR(zero.st_mode));
+        EXPECT_EQ(zero.st_rdev, makedev(1, 5));
+    }
+}
+
+// ---------------------------------------------------------------------------
+// Metadata
+
+TEST(CopySafety, FolderModesAndTimesFileModesAndLinkTimesAreKept) {
+    CopyJob job;
+    MakeDir(job.src + "private");
+    WriteFile(job.src + "private/secret", "s");
+    ::chmod((job.src + "private/secret").c_str(), 0640);
+    ::chmod((job.src + "private").c_str(), 0700);
+    ::chmod((job.src + "sub").c_str(), 0750);
+    ::symlink("a.txt", (job.src + "link").c_str());
+    if (::geteuid() == 0) {  // root keeps owners, as `cp -a` does
+        ::chown((job.src + "private/secret").c_str(), 65534, 65534);
+        ::lchown((job.src + "link").c_str(), 65534, 65534);
+    }
+    SetMtime(job.src + "link", 1100000000, 5);
+    SetMtime(job.src + "private", 1200000000, 123456789);
+    SetMtime(job.src + "sub", 1300000000, 0);
+    SetMtime(job.src, 1400000000, 42);
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+
+    // What `cp -a` makes of the same tree is what the job makes.
+    const std::string cpOut = job.dir.folder() + "cp-a";
+    ASSERT_EQ(std::system(("cp -a '" + job.src + "' '" + cpOut + "'").c_str()), 0);
+    for (const char* rel : {"", "/private", "/private/secret", "/sub", "/sub/b.txt", "/link", "/a.txt"}) {
+        const struct stat ours = LStat(job.base + rel);
+        const struct stat cp = LStat(cpOut + rel);
+        EXPECT_EQ(ours.st_mode, cp.st_mode) << rel;
+        EXPECT_EQ(ours.st_mtim.tv_sec, cp.st_mtim.tv_sec) << rel;
+        EXPECT_EQ(ours.st_mtim.tv_nsec, cp.st_mtim.tv_nsec) << rel;
+        EXPECT_EQ(ours.st_uid, cp.st_uid) << rel;
+        EXPECT_EQ(ours.st_gid, cp.st_gid) << rel;
+    }
+    EXPECT_EQ(LStat(job.base + "/private").st_mode & 07777, 0700u);
+    EXPECT_EQ(LStat(job.base + "/private").st_mtim.tv_sec, 1200000000);
+    EXPECT_EQ(LStat(job.base + "/private/secret").st_uid, LStat(job.src + "private/secret").st_uid);
+}
+
+TEST(CopySafety, ExtendedAttributesAndAclsOfFilesAndFoldersAreKept) {
+    CopyJob job;
+    if (::setxattr((job.src + "a.txt").c_str(), "user.note", "hello", 5, 0) != 0) {
+        GTEST_SKIP() << "the file system holds no user extended attributes";
+    }
+    ASSERT_EQ(::setxattr((job.src + "sub").c_str(), "user.folder", "f", 1, 0), 0);
+    // An access ACL granting nobody read access: user::rw- user:65534:r-- group::r-- mask::r-- other::---.
+    const uint32_t none = 0xffffffff;
+    const struct __attribute__((packed)) {
+        uint32_t version = 2;
+        struct {
+            uint16_t tag, perm;
+            uint32_t id;
+        } e[5];
+    } acl{2, {{0x01, 6, none}, {0x02, 4, 65534}, {0x04, 4, none}, {0x10, 4, none}, {0x20, 0, none}}};
+    const bool acls = ::setxattr((job.src + "sub/b.txt").c_str(), "system.posix_acl_access", &acl, sizeof acl, 0) == 0;
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    EXPECT_EQ(GetXattr(job.base + "/a.txt", "user.note"), "hello");
+    EXPECT_EQ(GetXattr(job.base + "/sub", "user.folder"), "f");
+    if (acls) {
+        EXPECT_EQ(GetXattr(job.base + "/sub/b.txt", "system.posix_acl_access"),
+                  GetXattr(job.src + "sub/b.txt", "system.posix_acl_access"));
+    }
+}
+
+TEST(CopySafety, AttributesTheTargetCannotHoldAreCountedNotReported) {
+    CopyJob job;
+    if (::setxattr((job.src + "a.txt").c_str(), "user.note", "hello", 5, 0) != 0) {
+        GTEST_SKIP() << "the file system holds no user extended attributes";
+    }
+    // ramfs holds permissions but no extended attributes.
+    if (::mount("none", job.dest.c_str(), "ramfs", 0, nullptr) != 0) GTEST_SKIP() << "cannot mount ramfs";
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    EXPECT_EQ(ReadFile(job.base + "/a.txt"), "alpha");
+    TFileOperation op;
+    op.CopyOneFile(job.src + "a.txt", job.dest + "one.txt");
+    EXPECT_TRUE(op.Problems.empty());
+    EXPECT_EQ(op.AttributesNotHeld, 1u);
+    ::umount2(job.dest.c_str(), MNT_DETACH);
+}
+
+TEST(CopySafety, SparseFileStaysSparse) {
+    CopyJob job;
+    const std::string path = job.src + "sparse.img";
+    {
+        const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT, 0644));
+        ASSERT_EQ(::ftruncate(fd.Get(), off_t{1} << 30), 0);
+        ASSERT_EQ(::pwrite(fd.Get(), "x", 1, off_t{1} << 29), 1);
+    }
+    if (LStat(path).st_blocks * 512 > (1 << 20)) GTEST_SKIP() << "the file system holds no holes";
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    const struct stat copy = LStat(job.base + "/sparse.img");
+    EXPECT_EQ(copy.st_size, off_t{1} << 30);
+    EXPECT_LT(copy.st_blocks * 512, 1 << 20);
+    const UniqueFd fd(::open((job.base + "/sparse.img").c_str(), O_RDONLY));
+    char c = 0;
+    EXPECT_EQ(::pread(fd.Get(), &c, 1, off_t{1} << 29), 1);
+    EXPECT_EQ(c, 'x');
+}
+
+TEST(CopySafety, HardLinksStayHardLinks) {
+    CopyJob job;
+    ASSERT_EQ(::link((job.src + "a.txt").c_str(), (job.src + "sub/same.txt").c_str()), 0);
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    const struct stat one = LStat(job.base + "/a.txt");
+    const struct stat two = LStat(job.base + "/sub/same.txt");
+    EXPECT_EQ(one.st_ino, two.st_ino);
+    EXPECT_EQ(one.st_nlink, 2u);
+    EXPECT_EQ(ReadFile(job.base + "/sub/same.txt"), "alpha");
+}
+
+// ---------------------------------------------------------------------------
+// Depth
+
+TEST(CopySafety, TreeDeeperThanPathMaxIsCollectedListedAndCopiedWhole) {
+    CopyJob job;
+    const std::string name(200, 'd');
+    std::string rel;
+    {
+        UniqueFd folder(::open(job.src.c_str(), O_PATH | O_DIRECTORY));
+        for (int level = 0; level < 30; ++level) {
+            ASSERT_EQ(::mkdirat(folder.Get(), name.c_str(), 0755), 0);
+            folder.Reset(::openat(folder.Get(), name.c_str(), O_PATH | O_DIRECTORY));
+            rel += name + "/";
+        }
+        const UniqueFd file(::openat(folder.Get(), "deep.txt", O_WRONLY | O_CREAT, 0644));
+        ASSERT_EQ(::write(file.Get(), "deep", 4), 4);
+    }
+    ASSERT_GT(job.src.size() + rel.size(), static_cast<size_t>(PATH_MAX));
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    const UniqueFd copy(OpenLongPath(AT_FDCWD, job.base + "/" + rel + "deep.txt", O_RDONLY));
+    ASSERT_TRUE(copy.Valid());
+    char text[8] = {};
+    EXPECT_EQ(::read(copy.Get(), text, sizeof text), 4);
+    EXPECT_STREQ(text, "deep");
+
+    job.host.request.JobMode = kModeFileList;
+    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
+    EXPECT_NE(ReadFile(job.base + ".txt").find(job.src + rel + "deep.txt\r\n"), std::string::npos);
+    RemoveTreeAt(AT_FDCWD, job.src.c_str());
+    RemoveTreeAt(AT_FDCWD, job.base.c_str());
+}
