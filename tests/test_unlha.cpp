@@ -341,7 +341,9 @@ TEST(Unlha, PermissionsTimesAndLinksAreKept) {
     f.Add("tool.sh", "#!/bin/sh\necho hi\n");
     ::chmod((f.src + "tool.sh").c_str(), 0750);
     f.Add("old.txt", "from long ago");
-    const struct timeval times[2] = {{1000000000, 0}, {1000000000, 0}};
+    // Access and modification times differ, so a writer that stores the
+    // access time is caught.
+    const struct timeval times[2] = {{1600000000, 0}, {1000000000, 0}};
     ::utimes((f.src + "old.txt").c_str(), times);
     f.Add("sub/target.txt", "pointed at");
     ::symlink("sub/target.txt", (f.src + "link").c_str());
