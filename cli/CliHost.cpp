@@ -10,6 +10,7 @@
 #include <cstdlib>
 
 #include "cli/Messages.h"
+#include "engine/Common.h"
 #include "engine/DesktopEntry.h"
 #include "engine/TessarineThread.h"
 
@@ -17,31 +18,12 @@ namespace tessarine {
 
 namespace {
 
-// The program in the absolute folders of the executable search path, or
-// empty. Relative entries are skipped: they would be looked up in whatever
-// folder the program was started from.
-std::string FindOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (!folders.empty()) {
-        const size_t colon = folders.find(':');
-        std::string folder(folders.substr(0, colon));
-        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
-        if (folder.empty() || folder.front() != '/') continue;
-        const std::string candidate = folder + "/" + name;
-        struct stat st {};
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
-}
 
 }  // namespace
 
 void OpenFolderInFileManager(const std::string& path) {
     if (!MayHandFolderToDesktop(DefaultFolderHandler())) return;
-    const std::string program = FindOnPath("xdg-open");
+    const std::string program = FindProgramOnPath("xdg-open");
     if (program.empty()) return;
     const char* argv[] = {program.c_str(), path.c_str(), nullptr};
     // Twice forked: the opener belongs to no one here, holds none of our

@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 
 #include "engine/unique_fd.h"
@@ -62,6 +63,23 @@ bool ReadFolder(const std::string& folder, const std::function<void(const Folder
         }
     }
     return ok;
+}
+
+std::string FindProgramOnPath(const std::string& name) {
+    const char* path = std::getenv("PATH");
+    std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
+    while (!folders.empty()) {
+        const size_t colon = folders.find(':');
+        const std::string_view folder = folders.substr(0, colon);
+        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
+        if (folder.empty() || folder.front() != kPathSeparator) continue;
+        const std::string candidate = std::string(folder) + kPathSeparator + name;
+        struct stat st {};
+        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
+            return candidate;
+        }
+    }
+    return {};
 }
 
 std::string WithTrailingSeparator(std::string path) {

@@ -60,6 +60,13 @@ public:
     bool EnsureUserFolder(const std::string& base, std::string& folder);
 };
 
+// The first absolute folder of the executable search path (PATH; a usual
+// one when it is unset or empty) holding an executable regular file `name`;
+// empty when none does. Relative and empty entries are skipped: they name
+// folders relative to wherever the caller happens to be, which for a child
+// process started in a source folder could hold a program of that name.
+std::string FindProgramOnPath(const std::string& name);
+
 // True when a folder (not a file, following links) exists at the path.
 bool FolderExists(const std::string& path);
 // True when a file that is not a folder exists at the path.

@@ -1,5 +1,7 @@
 #include "engine/DesktopEntry.h"
 
+#include "engine/Common.h"
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -22,22 +24,6 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-// The first absolute PATH entry holding an executable `name`.
-std::string FindOnPath(const std::string& name) {
-    const char* path = std::getenv("PATH");
-    const std::string_view list = path ? path : "/usr/local/bin:/usr/bin:/bin";
-    for (size_t start = 0; start <= list.size();) {
-        size_t colon = list.find(':', start);
-        if (colon == std::string_view::npos) colon = list.size();
-        const std::string_view entry = list.substr(start, colon - start);
-        if (!entry.empty() && entry.front() == '/') {
-            const std::string candidate = std::string(entry) + "/" + name;
-            if (::access(candidate.c_str(), X_OK) == 0) return candidate;
-        }
-        start = colon + 1;
-    }
-    return {};
-}
 
 }  // namespace
 
@@ -51,7 +37,7 @@ bool IsOwnDesktopEntry(std::string_view handler) {
 bool MayHandFolderToDesktop(std::string_view folderHandler) { return !IsOwnDesktopEntry(folderHandler); }
 
 std::string DefaultFolderHandler() {
-    const std::string program = FindOnPath("xdg-mime");
+    const std::string program = FindProgramOnPath("xdg-mime");
     if (program.empty()) return {};
     int ends[2];
     if (::pipe2(ends, O_CLOEXEC) != 0) return {};

@@ -17,6 +17,8 @@
 #include <thread>
 #include <unordered_set>
 
+#include "engine/Common.h"
+#include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
 #include "engine/errors.h"
 #include "engine/lha_check.h"
@@ -109,28 +111,12 @@ std::optional<std::string> CompareFile(const std::string& source, const std::str
     return SameContent(a.Get(), b.Get(), s.st_size, bufA, bufB);
 }
 
-std::string StripRoot(const std::string& path, const std::string& root) {
-    return path.compare(0, root.size(), root) == 0 ? path.substr(root.size()) : path;
-}
 
-// 7zz beside the program, else on the executable search path.
+// 7zz beside the program, else in an absolute folder of the search path.
 std::string FindSevenZip() {
     const std::string beside = ExecutableFolder() + "7zz";
     if (::access(beside.c_str(), X_OK) == 0) return beside;
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (!folders.empty()) {
-        const size_t colon = folders.find(':');
-        std::string folder(folders.substr(0, colon));
-        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
-        if (folder.empty()) folder = ".";
-        const std::string candidate = folder + "/7zz";
-        struct stat st {};
-        if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(candidate.c_str(), X_OK) == 0) {
-            return candidate;
-        }
-    }
-    return {};
+    return FindProgramOnPath("7zz");
 }
 
 struct ChildResult {
@@ -198,7 +184,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
                                        const std::vector<std::string>& skipped) {
     const std::unordered_set<std::string> skip(skipped.begin(), skipped.end());
     const auto targetOf = [&](const std::string& entry) {
-        const std::string rel = StripRoot(entry, sourceRoot);
+        const std::string rel = TFileOperation::StripRoot(entry, sourceRoot);
         return rel.empty() ? outputBase : outputBase + kPathSeparator + rel;
     };
     for (const auto& folder : folders) {
@@ -225,7 +211,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
                 if (i > firstBad) return;
             }
             const std::string& file = files[i];
-            if (StripRoot(file, sourceRoot).empty()) continue;
+            if (TFileOperation::StripRoot(file, sourceRoot).empty()) continue;
             const std::string target = targetOf(file);
             if (skip.count(file) || skip.count(target)) continue;
             if (auto why = CompareFile(file, target, bufA, bufB)) {

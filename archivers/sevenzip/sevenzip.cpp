@@ -46,6 +46,7 @@
 #include <vector>
 
 #include "archive/command_line.h"
+#include "engine/Common.h"
 #include "archive/left_out.h"
 #include "archivers/left_out_store.h"
 #include "archivers/plain_reason.h"
@@ -193,17 +194,7 @@ std::string FindSevenZipProgram() {
             }
         }
     }
-    const char* path = std::getenv("PATH");
-    std::string_view folders = path && *path ? path : "/usr/local/bin:/usr/bin:/bin";
-    while (!folders.empty()) {
-        const auto colon = folders.find(':');
-        const std::string folder(folders.substr(0, colon));
-        folders = colon == std::string_view::npos ? std::string_view{} : folders.substr(colon + 1);
-        if (folder.empty() || folder[0] != '/') continue;
-        const std::string candidate = folder + "/7zz";
-        if (IsExecutableFile(candidate)) return candidate;
-    }
-    return {};
+    return tessarine::FindProgramOnPath("7zz");
 }
 
 // The environment 7zz runs with: ours, with a UTF-8 locale so that names
