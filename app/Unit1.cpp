@@ -573,7 +573,7 @@ void TForm1::LoadFilterNames() {
     // changes it.
     int selected = 0;
     if (!TrimBlanks(Settings.SelectFileName).empty()) {
-        const int found = ComboBox1->findText(PathText(Settings.SelectFileName), Qt::MatchFixedString);
+        const int found = FindNameEntry(ComboBox1, PathText(Settings.SelectFileName));
         if (found > 0) selected = found;
     }
     ComboBox1->setCurrentIndex(selected);

@@ -1,6 +1,7 @@
 #include "folders/DialogSupport.h"
 
 #include <QDesktopServices>
+#include <QComboBox>
 #include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -57,6 +58,11 @@ void TLinkLabel::leaveEvent(QEvent* event) {
 void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+}
+
+int FindNameEntry(const QComboBox* box, const QString& name) {
+    const int exact = box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return exact >= 0 ? exact : box->findText(name, Qt::MatchFixedString);
 }
 
 QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+class QComboBox;
 class QDialog;
 
 namespace tessarine {
@@ -88,6 +89,11 @@ QVBoxLayout* PlaceUnderHeaderBand(QWidget* dialog, QLabel* band, QLayout* body);
 // Grey background with white group captions and labels, as the settings
 // and about dialogs have.
 void ApplyGreyDialogLook(QDialog* dialog);
+
+// The entry of a list of filter names that a name chooses: the one spelled
+// exactly, else the first that differs only in letter case; -1 for none.
+// (On Linux "memo" and "MEMO" can both exist.)
+int FindNameEntry(const QComboBox* box, const QString& name);
 
 inline QString ToQString(const std::string& text) { return QString::fromStdString(text); }
 inline std::string ToStdString(const QString& text) { return text.toStdString(); }

@@ -309,6 +309,27 @@ TEST_F(MainWindow, ChosenFilterIsReselectedIgnoringLetterCase) {
     EXPECT_EQ(form->Settings.SelectFileName, "PHOTOS");
 }
 
+TEST_F(MainWindow, FilterNamesLeadBackToTheirOwnFiles) {
+    PrepareUser(QuietSettings());
+    WriteFile(user + "/data/memo.dat", kFilterText);
+    WriteFile(user + "/data/MEMO.dat", kFilterText);
+    WriteFile(user + "/data/Foo.DAT", kFilterText);
+    Open();
+    for (const char* name : {"memo", "MEMO"}) {
+        form->Settings.SelectFileName = name;
+        form->LoadFilterNames();
+        EXPECT_EQ(form->ComboBox1->currentText().toStdString(), name);
+    }
+    // A filter listed from Foo.DAT is found again when a job starts.
+    form->ComboBox1->setCurrentIndex(form->ComboBox1->findText(QStringLiteral("Foo")));
+    form->ComboBox1Change(form->ComboBox1->currentIndex());
+    ModalScript script;
+    Drop(form->DPanel, {src});
+    ASSERT_TRUE(JobsEnded(1));
+    EXPECT_EQ(job.Loaded()[0].FilterFile, user + "/data/Foo.DAT");
+    EXPECT_EQ(script.Unexpected(), 0);
+}
+
 // --- job entries ------------------------------------------------------------
 
 TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {

@@ -189,6 +189,31 @@ TEST_F(FilterEditorTest, EmptiedListAfterAReadFailureIsNeverSaved) {
     EXPECT_EQ(prompts.log.size(), 2u);  // one question, one error; no second question
 }
 
+TEST_F(FilterEditorTest, RowsAfterAReadFailureAreNeverOfferedToTheFilterShownBefore) {
+    AddImages();
+    ASSERT_TRUE(form->ListFilters("text"));
+    const std::string before = ReadFile(data + "/text.dat");
+    std::filesystem::remove(data + "/images.dat");
+    Pick("images");
+    prompts.names = {std::string("New"), std::string("new")};
+    form->AddRow1Click();
+    form->Button1Click();
+    for (const std::string& asked : prompts.log) EXPECT_EQ(asked.rfind("confirm:", 0), std::string::npos) << asked;
+    EXPECT_EQ(ReadFile(data + "/text.dat"), before);
+    EXPECT_EQ(form->ExtList->rowCount(), 0);
+}
+
+TEST_F(FilterEditorTest, ExactSpellingWinsOverLetterCase) {
+    WriteFile(data + "/memo.dat", kDateRow + "\"1\",\"1\",\"lower\",\"l\",\r\n");
+    WriteFile(data + "/MEMO.dat", kDateRow + "\"1\",\"1\",\"upper\",\"u\",\r\n");
+    for (const char* name : {"memo", "MEMO"}) {
+        ASSERT_TRUE(form->ListFilters(name));
+        EXPECT_EQ(form->LoadedFilterName, name);
+        EXPECT_EQ(form->ComboBox1->currentText().toStdString(), name);
+    }
+    EXPECT_EQ(form->ExtList->item(0, 0)->text(), "upper");
+}
+
 TEST_F(FilterEditorTest, WriteFailureKeepsTheDialogOpen) {
     AddImages();
     ASSERT_TRUE(form->ListFilters("text"));
