@@ -47,7 +47,7 @@ TVerInfoForm::TVerInfoForm(TDialogPrompts& prompts, QWidget* parent) : QDialog(p
 }
 
 void TVerInfoForm::FormCreate() { Label2->setText(ToQString(std::string(kVersionText))); }
-void TVerInfoForm::Label3Click() { OpenHomePage(prompts_); }
+void TVerInfoForm::Label3Click() { OpenHomePage(prompts_, ProgramFolder); }
 void TVerInfoForm::Label3MouseEnter() { Label3->SetUnderlined(true); }
 void TVerInfoForm::Label3MouseLeave() { Label3->SetUnderlined(false); }
 void TVerInfoForm::Button1Click() { accept(); }
@@ -56,6 +56,8 @@ void OpenHelpDocument(TDialogPrompts& prompts, const std::string& programFolder)
     prompts.OpenTarget(programFolder + std::string(kHelpDocument));
 }
 
-void OpenHomePage(TDialogPrompts& prompts) { prompts.OpenTarget(std::string(kHomePageUrl)); }
+void OpenHomePage(TDialogPrompts& prompts, const std::string& programFolder) {
+    prompts.OpenTarget(LoadWebLinks(programFolder).HomePage);
+}
 
 }  // namespace tessarine

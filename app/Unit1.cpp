@@ -684,7 +684,7 @@ void TForm1::Help2Click() {
 }
 
 void TForm1::N1Click() {
-    if (Prompts) OpenHomePage(*Prompts);
+    if (Prompts) OpenHomePage(*Prompts, ProgramFolder);
 }
 
 void TForm1::About1Click() {

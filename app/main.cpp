@@ -72,6 +72,7 @@ int main(int argc, char* argv[]) {
     form4.DataFolder = form1.DataFolder;
     form4.LoadFilterNames = [&form1] { form1.LoadFilterNames(); };
     tessarine::TVerInfoForm verInfoForm(prompts, &form1);
+    verInfoForm.ProgramFolder = form1.ProgramFolder;
 
     form1.Form2 = &form2;
     form1.Form3 = &form3;

@@ -165,8 +165,8 @@ void TForm2::Button2Click() { reject(); }
 
 void TForm2::Button3Click() { Edit1->setText(ToQString(prompts_.BrowseFolder(this))); }
 
-void TForm2::Label6Click() { prompts_.OpenTarget(std::string(kSevenZipDownloadUrl)); }
-void TForm2::Label7Click() { prompts_.OpenTarget(std::string(kLhaDownloadUrl)); }
+void TForm2::Label6Click() { prompts_.OpenTarget(LoadWebLinks(ProgramFolder).SevenZipDownload); }
+void TForm2::Label7Click() { prompts_.OpenTarget(LoadWebLinks(ProgramFolder).LhaDownload); }
 void TForm2::Label8Click() { prompts_.OpenTarget(ProgramFolder + std::string(kDllInstallDocument)); }
 void TForm2::Label6MouseEnter() { Label6->SetUnderlined(true); }
 void TForm2::Label6MouseLeave() { Label6->SetUnderlined(false); }
