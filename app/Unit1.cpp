@@ -27,6 +27,7 @@
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <ctime>
 #include <mutex>
 #include <optional>
@@ -87,10 +88,28 @@ void ShowError(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+// Centres the dialog over its owner, kept wholly on the screen that holds the
+// owner (a main window high on the screen would otherwise put the top of a
+// taller dialog, title bar and all, above the screen's edge).
 void CentreOver(QWidget* dialog, const QWidget* owner) {
     dialog->adjustSize();
-    const QRect frame = owner->frameGeometry();
-    dialog->move(frame.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
+    const QRect ownerFrame = owner->frameGeometry();
+    const QRect ownerInner = owner->geometry();
+    // The dialog's frame is taken to be as thick as the owner's.
+    const QMargins frame(ownerInner.left() - ownerFrame.left(), ownerInner.top() - ownerFrame.top(),
+                         ownerFrame.right() - ownerInner.right(), ownerFrame.bottom() - ownerInner.bottom());
+    QRect placed(QPoint(0, 0), dialog->size().grownBy(frame));
+    placed.moveCenter(ownerFrame.center());
+    const QScreen* screen = QGuiApplication::screenAt(ownerFrame.center());
+    if (!screen) screen = owner->screen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        if (placed.right() > area.right()) placed.moveRight(area.right());
+        if (placed.bottom() > area.bottom()) placed.moveBottom(area.bottom());
+        if (placed.left() < area.left()) placed.moveLeft(area.left());
+        if (placed.top() < area.top()) placed.moveTop(area.top());
+    }
+    dialog->move(placed.topLeft());
 }
 
 // The questions of a launch, asked through the main window's boxes and the
@@ -499,7 +518,7 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
 
     // 6. Settings and the window's place.
     LoadSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
-    move(Settings.PosX, Settings.PosY);
+    PlaceFrameAt(QPoint(Settings.PosX, Settings.PosY));
 
     // 7.-11.
     CurrentView = 0;
@@ -518,6 +537,35 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
         CommandLinePath = arguments.front();
         Timer1->start();
     }
+}
+
+void TForm1::PlaceFrameAt(const QPoint& frameTopLeft) {
+    // PosX/PosY are the frame's top left corner, which is also what
+    // FormDestroy saves (x() and y() of a window include its frame). Until
+    // the window manager has framed the window its frame is not known, and
+    // Qt puts the inner area at the position; every start would then creep
+    // up and left by the size of the frame. So the window is placed again
+    // once the frame is known (eventFilter).
+    move(frameTopLeft);
+    pendingFramePosition_ = frameTopLeft;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    // The native window exists now; its events tell when the frame is known.
+    if (pendingFramePosition_ && windowHandle()) windowHandle()->installEventFilter(this);
+}
+
+bool TForm1::eventFilter(QObject* watched, QEvent* event) {
+    if (pendingFramePosition_ && watched == windowHandle() &&
+        (event->type() == QEvent::Expose || event->type() == QEvent::Move) && frameGeometry() != geometry()) {
+        // The first sign of a frame finishes the placement.
+        const QPoint wanted = *pendingFramePosition_;
+        pendingFramePosition_.reset();
+        windowHandle()->removeEventFilter(this);
+        if (pos() != wanted) move(wanted);
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void TForm1::FormDestroy() {

@@ -3,6 +3,7 @@
 // registered-folder view, the progress view, the menus, and the launch of
 // every job.
 #include <QLabel>
+#include <QPoint>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -202,6 +203,8 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -213,6 +216,8 @@ private:
     void BuildControls();
     void FormCreate(const std::vector<std::string>& arguments);
     void FormDestroy();
+    // Puts the window's frame, title bar included, at the point.
+    void PlaceFrameAt(const QPoint& frameTopLeft);
     void ApplyModeControls();
     QRadioButton* RadioButtonOfMode(int mode) const;
     void LaunchFromPopup(int modeOverride);
@@ -236,6 +241,8 @@ private:
     std::thread worker_;
     std::atomic<bool> workerDone_{true};
     bool closeEnabled_ = true;
+    // Where the frame goes once the window manager has framed the window.
+    std::optional<QPoint> pendingFramePosition_;
     std::string lastDestination_;
     QStackedLayout* views_ = nullptr;
     QTimer* progressFrame_ = nullptr;

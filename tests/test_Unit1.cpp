@@ -17,6 +17,7 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <QScreen>
 #include <QUrl>
 #include <algorithm>
 #include <condition_variable>
@@ -629,6 +630,35 @@ public:
     std::string BrowseFolder(QWidget*) override { return {}; }
     void OpenTarget(const std::string& target) override { opened.push_back(target); }
 };
+
+// A main window high on the screen still gets its dialogs wholly on the
+// screen.
+TEST_F(MainWindow, DialogsStayOnTheScreenOfTheMainWindow) {
+    PrepareUser("PosX=0\r\nPosY=-60\r\n");
+    Open();
+    RecordingPrompts prompts;
+    TForm2 form2(form->Settings, prompts, form.get());
+    form2.SevenZipAvailable = [] { return false; };
+    form2.LhaAvailable = [] { return false; };
+    TVerInfoForm about(prompts, form.get());
+    form->Form2 = &form2;
+    form->VerInfoForm = &about;
+    const QRect screen = form->screen()->availableGeometry();
+    ASSERT_GT(form2.sizeHint().height(), form->height());  // a centred dialog would reach above the screen
+    int seen = 0;
+    ModalScript script;
+    for (int i = 0; i < 2; ++i) {
+        script.Then([&](QDialog* d) {
+            ++seen;
+            EXPECT_TRUE(screen.contains(d->frameGeometry())) << d->windowTitle().toStdString() << " top "
+                                                            << d->frameGeometry().top();
+            d->reject();
+        });
+    }
+    form->S2Click();
+    form->About1Click();
+    EXPECT_EQ(seen, 2);
+}
 
 TEST_F(MainWindow, MenuDialogsOpenOnlyWhileIdleAndHelpAlwaysWorks) {
     PrepareUser(QuietSettings());
