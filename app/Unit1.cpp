@@ -21,6 +21,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedLayout>
 #include <QTableWidget>
 #include <QThread>
@@ -267,7 +268,8 @@ void TViewLabel::SetMarked(bool marked) {
     marked_ = marked;
     // The tab is 10 pixels wider than the caption on each side and reaches
     // down to the grey strip below the bar.
-    setStyleSheet(QStringLiteral("QLabel { color: white; padding: 5px 10px 5px 10px; %1 }")
+    setStyleSheet(QStringLiteral("QLabel { color: white; padding: 5px 10px 5px 10px; %1 }"
+                                 " QLabel:disabled { color: rgb(150, 150, 150); }")
                       .arg(marked ? QString::fromLatin1(kGreyStyle) : QStringLiteral("background: transparent;")));
 }
 
@@ -354,6 +356,16 @@ void TForm1::BuildControls() {
     TopStrip->setFixedHeight(4);
     connect(List0, &TViewLabel::clicked, this, &TForm1::List0Click);
     connect(List1, &TViewLabel::clicked, this, &TForm1::List1Click);
+    // The view labels from the keyboard: Ctrl+Tab switches to the other
+    // view, Alt with the label's position picks one.
+    const auto addShortcut = [this](const QKeySequence& keys, void (TForm1::*handler)()) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
+    };
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), &TForm1::NextViewKey);
+    addShortcut(QKeySequence(Qt::ALT | Qt::Key_1), &TForm1::List0Click);
+    addShortcut(QKeySequence(Qt::ALT | Qt::Key_2), &TForm1::List1Click);
+    List0->setToolTip(QStringLiteral("Alt+1 / Ctrl+Tab"));
+    List1->setToolTip(QStringLiteral("Alt+2 / Ctrl+Tab"));
 
     // Copy/compress view: filter box, the mode group, the drop panel.
     MainPanel = new QWidget(this);
@@ -438,6 +450,7 @@ void TForm1::BuildControls() {
     connect(Lha1, &QAction::triggered, this, &TForm1::Lha1Click);
     connect(N7Zip1, &QAction::triggered, this, &TForm1::N7Zip1Click);
     connect(N7ZipPass1, &QAction::triggered, this, &TForm1::N7ZipPass1Click);
+    UseListKeys(FolderList);
     connect(FolderList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { FolderPopupMenu->popup(FolderList->viewport()->mapToGlobal(at)); });
     HintLabel = new QLabel(QStringLiteral("右クリックで機能を選択できます"), FolderPanel);
@@ -491,6 +504,9 @@ void TForm1::BuildControls() {
     Timer2 = new QTimer(this);
     Timer2->setInterval(500);
     Timer2->setTimerType(Qt::PreciseTimer);
+    framePlacement_ = new QTimer(this);
+    framePlacement_->setInterval(10);
+    connect(framePlacement_, &QTimer::timeout, this, &TForm1::FramePlacementTimer);
     progressFrame_ = new QTimer(this);
     progressFrame_->setSingleShot(true);
     progressFrame_->setInterval(kProgressFrameMs);
@@ -544,28 +560,39 @@ void TForm1::PlaceFrameAt(const QPoint& frameTopLeft) {
     // FormDestroy saves (x() and y() of a window include its frame). Until
     // the window manager has framed the window its frame is not known, and
     // Qt puts the inner area at the position; every start would then creep
-    // up and left by the size of the frame. So the window is placed again
-    // once the frame is known (eventFilter).
+    // up and left by the size of the frame. So the frame is placed again
+    // once it is known (FramePlacementTimer).
     move(frameTopLeft);
     pendingFramePosition_ = frameTopLeft;
 }
 
 void TForm1::showEvent(QShowEvent* event) {
     QWidget::showEvent(event);
-    // The native window exists now; its events tell when the frame is known.
-    if (pendingFramePosition_ && windowHandle()) windowHandle()->installEventFilter(this);
+    if (pendingFramePosition_) {
+        framePlacementTries_ = 0;
+        framePlacement_->start();
+    }
 }
 
-bool TForm1::eventFilter(QObject* watched, QEvent* event) {
-    if (pendingFramePosition_ && watched == windowHandle() &&
-        (event->type() == QEvent::Expose || event->type() == QEvent::Move) && frameGeometry() != geometry()) {
-        // The first sign of a frame finishes the placement.
-        const QPoint wanted = *pendingFramePosition_;
-        pendingFramePosition_.reset();
-        windowHandle()->removeEventFilter(this);
-        if (pos() != wanted) move(wanted);
+void TForm1::FramePlacementTimer() {
+    QWindow* window = windowHandle();
+    // The window manager reports the frame once it has framed and mapped the
+    // window; a desktop without frames never does, and the position then
+    // stands.
+    constexpr int kMaxTries = 300;
+    const bool framed = window && window->isExposed() && !window->frameMargins().isNull();
+    if (!window || !pendingFramePosition_ || (!framed && ++framePlacementTries_ < kMaxTries)) {
+        if (!window || !pendingFramePosition_) framePlacement_->stop();
+        return;
     }
-    return QWidget::eventFilter(watched, event);
+    framePlacement_->stop();
+    const QPoint wanted = *pendingFramePosition_;
+    pendingFramePosition_.reset();
+    const QMargins frame = window->frameMargins();
+    // The inner area goes where the frame's top left corner ends at `wanted`.
+    if (framed && window->framePosition() != wanted) {
+        window->setPosition(wanted + QPoint(frame.left(), frame.top()));
+    }
 }
 
 void TForm1::FormDestroy() {
@@ -665,6 +692,14 @@ void TForm1::EnableCloseCommand(bool enabled) {
     closeEnabled_ = enabled;
 }
 
+void TForm1::EnableIdleCommands(bool enabled) {
+    // What a running job blocks is shown greyed, so that it does not look
+    // usable; help and the version check stay available.
+    for (QAction* action : {S2, F1, O1, Close1, About1}) action->setEnabled(enabled);
+    List0->setEnabled(enabled);
+    List1->setEnabled(enabled);
+}
+
 // --- views and mode controls ---------------------------------------------
 
 void TForm1::List0Click() {
@@ -672,6 +707,14 @@ void TForm1::List0Click() {
     CurrentView = 0;
     MarkViewLabel(0);
     ShowView(0);
+}
+
+void TForm1::NextViewKey() {
+    if (CurrentView == 0) {
+        List1Click();
+    } else {
+        List0Click();
+    }
 }
 
 void TForm1::List1Click() {
@@ -818,6 +861,7 @@ void TForm1::LaunchJob(int origin, int modeOverride, const std::string& sourcePa
     // Start: the window is busy until the worker's FinishJob.
     Busy = true;
     EnableCloseCommand(false);
+    EnableIdleCommands(false);
     ShowView(2);
     JoinWorker();
     workerDone_ = false;
@@ -860,6 +904,7 @@ void TForm1::FinishJob() {
     ShowView(CurrentView);
     Busy = false;
     EnableCloseCommand(true);
+    EnableIdleCommands(true);
 }
 
 void TForm1::JoinWorker() {

@@ -112,6 +112,9 @@ public:
     void ShowView(int view);
     void MarkViewLabel(int view);
     void EnableCloseCommand(bool enabled);
+    // Greys or enables the commands that a running job blocks: the dialogs'
+    // menu entries, close, the about box and the view labels.
+    void EnableIdleCommands(bool enabled);
     bool CloseCommandEnabled() const { return closeEnabled_; }
     // origin 0: a drop or the command line; 1: a registered folder.
     // modeOverride -1: the Mode setting.
@@ -175,6 +178,8 @@ public:
     // Handlers, named after control and event.
     void List0Click();
     void List1Click();
+    // Ctrl+Tab: the other of the two views.
+    void NextViewKey();
     void ComboBox1Change(int index);
     void CheckBox1Click();
     void ModeRadioClick();
@@ -204,7 +209,6 @@ public:
 protected:
     void closeEvent(QCloseEvent* event) override;
     void showEvent(QShowEvent* event) override;
-    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -243,6 +247,10 @@ private:
     bool closeEnabled_ = true;
     // Where the frame goes once the window manager has framed the window.
     std::optional<QPoint> pendingFramePosition_;
+    // Looks for the frame after the first showing, a few seconds at most.
+    QTimer* framePlacement_ = nullptr;
+    int framePlacementTries_ = 0;
+    void FramePlacementTimer();
     std::string lastDestination_;
     QStackedLayout* views_ = nullptr;
     QTimer* progressFrame_ = nullptr;

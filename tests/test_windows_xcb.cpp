@@ -60,9 +60,12 @@ TEST_F(XcbWindows, MainWindowTenStartsLeaveSetIniUnchanged) {
         auto form = std::make_unique<TForm1>(prog, std::vector<std::string>{});
         form->show();
         ASSERT_TRUE(xcbtest::WaitUntilFramed(form.get()));
-        // Let the window manager's placement settle before looking.
-        xcbtest::WaitUntil([] { return false; }, 200);
-        EXPECT_EQ(form->frameGeometry().topLeft(), QPoint(200, 150)) << "start " << start;
+        // The frame reaches its place (the program may move it once the
+        // window manager has reported the frame).
+        EXPECT_TRUE(xcbtest::WaitUntil([&] { return form->windowHandle()->framePosition() == QPoint(200, 150); }, 5000))
+            << "start " << start << ": frame at " << form->windowHandle()->framePosition().x() << ","
+            << form->windowHandle()->framePosition().y();
+        xcbtest::WaitUntil([&] { return form->pos() == QPoint(200, 150); }, 2000);
         form.reset();
         ASSERT_EQ(ReadFile(user + "/set.ini"), before) << "start " << start;
     }

@@ -22,7 +22,7 @@ const std::string& Problem();
 std::string TitleOnScreen(QWidget* window);
 
 // Runs the event loop until the condition holds or the time is up.
-inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10000) {
+inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 30000) {
     QElapsedTimer clock;
     clock.start();
     while (!condition()) {
@@ -37,7 +37,7 @@ inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 10
 inline bool WaitUntilFramed(QWidget* window) {
     return WaitUntil([window] {
         return window->isVisible() && window->windowHandle() && window->windowHandle()->isExposed() &&
-               window->frameGeometry() != window->geometry();
+               !window->windowHandle()->frameMargins().isNull();
     });
 }
 
