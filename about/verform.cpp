@@ -42,6 +42,7 @@ TVerInfoForm::TVerInfoForm(TDialogPrompts& prompts, QWidget* parent) : QDialog(p
     connect(Label3, &TLinkLabel::clicked, this, &TVerInfoForm::Label3Click);
     connect(Label3, &TLinkLabel::mouseEntered, this, &TVerInfoForm::Label3MouseEnter);
     connect(Label3, &TLinkLabel::mouseLeft, this, &TVerInfoForm::Label3MouseLeave);
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TVerInfoForm::Button1Click);
     FormCreate();
 }

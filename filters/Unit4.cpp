@@ -76,6 +76,8 @@ TForm4::TForm4(TDialogPrompts& prompts, QWidget* parent) : QDialog(parent), prom
     body->addLayout(bottom);
     PlaceUnderHeaderBand(this, Label1, body);
 
+    LetFocusedButtonsTakeEnter(this);
+    UseListKeys(ExtList);
     connect(Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm4::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm4::Button3Click);

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+class QAbstractItemView;
 class QComboBox;
 class QDialog;
 
@@ -81,6 +82,16 @@ protected:
 
 // The dark band with a white title at the top of every dialog.
 QLabel* MakeHeaderBand(const QString& text, QWidget* parent);
+
+// Keyboard use of a window's controls, as desktop users expect it:
+// - a focused push button takes Enter as well as Space. No button is a
+//   default button, so Enter elsewhere (in an entry field) still does
+//   nothing and Escape stays unbound.
+void LetFocusedButtonsTakeEnter(QWidget* window);
+// - Tab leaves a list instead of moving its current row, and Shift+F10
+//   opens the list's context menu as the Menu key does (at the current
+//   row).
+void UseListKeys(QAbstractItemView* list);
 
 // The dialog's layout: the header band across the top, edge to edge, and
 // the dialog's own controls below it.

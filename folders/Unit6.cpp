@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "folders/DialogSupport.h"
 #include "engine/Common.h"
 #include "engine/text_process.h"
 
@@ -118,6 +119,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);

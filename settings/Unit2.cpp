@@ -108,6 +108,7 @@ TForm2::TForm2(TSetData& settings, TDialogPrompts& prompts, QWidget* parent)
     body->addLayout(buttons);
     PlaceUnderHeaderBand(this, Label1, body)->setSizeConstraint(QLayout::SetFixedSize);
 
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm2::Button3Click);

@@ -17,7 +17,9 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <QMenu>
 #include <QScreen>
+#include <QTest>
 #include <QUrl>
 #include <algorithm>
 #include <condition_variable>
@@ -619,7 +621,51 @@ TEST_F(MainWindow, RegisteredFolderThatNoLongerExistsIsRefused) {
     EXPECT_TRUE(job.Loaded().empty());
 }
 
+// --- keys ------------------------------------------------------------------
+
+TEST_F(MainWindow, ViewsAndTheFolderMenuAreReachableFromTheKeyboard) {
+    PrepareUser(QuietSettings());
+    WriteFile(user + "/folderlist.dat", "\"1\",\"作業\",\"work\",\"\",\"" + src + "/\",\r\n");
+    Open();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == form.get(); }));
+    QTest::keyClick(form.get(), Qt::Key_2, Qt::AltModifier);
+    EXPECT_EQ(form->CurrentView, 1);
+    EXPECT_TRUE(form->FolderPanel->isVisible());
+    QTest::keyClick(form.get(), Qt::Key_1, Qt::AltModifier);
+    EXPECT_EQ(form->CurrentView, 0);
+    QTest::keyClick(form.get(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(form->CurrentView, 1);
+    EXPECT_TRUE(form->List1->Marked());
+    // Shift+F10 opens the popup menu of the registered-folder list.
+    SelectRow(0);
+    form->FolderList->setFocus();
+    QTest::keyClick(form->FolderList, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(form->FolderPopupMenu->isVisible());
+    form->FolderPopupMenu->close();
+}
+
 // --- while a job runs ---------------------------------------------------------
+
+TEST_F(MainWindow, CommandsBlockedByAJobAreGreyed) {
+    PrepareUser(QuietSettings());
+    job.hold = true;
+    Open();
+    Drop(form->DPanel, {src});
+    ASSERT_TRUE(WaitUntil([&] { return job.Loaded().size() == 1; }));
+    for (QAction* blocked : {form->S2, form->F1, form->O1, form->Close1, form->About1}) {
+        EXPECT_FALSE(blocked->isEnabled()) << blocked->text().toStdString();
+    }
+    EXPECT_FALSE(form->List0->isEnabled());
+    EXPECT_TRUE(form->Help2->isEnabled());
+    EXPECT_TRUE(form->N1->isEnabled());
+    job.Release();
+    ASSERT_TRUE(JobsEnded(1));
+    for (QAction* blocked : {form->S2, form->F1, form->O1, form->Close1, form->About1}) {
+        EXPECT_TRUE(blocked->isEnabled()) << blocked->text().toStdString();
+    }
+    EXPECT_TRUE(form->List1->isEnabled());
+}
 
 // Prompts that record what would be opened on the desktop.
 class RecordingPrompts : public TStandardPrompts {

@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <filesystem>
 
 #include "dialog_test_support.h"
@@ -246,6 +249,23 @@ TEST_F(FilterEditorTest, CancelWritesNothing) {
     EXPECT_EQ(ReadFile(data + "/text.dat"), before);
     EXPECT_TRUE(prompts.log.empty());
     EXPECT_EQ(reloads, 0);
+}
+
+// Keys in the filter editor: Tab leaves the list without moving its current
+// row (which would mark the filter as changed), Shift+F10 opens the row
+// menu, and a focused button takes Enter.
+TEST_F(FilterEditorTest, TabLeavesTheListAndShiftF10OpensItsMenu) {
+    ASSERT_TRUE(form->ListFilters("text"));
+    form->show();
+    form->ExtList->setFocus();
+    for (int i = 0; i < 7; ++i) QTest::keyClick(form->ExtList, Qt::Key_Tab);
+    EXPECT_FALSE(form->Modified);
+    QTest::keyClick(form->ExtList, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(form->PopupMenu1->isVisible());
+    form->PopupMenu1->close();
+    form->Button2->setFocus();
+    QTest::keyClick(form->Button2, Qt::Key_Return);
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST(FilterSelection, ListsAndReturnsAName) {
