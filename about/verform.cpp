@@ -42,12 +42,13 @@ TVerInfoForm::TVerInfoForm(TDialogPrompts& prompts, QWidget* parent) : QDialog(p
     connect(Label3, &TLinkLabel::clicked, this, &TVerInfoForm::Label3Click);
     connect(Label3, &TLinkLabel::mouseEntered, this, &TVerInfoForm::Label3MouseEnter);
     connect(Label3, &TLinkLabel::mouseLeft, this, &TVerInfoForm::Label3MouseLeave);
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TVerInfoForm::Button1Click);
     FormCreate();
 }
 
 void TVerInfoForm::FormCreate() { Label2->setText(ToQString(std::string(kVersionText))); }
-void TVerInfoForm::Label3Click() { OpenHomePage(prompts_); }
+void TVerInfoForm::Label3Click() { OpenHomePage(prompts_, ProgramFolder); }
 void TVerInfoForm::Label3MouseEnter() { Label3->SetUnderlined(true); }
 void TVerInfoForm::Label3MouseLeave() { Label3->SetUnderlined(false); }
 void TVerInfoForm::Button1Click() { accept(); }
@@ -56,6 +57,8 @@ void OpenHelpDocument(TDialogPrompts& prompts, const std::string& programFolder)
     prompts.OpenTarget(programFolder + std::string(kHelpDocument));
 }
 
-void OpenHomePage(TDialogPrompts& prompts) { prompts.OpenTarget(std::string(kHomePageUrl)); }
+void OpenHomePage(TDialogPrompts& prompts, const std::string& programFolder) {
+    prompts.OpenTarget(LoadWebLinks(programFolder).HomePage);
+}
 
 }  // namespace tessarine

@@ -16,6 +16,10 @@ class TVerInfoForm : public QDialog {
 public:
     explicit TVerInfoForm(TDialogPrompts& prompts, QWidget* parent = nullptr);
 
+    // The program folder, with its separator: where the link addresses are
+    // kept (data/links.ini).
+    std::string ProgramFolder;
+
     QLabel* Label1;        // header "バージョン情報"
     QLabel* Label2;        // version and release date
     TLinkLabel* Label3;    // home page link
@@ -35,7 +39,8 @@ private:
 // "ヘルプ(&H)": the local help document in the program folder (which ends
 // with its separator). Works also while a job runs.
 void OpenHelpDocument(TDialogPrompts& prompts, const std::string& programFolder);
-// "最新版をチェックする(&N)" and the about box link: the home page.
-void OpenHomePage(TDialogPrompts& prompts);
+// "最新版をチェックする(&N)" and the about box link: the home page named in
+// the program folder's data/links.ini.
+void OpenHomePage(TDialogPrompts& prompts, const std::string& programFolder);
 
 }  // namespace tessarine

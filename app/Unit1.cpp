@@ -21,12 +21,14 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QShortcut>
 #include <QStackedLayout>
 #include <QTableWidget>
 #include <QThread>
 #include <QTimer>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 #include <ctime>
 #include <mutex>
 #include <optional>
@@ -88,10 +90,28 @@ void ShowError(QWidget* parent, const QString& text) {
     box.exec();
 }
 
+// Centres the dialog over its owner, kept wholly on the screen that holds the
+// owner (a main window high on the screen would otherwise put the top of a
+// taller dialog, title bar and all, above the screen's edge).
 void CentreOver(QWidget* dialog, const QWidget* owner) {
     dialog->adjustSize();
-    const QRect frame = owner->frameGeometry();
-    dialog->move(frame.center() - QPoint(dialog->width() / 2, dialog->height() / 2));
+    const QRect ownerFrame = owner->frameGeometry();
+    const QRect ownerInner = owner->geometry();
+    // The dialog's frame is taken to be as thick as the owner's.
+    const QMargins frame(ownerInner.left() - ownerFrame.left(), ownerInner.top() - ownerFrame.top(),
+                         ownerFrame.right() - ownerInner.right(), ownerFrame.bottom() - ownerInner.bottom());
+    QRect placed(QPoint(0, 0), dialog->size().grownBy(frame));
+    placed.moveCenter(ownerFrame.center());
+    const QScreen* screen = QGuiApplication::screenAt(ownerFrame.center());
+    if (!screen) screen = owner->screen();
+    if (screen) {
+        const QRect area = screen->availableGeometry();
+        if (placed.right() > area.right()) placed.moveRight(area.right());
+        if (placed.bottom() > area.bottom()) placed.moveBottom(area.bottom());
+        if (placed.left() < area.left()) placed.moveLeft(area.left());
+        if (placed.top() < area.top()) placed.moveTop(area.top());
+    }
+    dialog->move(placed.topLeft());
 }
 
 // The questions of a launch, asked through the main window's boxes and the
@@ -253,7 +273,8 @@ void TViewLabel::SetMarked(bool marked) {
     marked_ = marked;
     // The tab is 10 pixels wider than the caption on each side and reaches
     // down to the grey strip below the bar.
-    setStyleSheet(QStringLiteral("QLabel { color: white; padding: 5px 10px 5px 10px; %1 }")
+    setStyleSheet(QStringLiteral("QLabel { color: white; padding: 5px 10px 5px 10px; %1 }"
+                                 " QLabel:disabled { color: rgb(150, 150, 150); }")
                       .arg(marked ? QString::fromLatin1(kGreyStyle) : QStringLiteral("background: transparent;")));
 }
 
@@ -341,6 +362,16 @@ void TForm1::BuildControls() {
     TopStrip->setFixedHeight(4);
     connect(List0, &TViewLabel::clicked, this, &TForm1::List0Click);
     connect(List1, &TViewLabel::clicked, this, &TForm1::List1Click);
+    // The view labels from the keyboard: Ctrl+Tab switches to the other
+    // view, Alt with the label's position picks one.
+    const auto addShortcut = [this](const QKeySequence& keys, void (TForm1::*handler)()) {
+        connect(new QShortcut(keys, this), &QShortcut::activated, this, handler);
+    };
+    addShortcut(QKeySequence(Qt::CTRL | Qt::Key_Tab), &TForm1::NextViewKey);
+    addShortcut(QKeySequence(Qt::ALT | Qt::Key_1), &TForm1::List0Click);
+    addShortcut(QKeySequence(Qt::ALT | Qt::Key_2), &TForm1::List1Click);
+    List0->setToolTip(QStringLiteral("Alt+1 / Ctrl+Tab"));
+    List1->setToolTip(QStringLiteral("Alt+2 / Ctrl+Tab"));
 
     // Copy/compress view: filter box, the mode group, the drop panel.
     MainPanel = new QWidget(this);
@@ -425,6 +456,7 @@ void TForm1::BuildControls() {
     connect(Lha1, &QAction::triggered, this, &TForm1::Lha1Click);
     connect(N7Zip1, &QAction::triggered, this, &TForm1::N7Zip1Click);
     connect(N7ZipPass1, &QAction::triggered, this, &TForm1::N7ZipPass1Click);
+    UseListKeys(FolderList);
     connect(FolderList, &QWidget::customContextMenuRequested, this,
             [this](const QPoint& at) { FolderPopupMenu->popup(FolderList->viewport()->mapToGlobal(at)); });
     HintLabel = new QLabel(QStringLiteral("右クリックで機能を選択できます"), FolderPanel);
@@ -478,6 +510,9 @@ void TForm1::BuildControls() {
     Timer2 = new QTimer(this);
     Timer2->setInterval(500);
     Timer2->setTimerType(Qt::PreciseTimer);
+    framePlacement_ = new QTimer(this);
+    framePlacement_->setInterval(10);
+    connect(framePlacement_, &QTimer::timeout, this, &TForm1::FramePlacementTimer);
     progressFrame_ = new QTimer(this);
     progressFrame_->setSingleShot(true);
     progressFrame_->setInterval(kProgressFrameMs);
@@ -505,7 +540,7 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
 
     // 6. Settings and the window's place.
     LoadSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
-    move(Settings.PosX, Settings.PosY);
+    PlaceFrameAt(QPoint(Settings.PosX, Settings.PosY));
 
     // 7.-11.
     CurrentView = 0;
@@ -523,6 +558,46 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
     if (!arguments.empty()) {
         CommandLinePath = arguments.front();
         Timer1->start();
+    }
+}
+
+void TForm1::PlaceFrameAt(const QPoint& frameTopLeft) {
+    // PosX/PosY are the frame's top left corner, which is also what
+    // FormDestroy saves (x() and y() of a window include its frame). Until
+    // the window manager has framed the window its frame is not known, and
+    // Qt puts the inner area at the position; every start would then creep
+    // up and left by the size of the frame. So the frame is placed again
+    // once it is known (FramePlacementTimer).
+    move(frameTopLeft);
+    pendingFramePosition_ = frameTopLeft;
+}
+
+void TForm1::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (pendingFramePosition_) {
+        framePlacementTries_ = 0;
+        framePlacement_->start();
+    }
+}
+
+void TForm1::FramePlacementTimer() {
+    QWindow* window = windowHandle();
+    // The window manager reports the frame once it has framed and mapped the
+    // window; a desktop without frames never does, and the position then
+    // stands.
+    constexpr int kMaxTries = 300;
+    const bool framed = window && window->isExposed() && !window->frameMargins().isNull();
+    if (!window || !pendingFramePosition_ || (!framed && ++framePlacementTries_ < kMaxTries)) {
+        if (!window || !pendingFramePosition_) framePlacement_->stop();
+        return;
+    }
+    framePlacement_->stop();
+    const QPoint wanted = *pendingFramePosition_;
+    pendingFramePosition_.reset();
+    const QMargins frame = window->frameMargins();
+    // The inner area goes where the frame's top left corner ends at `wanted`.
+    if (framed && window->framePosition() != wanted) {
+        window->setPosition(wanted + QPoint(frame.left(), frame.top()));
     }
 }
 
@@ -579,7 +654,7 @@ void TForm1::LoadFilterNames() {
     // changes it.
     int selected = 0;
     if (!TrimBlanks(Settings.SelectFileName).empty()) {
-        const int found = ComboBox1->findText(PathText(Settings.SelectFileName), Qt::MatchFixedString);
+        const int found = FindNameEntry(ComboBox1, PathText(Settings.SelectFileName));
         if (found > 0) selected = found;
     }
     ComboBox1->setCurrentIndex(selected);
@@ -623,6 +698,14 @@ void TForm1::EnableCloseCommand(bool enabled) {
     closeEnabled_ = enabled;
 }
 
+void TForm1::EnableIdleCommands(bool enabled) {
+    // What a running job blocks is shown greyed, so that it does not look
+    // usable; help and the version check stay available.
+    for (QAction* action : {S2, F1, O1, Close1, About1}) action->setEnabled(enabled);
+    List0->setEnabled(enabled);
+    List1->setEnabled(enabled);
+}
+
 // --- views and mode controls ---------------------------------------------
 
 void TForm1::List0Click() {
@@ -630,6 +713,14 @@ void TForm1::List0Click() {
     CurrentView = 0;
     MarkViewLabel(0);
     ShowView(0);
+}
+
+void TForm1::NextViewKey() {
+    if (CurrentView == 0) {
+        List1Click();
+    } else {
+        List0Click();
+    }
 }
 
 void TForm1::List1Click() {
@@ -690,7 +781,7 @@ void TForm1::Help2Click() {
 }
 
 void TForm1::N1Click() {
-    if (Prompts) OpenHomePage(*Prompts);
+    if (Prompts) OpenHomePage(*Prompts, ProgramFolder);
 }
 
 void TForm1::About1Click() {
@@ -776,6 +867,7 @@ void TForm1::LaunchJob(int origin, int modeOverride, const std::string& sourcePa
     // Start: the window is busy until the worker's FinishJob.
     Busy = true;
     EnableCloseCommand(false);
+    EnableIdleCommands(false);
     ShowView(2);
     JoinWorker();
     workerDone_ = false;
@@ -818,6 +910,7 @@ void TForm1::FinishJob() {
     ShowView(CurrentView);
     Busy = false;
     EnableCloseCommand(true);
+    EnableIdleCommands(true);
 }
 
 void TForm1::JoinWorker() {

@@ -3,6 +3,7 @@
 // registered-folder view, the progress view, the menus, and the launch of
 // every job.
 #include <QLabel>
+#include <QPoint>
 #include <QWidget>
 #include <atomic>
 #include <functional>
@@ -115,6 +116,9 @@ public:
     void ShowView(int view);
     void MarkViewLabel(int view);
     void EnableCloseCommand(bool enabled);
+    // Greys or enables the commands that a running job blocks: the dialogs'
+    // menu entries, close, the about box and the view labels.
+    void EnableIdleCommands(bool enabled);
     bool CloseCommandEnabled() const { return closeEnabled_; }
     // origin 0: a drop or the command line; 1: a registered folder.
     // modeOverride -1: the Mode setting.
@@ -178,6 +182,8 @@ public:
     // Handlers, named after control and event.
     void List0Click();
     void List1Click();
+    // Ctrl+Tab: the other of the two views.
+    void NextViewKey();
     void ComboBox1Change(int index);
     void CheckBox1Click();
     void ModeRadioClick();
@@ -206,6 +212,7 @@ public:
 
 protected:
     void closeEvent(QCloseEvent* event) override;
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -217,6 +224,8 @@ private:
     void BuildControls();
     void FormCreate(const std::vector<std::string>& arguments);
     void FormDestroy();
+    // Puts the window's frame, title bar included, at the point.
+    void PlaceFrameAt(const QPoint& frameTopLeft);
     void ApplyModeControls();
     QRadioButton* RadioButtonOfMode(int mode) const;
     void LaunchFromPopup(int modeOverride);
@@ -240,6 +249,12 @@ private:
     std::thread worker_;
     std::atomic<bool> workerDone_{true};
     bool closeEnabled_ = true;
+    // Where the frame goes once the window manager has framed the window.
+    std::optional<QPoint> pendingFramePosition_;
+    // Looks for the frame after the first showing, a few seconds at most.
+    QTimer* framePlacement_ = nullptr;
+    int framePlacementTries_ = 0;
+    void FramePlacementTimer();
     std::string lastDestination_;
     QStackedLayout* views_ = nullptr;
     QTimer* progressFrame_ = nullptr;

@@ -3,10 +3,11 @@
 #include <QApplication>
 #include <QFile>
 #include <QMessageBox>
+#include <cstdio>
 
+#include "app/ProgramStart.h"
 #include "app/Unit1.h"
 #include "archive/Archive.h"
-#include "engine/DesktopEntry.h"
 #include "engine/TessarineThread.h"
 #include "settings/Unit2.h"
 #include "engine/errors.h"
@@ -31,7 +32,7 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const tessarine::TessarineError& error) {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("Tessarine"), QString::fromStdString(error.what()),
+            QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), QString::fromStdString(error.what()),
                             QMessageBox::NoButton, activeWindow());
             box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
             box.exec();
@@ -43,14 +44,21 @@ public:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    TessarineApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("Tessarine"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Tessarine"));
-    QGuiApplication::setDesktopFileName(QString::fromUtf8(tessarine::kDesktopFileId));
-
     // The arguments exactly as the system handed them (file names are bytes).
-    std::vector<std::string> arguments;
-    for (int i = 1; i < argc; ++i) arguments.emplace_back(argv[i]);
+    // --help and --version are answered before any window or display exists.
+    std::vector<std::string> given;
+    for (int i = 1; i < argc; ++i) given.emplace_back(argv[i]);
+    const tessarine::StartRequest start = tessarine::ReadCommandLine(given);
+    if (start.What != tessarine::StartRequest::Action::Run) {
+        const std::string text =
+            start.What == tessarine::StartRequest::Action::Help ? tessarine::HelpText() : tessarine::VersionText();
+        std::fwrite(text.data(), 1, text.size(), stdout);
+        return std::fflush(stdout) == 0 ? 0 : 1;
+    }
+    const std::vector<std::string>& arguments = start.Arguments;
+
+    TessarineApplication app(argc, argv);
+    tessarine::SetUpApplication(app);
     const QByteArray programFolder = QFile::encodeName(QCoreApplication::applicationDirPath());
 
     // The windows, each created once and reused: the main window first (its
@@ -74,6 +82,7 @@ int main(int argc, char* argv[]) {
     form4.DataFolder = form1.DataFolder;
     form4.LoadFilterNames = [&form1] { form1.LoadFilterNames(); };
     tessarine::TVerInfoForm verInfoForm(prompts, &form1);
+    verInfoForm.ProgramFolder = form1.ProgramFolder;
 
     form1.Form2 = &form2;
     form1.Form3 = &form3;

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/unique_fd.h"
 
 namespace tessarine {
 
@@ -53,16 +54,49 @@ bool Cp932ToUtf8(std::string_view bytes, std::string& out) {
     return true;
 }
 
+namespace {
+
+// True when every byte outside ASCII lies in A1-DF, the range of the
+// half-width katakana of code page 932. Such text is valid UTF-8 only by
+// accident: as UTF-8 it reads as pairs of Latin letters (lead C2-DF, trail
+// A1-BF), which is what a short Windows file holding a name like "ﾃｽﾄ"
+// looks like.
+bool OnlyHalfWidthKatakanaBytes(std::string_view bytes) {
+    bool any = false;
+    for (const char ch : bytes) {
+        const auto c = static_cast<unsigned char>(ch);
+        if (c < 0x80) continue;
+        if (c < 0xA1 || c > 0xDF) return false;
+        any = true;
+    }
+    return any;
+}
+
+}  // namespace
+
 std::string DecodeDataText(std::string_view bytes) {
-    if (IsValidUtf8(bytes)) return std::string(bytes);
+    // The encoding is judged once, for the whole file. Text that is not
+    // valid UTF-8 but is valid code page 932 is converted. Valid UTF-8 stays
+    // as it is, unless every byte outside ASCII is a half-width katakana of
+    // code page 932: UTF-8 Japanese text always has three-byte characters
+    // (E3 lead bytes), so a file made only of such pairs is taken as code
+    // page 932. The price is that a UTF-8 file whose only non-ASCII text is
+    // Latin letters from U+00E1..U+07FF in that narrow byte range (for
+    // example "é", C3 A9, alone) reads as half-width katakana too.
     std::string converted;
+    if (IsValidUtf8(bytes)) {
+        if (OnlyHalfWidthKatakanaBytes(bytes) && Cp932ToUtf8(bytes, converted)) return converted;
+        return std::string(bytes);
+    }
     if (Cp932ToUtf8(bytes, converted)) return converted;
     return std::string(bytes);
 }
 
-std::vector<std::string> SplitLines(std::string_view text) {
-    const size_t nul = text.find('\0');
-    if (nul != std::string_view::npos) text = text.substr(0, nul);
+std::vector<std::string> SplitLines(std::string_view text, bool nulEndsText) {
+    if (nulEndsText) {
+        const size_t nul = text.find('\0');
+        if (nul != std::string_view::npos) text = text.substr(0, nul);
+    }
     std::vector<std::string> lines;
     size_t start = 0;
     for (size_t i = 0; i < text.size(); ++i) {
@@ -77,26 +111,31 @@ std::vector<std::string> SplitLines(std::string_view text) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& out) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;
+    // Opened without blocking, so that a FIFO in place of a data file cannot
+    // stall the caller waiting for a writer; only regular files are read.
+    const UniqueFd fd(OpenLongPath(AT_FDCWD, path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    if (!fd) return false;
     struct stat st {};
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) { ::close(fd); return false; }
+    if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     std::string data;
     data.reserve(st.st_size > 0 ? static_cast<size_t>(st.st_size) : 0);
     char buffer[65536];
     while (true) {
-        const ssize_t got = ::read(fd, buffer, sizeof buffer);
+        const ssize_t got = ::read(fd.Get(), buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) continue;
-            ::close(fd);
             return false;
         }
         if (got == 0) break;
         data.append(buffer, static_cast<size_t>(got));
     }
-    ::close(fd);
     out = std::move(data);
     return true;
+}
+
+std::string_view WithoutByteOrderMark(std::string_view bytes) {
+    if (bytes.substr(0, 3) == "\xEF\xBB\xBF") bytes.remove_prefix(3);
+    return bytes;
 }
 
 std::vector<std::string> ReadDataLines(const std::string& path) {
@@ -104,7 +143,9 @@ std::vector<std::string> ReadDataLines(const std::string& path) {
     if (!ReadWholeFile(path, bytes)) throw CannotOpenFile(path);
     const size_t nul = bytes.find('\0');
     if (nul != std::string::npos) bytes.resize(nul);
-    return SplitLines(DecodeDataText(bytes));
+    // A byte-order mark that a text editor put in front would otherwise
+    // become part of the first row.
+    return SplitLines(DecodeDataText(WithoutByteOrderMark(bytes)));
 }
 
 namespace {

@@ -14,19 +14,27 @@ bool IsValidUtf8(std::string_view bytes);
 // not valid code page 932.
 bool Cp932ToUtf8(std::string_view bytes, std::string& out);
 
-// Text of a data file as the program holds it: UTF-8 as it is; a file that is
-// not valid UTF-8 but is valid code page 932 (written by the Windows version)
-// converted to UTF-8; anything else as it is, byte for byte.
+// Text of a data file as the program holds it, its encoding judged once for
+// the whole text: UTF-8 as it is; a file that is not valid UTF-8 but is valid
+// code page 932 (written by the Windows version), or whose only non-ASCII
+// bytes are code page 932 half-width katakana, converted to UTF-8; anything
+// else as it is, byte for byte.
 std::string DecodeDataText(std::string_view bytes);
 
 // The lines of a text: lines end at CR LF, CR or LF; a last line without an
-// end counts; a NUL byte ends the text.
-std::vector<std::string> SplitLines(std::string_view text);
+// end counts; a NUL byte ends the text unless `nulEndsText` is false (the
+// NUL then stays inside its line).
+std::vector<std::string> SplitLines(std::string_view text, bool nulEndsText = true);
 
-// Reads a whole file; false when it cannot be opened or read.
+// Reads a whole regular file; false when it cannot be opened or read, and for
+// anything that is not a regular file (a folder, a FIFO, a device), which is
+// never opened in a way that could wait.
 bool ReadWholeFile(const std::string& path, std::string& out);
 
-// The decoded lines of a data file; raises "ファイル %s は開けません" when the
+// The text without a UTF-8 byte-order mark in front.
+std::string_view WithoutByteOrderMark(std::string_view bytes);
+
+// The decoded lines of a data file, a leading byte-order mark skipped; raises "ファイル %s は開けません" when the
 // file cannot be read.
 std::vector<std::string> ReadDataLines(const std::string& path);
 

@@ -76,6 +76,8 @@ TForm4::TForm4(TDialogPrompts& prompts, QWidget* parent) : QDialog(parent), prom
     body->addLayout(bottom);
     PlaceUnderHeaderBand(this, Label1, body);
 
+    LetFocusedButtonsTakeEnter(this);
+    UseListKeys(ExtList);
     connect(Button1, &QPushButton::clicked, this, &TForm4::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm4::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm4::Button3Click);
@@ -94,7 +96,7 @@ TForm4::TForm4(TDialogPrompts& prompts, QWidget* parent) : QDialog(parent), prom
 }
 
 void TForm4::ExtListChanging() {
-    if (!filling_) Modified = true;
+    if (!filling_ && RowsOfLoadedFilter) Modified = true;
 }
 
 void TForm4::AppendRow(const ExtensionRow& row) {
@@ -138,7 +140,7 @@ bool TForm4::ListFilters(const std::string& name) {
     }
     int index = 0;
     if (!TrimBlanks(name).empty()) {
-        index = ComboBox1->findText(ToQString(name), Qt::MatchFixedString);  // letter case ignored
+        index = FindNameEntry(ComboBox1, ToQString(name));  // exact spelling first, then letter case ignored
         if (index < 0) index = 0;
     }
     ComboBox1->setCurrentIndex(ComboBox1->count() > 0 ? index : -1);
@@ -156,19 +158,22 @@ bool TForm4::ShowFilter(const std::string& name) {
     } catch (const TessarineError& e) {
         filling_ = false;
         // The emptied list no longer holds the rows of LoadedFilterName;
-        // saving it later would wipe that filter.
+        // saving it later would wipe that filter, and rows added to it would
+        // be offered for saving into a filter that is not the one on screen.
         Modified = false;
+        RowsOfLoadedFilter = false;
         prompts_.ShowError(this, e.what());
         return false;
     }
     filling_ = false;
     LoadedFilterName = name;
     Modified = false;
+    RowsOfLoadedFilter = true;
     return true;
 }
 
 bool TForm4::StoreFilter(const std::string& name) {
-    if (!Modified) return true;
+    if (!Modified || !RowsOfLoadedFilter) return true;
     // Rows can only be edited while a filter is shown, so there is always
     // a name; an empty one would make the file ".dat".
     if (name.empty()) return true;
@@ -234,6 +239,10 @@ void TForm4::ChangeExt1Click() {
 void TForm4::AddRow1Click() {
     if (LoadedFilterName.empty()) {
         prompts_.ShowError(this, "フィルタがありません。「新規にフィルタを追加する」で作成してください。");
+        return;
+    }
+    if (!RowsOfLoadedFilter) {
+        prompts_.ShowError(this, "表示中のフィルタを読み込めませんでした。フィルタを選び直してください。");
         return;
     }
     const auto name = prompts_.EnterName(kNewRowName, "");

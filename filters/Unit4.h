@@ -48,6 +48,10 @@ public:
 
     std::string LoadedFilterName;
     bool Modified = false;
+    // The list shows the rows of LoadedFilterName. False after a failed
+    // read: the list is empty and belongs to no filter, so nothing can be
+    // added to it or saved from it until a filter is shown again.
+    bool RowsOfLoadedFilter = true;
 
     QLabel* Label1;          // header "フィルタ設定"
     QPushButton* Button3;    // "新規にフィルタを追加する"

@@ -37,6 +37,7 @@ TForm7::TForm7(QWidget* parent) : QDialog(parent) {
     body->addLayout(buttons);
     PlaceUnderHeaderBand(this, Label1, body)->setSizeConstraint(QLayout::SetFixedSize);
 
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TForm7::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm7::Button2Click);
 }

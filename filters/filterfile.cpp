@@ -9,6 +9,7 @@
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/text_process.h"
+#include "engine/wildcard.h"
 
 namespace tessarine {
 
@@ -22,7 +23,18 @@ std::string FilterFilePath(const std::string& dataFolder, std::string_view name)
     path += kPathSeparator;
     path += name;
     path += ".dat";
-    return path;
+    // The listing matches "*.dat" without regard to letter case, so a name
+    // may come from "Foo.DAT". The file spelled exactly wins; otherwise the
+    // entry that the listing would have given this name is taken.
+    if (FileExists(path)) return path;
+    std::string found;
+    ReadFolder(dataFolder, [&](const FolderEntry& entry) {
+        if (!found.empty() || entry.isFolder || entry.name.size() != name.size() + 4) return;
+        if (entry.name.substr(0, name.size()) != name) return;
+        if (!MatchesWildcard(entry.name.substr(name.size()), ".dat")) return;
+        found = dataFolder + kPathSeparator + std::string(entry.name);
+    });
+    return found.empty() ? path : found;
 }
 
 bool ListFilterNames(const TCommon& common, const std::string& dataFolder, std::vector<std::string>& names) {

@@ -26,7 +26,10 @@ struct ExtensionRow {
 // follows ("a.b.dat" gives "a.b", ".dat" gives "").
 std::string FilterNameOf(std::string_view fileName);
 
-// dataFolder + "/" + name + ".dat".
+// The file of a filter name: dataFolder + "/" + name + ".dat" when that file
+// exists or no entry of the folder is name + ".dat" in another letter case
+// (such as "Foo.DAT", which the listing also gives as "Foo"); that entry
+// otherwise.
 std::string FilterFilePath(const std::string& dataFolder, std::string_view name);
 
 // The names of the entries of the data folder matching "*.dat", each without

@@ -1,6 +1,9 @@
 #include "folders/DialogSupport.h"
 
 #include <QDesktopServices>
+#include <QAbstractItemView>
+#include <QComboBox>
+#include <QKeyEvent>
 #include <QDialog>
 #include <QFileInfo>
 #include <QMessageBox>
@@ -57,6 +60,65 @@ void TLinkLabel::leaveEvent(QEvent* event) {
 void TLinkLabel::mouseReleaseEvent(QMouseEvent* event) {
     QLabel::mouseReleaseEvent(event);
     if (event->button() == Qt::LeftButton && rect().contains(event->position().toPoint())) emit clicked();
+}
+
+namespace {
+
+// Clicks a push button on Enter; keys reach a button only while it has the
+// focus.
+class EnterOnFocusedButton : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if ((key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) ||
+            (key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) {
+            return false;
+        }
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (!button || !button->isEnabled()) return false;
+        button->click();
+        return true;
+    }
+};
+
+// Shift+F10 on a list: the context menu, as for the Menu key.
+class ListKeys : public QObject {
+public:
+    using QObject::QObject;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_F10 || key->modifiers() != Qt::ShiftModifier) return false;
+        auto* list = qobject_cast<QAbstractItemView*>(watched);
+        if (!list || list->contextMenuPolicy() != Qt::CustomContextMenu) return false;
+        const QModelIndex current = list->currentIndex();
+        const QPoint at = current.isValid() ? list->visualRect(current).center() : QPoint(0, 0);
+        emit list->customContextMenuRequested(at);
+        return true;
+    }
+};
+
+}  // namespace
+
+void LetFocusedButtonsTakeEnter(QWidget* window) {
+    auto* filter = new EnterOnFocusedButton(window);
+    for (QPushButton* button : window->findChildren<QPushButton*>()) button->installEventFilter(filter);
+}
+
+void UseListKeys(QAbstractItemView* list) {
+    list->setTabKeyNavigation(false);
+    list->installEventFilter(new ListKeys(list));
+}
+
+int FindNameEntry(const QComboBox* box, const QString& name) {
+    const int exact = box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
+    return exact >= 0 ? exact : box->findText(name, Qt::MatchFixedString);
 }
 
 QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+class QAbstractItemView;
+class QComboBox;
 class QDialog;
 
 namespace tessarine {
@@ -81,6 +83,16 @@ protected:
 // The dark band with a white title at the top of every dialog.
 QLabel* MakeHeaderBand(const QString& text, QWidget* parent);
 
+// Keyboard use of a window's controls, as desktop users expect it:
+// - a focused push button takes Enter as well as Space. No button is a
+//   default button, so Enter elsewhere (in an entry field) still does
+//   nothing and Escape stays unbound.
+void LetFocusedButtonsTakeEnter(QWidget* window);
+// - Tab leaves a list instead of moving its current row, and Shift+F10
+//   opens the list's context menu as the Menu key does (at the current
+//   row).
+void UseListKeys(QAbstractItemView* list);
+
 // The dialog's layout: the header band across the top, edge to edge, and
 // the dialog's own controls below it.
 QVBoxLayout* PlaceUnderHeaderBand(QWidget* dialog, QLabel* band, QLayout* body);
@@ -88,6 +100,11 @@ QVBoxLayout* PlaceUnderHeaderBand(QWidget* dialog, QLabel* band, QLayout* body);
 // Grey background with white group captions and labels, as the settings
 // and about dialogs have.
 void ApplyGreyDialogLook(QDialog* dialog);
+
+// The entry of a list of filter names that a name chooses: the one spelled
+// exactly, else the first that differs only in letter case; -1 for none.
+// (On Linux "memo" and "MEMO" can both exist.)
+int FindNameEntry(const QComboBox* box, const QString& name);
 
 inline QString ToQString(const std::string& text) { return QString::fromStdString(text); }
 inline std::string ToStdString(const QString& text) { return text.toStdString(); }

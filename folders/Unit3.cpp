@@ -71,6 +71,8 @@ TForm3::TForm3(TDialogPrompts& prompts, TForm7& filterSelection, QWidget* parent
     body->addLayout(bottom);
     PlaceUnderHeaderBand(this, Label1, body);
 
+    LetFocusedButtonsTakeEnter(this);
+    UseListKeys(FolderList);
     connect(Button1, &QPushButton::clicked, this, &TForm3::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm3::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm3::Button3Click);

@@ -8,6 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "folders/DialogSupport.h"
 #include "engine/text_process.h"
 
 namespace tessarine {
@@ -41,6 +42,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TForm5::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm5::Button2Click);
 }

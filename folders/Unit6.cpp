@@ -10,6 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "folders/DialogSupport.h"
 #include "engine/Common.h"
 #include "engine/text_process.h"
 
@@ -30,23 +31,56 @@ std::string LocalPath(const QString& path) {
 
 }  // namespace
 
+namespace {
+
+// The Qt folder chooser, where "Choose" also works on the "Computer" entry
+// at the top of the tree (which has no file-system path): the result is
+// then the root, as for a cancel there.
+class FolderBrowser : public QFileDialog {
+public:
+    FolderBrowser(QWidget* owner, const QString& title, const QString& start) : QFileDialog(owner, title, start) {
+        connect(this, &QFileDialog::directoryEntered, this, [this](const QString& path) { atComputer_ = path.isEmpty(); });
+    }
+
+protected:
+    void accept() override {
+        const QStringList selected = selectedFiles();
+        if (atComputer_ && (selected.isEmpty() || selected.constFirst().isEmpty())) {
+            BrowsePath.clear();
+            QDialog::accept();
+            return;
+        }
+        QFileDialog::accept();
+    }
+
+private:
+    bool atComputer_ = false;
+};
+
+}  // namespace
+
 void BrowseFolder(QWidget* owner, QLineEdit* field) {
     if (BrowsePath.empty()) BrowsePath = kBrowseRoot;
 
-    QFileDialog browser(owner, QStringLiteral("フォルダを選択してください"), QString::fromLatin1(kBrowseRoot));
+    // The desktop's own folder chooser where the platform offers one, Qt's
+    // otherwise. Hidden folders are offered too: jobs can include them.
+    FolderBrowser browser(owner, QStringLiteral("フォルダを選択してください"), QString::fromLatin1(kBrowseRoot));
     browser.setFileMode(QFileDialog::Directory);
     browser.setOption(QFileDialog::ShowDirsOnly);
-    browser.setOption(QFileDialog::DontUseNativeDialog);
+    browser.setFilter(QDir::AllDirs | QDir::Drives | QDir::Hidden | QDir::NoDotAndDotDot);
     // Every selection the user makes is remembered, so a cancelled browser
-    // still reports the folder picked last. An empty report only means that
-    // nothing is selected for the moment and keeps the last folder.
-    const auto remember = [](const QString& path) {
+    // still reports the folder picked last. An empty current item only means
+    // that nothing is selected for the moment and keeps the last folder; an
+    // entered place without a path (the "Computer" entry) forgets it, so the
+    // result is the root.
+    QObject::connect(&browser, &QFileDialog::currentChanged, [](const QString& path) {
         if (!path.isEmpty()) BrowsePath = LocalPath(path);
-    };
-    QObject::connect(&browser, &QFileDialog::currentChanged, remember);
-    QObject::connect(&browser, &QFileDialog::directoryEntered, remember);
-    if (browser.exec() == QDialog::Accepted && !browser.selectedFiles().isEmpty()) {
-        remember(browser.selectedFiles().constFirst());
+    });
+    QObject::connect(&browser, &QFileDialog::directoryEntered,
+                     [](const QString& path) { BrowsePath = path.isEmpty() ? std::string() : LocalPath(path); });
+    if (browser.exec() == QDialog::Accepted && !browser.selectedFiles().isEmpty() &&
+        !browser.selectedFiles().constFirst().isEmpty()) {
+        BrowsePath = LocalPath(browser.selectedFiles().constFirst());
     }
 
     if (BrowsePath.empty()) BrowsePath = kBrowseRoot;
@@ -85,6 +119,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
     layout->addLayout(buttons);
     layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TForm6::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm6::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm6::Button3Click);

@@ -9,7 +9,10 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   build-essential cmake pkg-config libgtest-dev libgmock-dev \
   qt6-base-dev libgl-dev qt6-wayland \
   7zip lhasa libarchive-tools \
-  xvfb xauth fonts-noto-cjk >/dev/null
+  xvfb xauth fonts-noto-cjk qt6-translations-l10n >/dev/null
+# Window tests that need a real window manager run openbox on Xvfb and read
+# window properties through Xlib.
+$SUDO apt-get install -y -qq --no-install-recommends openbox libx11-dev >/dev/null
 # Screenshots and the window benchmark (scripts/screenshots.sh, bench/bench_window.sh).
 $SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine >/dev/null
 # The package check (scripts/package-check.sh, run by CI): building, linting

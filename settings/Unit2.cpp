@@ -108,6 +108,7 @@ TForm2::TForm2(TSetData& settings, TDialogPrompts& prompts, QWidget* parent)
     body->addLayout(buttons);
     PlaceUnderHeaderBand(this, Label1, body)->setSizeConstraint(QLayout::SetFixedSize);
 
+    LetFocusedButtonsTakeEnter(this);
     connect(Button1, &QPushButton::clicked, this, &TForm2::Button1Click);
     connect(Button2, &QPushButton::clicked, this, &TForm2::Button2Click);
     connect(Button3, &QPushButton::clicked, this, &TForm2::Button3Click);
@@ -165,8 +166,8 @@ void TForm2::Button2Click() { reject(); }
 
 void TForm2::Button3Click() { Edit1->setText(ToQString(prompts_.BrowseFolder(this))); }
 
-void TForm2::Label6Click() { prompts_.OpenTarget(std::string(kSevenZipDownloadUrl)); }
-void TForm2::Label7Click() { prompts_.OpenTarget(std::string(kLhaDownloadUrl)); }
+void TForm2::Label6Click() { prompts_.OpenTarget(LoadWebLinks(ProgramFolder).SevenZipDownload); }
+void TForm2::Label7Click() { prompts_.OpenTarget(LoadWebLinks(ProgramFolder).LhaDownload); }
 void TForm2::Label8Click() { prompts_.OpenTarget(ProgramFolder + std::string(kDllInstallDocument)); }
 void TForm2::Label6MouseEnter() { Label6->SetUnderlined(true); }
 void TForm2::Label6MouseLeave() { Label6->SetUnderlined(false); }

@@ -77,9 +77,10 @@ std::vector<std::string> ReadSettingsLines(const std::string& path, bool& readab
     readable = ReadWholeFile(path, bytes);
     if (!readable) return {};
     // A byte-order mark that a text editor put in front would hide the
-    // first section header.
-    if (bytes.rfind("\xEF\xBB\xBF", 0) == 0) bytes.erase(0, 3);
-    return SplitLines(DecodeDataText(bytes));
+    // first section header. A NUL byte (junk left by a crash or an editor)
+    // stays inside its line: ending the text there would make the next save
+    // drop every line after it, other sections included.
+    return SplitLines(DecodeDataText(WithoutByteOrderMark(bytes)), false);
 }
 
 int32_t IntegerKey(const std::vector<std::string>& lines, std::string_view key, int32_t fallback) {

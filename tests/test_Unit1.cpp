@@ -17,6 +17,9 @@
 #include <QRadioButton>
 #include <QTableWidget>
 #include <QTimer>
+#include <QMenu>
+#include <QScreen>
+#include <QTest>
 #include <QUrl>
 #include <algorithm>
 #include <condition_variable>
@@ -312,6 +315,27 @@ TEST_F(MainWindow, ChosenFilterIsReselectedIgnoringLetterCase) {
     EXPECT_EQ(form->Settings.SelectFileName, "PHOTOS");
 }
 
+TEST_F(MainWindow, FilterNamesLeadBackToTheirOwnFiles) {
+    PrepareUser(QuietSettings());
+    WriteFile(user + "/data/memo.dat", kFilterText);
+    WriteFile(user + "/data/MEMO.dat", kFilterText);
+    WriteFile(user + "/data/Foo.DAT", kFilterText);
+    Open();
+    for (const char* name : {"memo", "MEMO"}) {
+        form->Settings.SelectFileName = name;
+        form->LoadFilterNames();
+        EXPECT_EQ(form->ComboBox1->currentText().toStdString(), name);
+    }
+    // A filter listed from Foo.DAT is found again when a job starts.
+    form->ComboBox1->setCurrentIndex(form->ComboBox1->findText(QStringLiteral("Foo")));
+    form->ComboBox1Change(form->ComboBox1->currentIndex());
+    ModalScript script;
+    Drop(form->DPanel, {src});
+    ASSERT_TRUE(JobsEnded(1));
+    EXPECT_EQ(job.Loaded()[0].FilterFile, user + "/data/Foo.DAT");
+    EXPECT_EQ(script.Unexpected(), 0);
+}
+
 // --- job entries ------------------------------------------------------------
 
 TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {
@@ -600,7 +624,51 @@ TEST_F(MainWindow, RegisteredFolderThatNoLongerExistsIsRefused) {
     EXPECT_TRUE(job.Loaded().empty());
 }
 
+// --- keys ------------------------------------------------------------------
+
+TEST_F(MainWindow, ViewsAndTheFolderMenuAreReachableFromTheKeyboard) {
+    PrepareUser(QuietSettings());
+    WriteFile(user + "/folderlist.dat", "\"1\",\"作業\",\"work\",\"\",\"" + src + "/\",\r\n");
+    Open();
+    QApplication::setActiveWindow(form.get());
+    ASSERT_TRUE(WaitUntil([&] { return QApplication::activeWindow() == form.get(); }));
+    QTest::keyClick(form.get(), Qt::Key_2, Qt::AltModifier);
+    EXPECT_EQ(form->CurrentView, 1);
+    EXPECT_TRUE(form->FolderPanel->isVisible());
+    QTest::keyClick(form.get(), Qt::Key_1, Qt::AltModifier);
+    EXPECT_EQ(form->CurrentView, 0);
+    QTest::keyClick(form.get(), Qt::Key_Tab, Qt::ControlModifier);
+    EXPECT_EQ(form->CurrentView, 1);
+    EXPECT_TRUE(form->List1->Marked());
+    // Shift+F10 opens the popup menu of the registered-folder list.
+    SelectRow(0);
+    form->FolderList->setFocus();
+    QTest::keyClick(form->FolderList, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(form->FolderPopupMenu->isVisible());
+    form->FolderPopupMenu->close();
+}
+
 // --- while a job runs ---------------------------------------------------------
+
+TEST_F(MainWindow, CommandsBlockedByAJobAreGreyed) {
+    PrepareUser(QuietSettings());
+    job.hold = true;
+    Open();
+    Drop(form->DPanel, {src});
+    ASSERT_TRUE(WaitUntil([&] { return job.Loaded().size() == 1; }));
+    for (QAction* blocked : {form->S2, form->F1, form->O1, form->Close1, form->About1}) {
+        EXPECT_FALSE(blocked->isEnabled()) << blocked->text().toStdString();
+    }
+    EXPECT_FALSE(form->List0->isEnabled());
+    EXPECT_TRUE(form->Help2->isEnabled());
+    EXPECT_TRUE(form->N1->isEnabled());
+    job.Release();
+    ASSERT_TRUE(JobsEnded(1));
+    for (QAction* blocked : {form->S2, form->F1, form->O1, form->Close1, form->About1}) {
+        EXPECT_TRUE(blocked->isEnabled()) << blocked->text().toStdString();
+    }
+    EXPECT_TRUE(form->List1->isEnabled());
+}
 
 // Prompts that record what would be opened on the desktop.
 class RecordingPrompts : public TStandardPrompts {
@@ -611,6 +679,35 @@ public:
     std::string BrowseFolder(QWidget*) override { return {}; }
     void OpenTarget(const std::string& target) override { opened.push_back(target); }
 };
+
+// A main window high on the screen still gets its dialogs wholly on the
+// screen.
+TEST_F(MainWindow, DialogsStayOnTheScreenOfTheMainWindow) {
+    PrepareUser("PosX=0\r\nPosY=-60\r\n");
+    Open();
+    RecordingPrompts prompts;
+    TForm2 form2(form->Settings, prompts, form.get());
+    form2.SevenZipAvailable = [] { return false; };
+    form2.LhaAvailable = [] { return false; };
+    TVerInfoForm about(prompts, form.get());
+    form->Form2 = &form2;
+    form->VerInfoForm = &about;
+    const QRect screen = form->screen()->availableGeometry();
+    ASSERT_GT(form2.sizeHint().height(), form->height());  // a centred dialog would reach above the screen
+    int seen = 0;
+    ModalScript script;
+    for (int i = 0; i < 2; ++i) {
+        script.Then([&](QDialog* d) {
+            ++seen;
+            EXPECT_TRUE(screen.contains(d->frameGeometry())) << d->windowTitle().toStdString() << " top "
+                                                            << d->frameGeometry().top();
+            d->reject();
+        });
+    }
+    form->S2Click();
+    form->About1Click();
+    EXPECT_EQ(seen, 2);
+}
 
 TEST_F(MainWindow, MenuDialogsOpenOnlyWhileIdleAndHelpAlwaysWorks) {
     PrepareUser(QuietSettings());

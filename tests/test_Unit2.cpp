@@ -114,3 +114,15 @@ TEST_F(SettingsDialogTest, InstallNotesOpenFromTheProgramFolder) {
     form->Label8Click();
     EXPECT_EQ(prompts.opened, (std::vector<std::string>{"/opt/tessarine/help/dllinstall.html"}));
 }
+
+TEST_F(SettingsDialogTest, DownloadLinksOpenTheConfiguredAddresses) {
+    const char* bin = std::getenv("TESSARINE_BIN_DIR");
+    if (!bin) bin = TESSARINE_BIN_DIR_DEFAULT;
+    form->ProgramFolder = std::string(bin) + "/";
+    form->Label6Click();
+    form->Label7Click();
+    ASSERT_EQ(prompts.opened.size(), 2u);
+    EXPECT_EQ(prompts.opened[0], "https://www.7-zip.org/download.html");
+    // libunlha32.so ships with the program: the local page says so.
+    EXPECT_EQ(prompts.opened[1], form->ProgramFolder + "help/dllinstall.html");
+}

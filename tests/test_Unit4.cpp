@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <QComboBox>
+#include <QMenu>
+#include <QPushButton>
 #include <QTableWidget>
+#include <QTest>
 #include <filesystem>
 
 #include "dialog_test_support.h"
@@ -189,6 +192,31 @@ TEST_F(FilterEditorTest, EmptiedListAfterAReadFailureIsNeverSaved) {
     EXPECT_EQ(prompts.log.size(), 2u);  // one question, one error; no second question
 }
 
+TEST_F(FilterEditorTest, RowsAfterAReadFailureAreNeverOfferedToTheFilterShownBefore) {
+    AddImages();
+    ASSERT_TRUE(form->ListFilters("text"));
+    const std::string before = ReadFile(data + "/text.dat");
+    std::filesystem::remove(data + "/images.dat");
+    Pick("images");
+    prompts.names = {std::string("New"), std::string("new")};
+    form->AddRow1Click();
+    form->Button1Click();
+    for (const std::string& asked : prompts.log) EXPECT_EQ(asked.rfind("confirm:", 0), std::string::npos) << asked;
+    EXPECT_EQ(ReadFile(data + "/text.dat"), before);
+    EXPECT_EQ(form->ExtList->rowCount(), 0);
+}
+
+TEST_F(FilterEditorTest, ExactSpellingWinsOverLetterCase) {
+    WriteFile(data + "/memo.dat", kDateRow + "\"1\",\"1\",\"lower\",\"l\",\r\n");
+    WriteFile(data + "/MEMO.dat", kDateRow + "\"1\",\"1\",\"upper\",\"u\",\r\n");
+    for (const char* name : {"memo", "MEMO"}) {
+        ASSERT_TRUE(form->ListFilters(name));
+        EXPECT_EQ(form->LoadedFilterName, name);
+        EXPECT_EQ(form->ComboBox1->currentText().toStdString(), name);
+    }
+    EXPECT_EQ(form->ExtList->item(0, 0)->text(), "upper");
+}
+
 TEST_F(FilterEditorTest, WriteFailureKeepsTheDialogOpen) {
     AddImages();
     ASSERT_TRUE(form->ListFilters("text"));
@@ -221,6 +249,23 @@ TEST_F(FilterEditorTest, CancelWritesNothing) {
     EXPECT_EQ(ReadFile(data + "/text.dat"), before);
     EXPECT_TRUE(prompts.log.empty());
     EXPECT_EQ(reloads, 0);
+}
+
+// Keys in the filter editor: Tab leaves the list without moving its current
+// row (which would mark the filter as changed), Shift+F10 opens the row
+// menu, and a focused button takes Enter.
+TEST_F(FilterEditorTest, TabLeavesTheListAndShiftF10OpensItsMenu) {
+    ASSERT_TRUE(form->ListFilters("text"));
+    form->show();
+    form->ExtList->setFocus();
+    for (int i = 0; i < 7; ++i) QTest::keyClick(form->ExtList, Qt::Key_Tab);
+    EXPECT_FALSE(form->Modified);
+    QTest::keyClick(form->ExtList, Qt::Key_F10, Qt::ShiftModifier);
+    EXPECT_TRUE(form->PopupMenu1->isVisible());
+    form->PopupMenu1->close();
+    form->Button2->setFocus();
+    QTest::keyClick(form->Button2, Qt::Key_Return);
+    EXPECT_FALSE(form->isVisible());
 }
 
 TEST(FilterSelection, ListsAndReturnsAName) {

@@ -100,3 +100,21 @@ TEST(NameEntryDialog, CallerTextsAndMaskAreApplied) {
     EXPECT_EQ(dialog.Edit1->echoMode(), QLineEdit::Normal);
     EXPECT_EQ(dialog.Edit1->displayText(), QStringLiteral("abc"));
 }
+
+// A focused button takes Enter, as Space; Enter in the entry field still
+// closes nothing (no default button).
+TEST(NameEntryDialog, FocusedButtonTakesEnter) {
+    qttest::App();
+    for (const bool accept : {true, false}) {
+        TForm5 dialog;
+        dialog.Accepted = !accept;
+        ShowAnd(dialog, [accept](TForm5& d) {
+            QPushButton* button = accept ? d.Button1 : d.Button2;
+            button->setFocus();
+            QKeyEvent press(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+            QApplication::sendEvent(button, &press);
+            if (d.isVisible()) d.reject();  // Enter did nothing
+        });
+        EXPECT_EQ(dialog.Accepted, accept);
+    }
+}

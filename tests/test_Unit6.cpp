@@ -9,6 +9,9 @@
 #include <QLineEdit>
 #include <QPushButton>
 
+#include <QLabel>
+
+#include "app/ProgramStart.h"
 #include "folders/Unit6.h"
 #include "qt_test_support.h"
 #include "test_support.h"
@@ -95,4 +98,104 @@ TEST(FolderBrowser, NothingSelectedGivesTheRoot) {
     tessarine::BrowseFolder(nullptr, &field);
     EXPECT_EQ(field.text(), QStringLiteral("/"));
     EXPECT_EQ(BrowsePath, "/");
+}
+
+// The Qt folder chooser as a user meets it: the "Computer" entry, hidden
+// folders, and its own texts in Japanese.
+namespace {
+
+QListView* SidebarOf(QFileDialog* files) { return files->findChild<QListView*>(QStringLiteral("sidebar")); }
+
+// Clicks the sidebar entry without a file-system path ("Computer").
+bool ClickComputer(QFileDialog* files) {
+    QListView* sidebar = SidebarOf(files);
+    if (!sidebar) return false;
+    for (int row = 0; row < sidebar->model()->rowCount(); ++row) {
+        const QModelIndex index = sidebar->model()->index(row, 0);
+        if (index.data(Qt::UserRole + 1).toUrl().toLocalFile().isEmpty()) {
+            sidebar->setCurrentIndex(index);
+            emit sidebar->clicked(index);
+            return true;
+        }
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST(FolderBrowser, ComputerEntryGivesTheRootOnCancelAndOnChoose) {
+    qttest::App();
+    testsupport::TempDir dir;
+    testsupport::MakeDir(dir.path() + "/Picked");
+    for (const bool choose : {false, true}) {
+        BrowsePath = dir.path() + "/Picked/";
+        QLineEdit field;
+        qttest::ModalScript script;
+        script.Then([&](QDialog* browser) {
+            auto* files = qobject_cast<QFileDialog*>(browser);
+            ASSERT_NE(files, nullptr);
+            files->setDirectory(QString::fromStdString(dir.path() + "/Picked"));
+            const bool clicked = ClickComputer(files);
+            EXPECT_TRUE(clicked);
+            if (choose && clicked) {
+                static_cast<QDialog*>(files)->accept();  // "Choose"
+                if (files->isVisible()) files->reject();  // it refused to close
+            } else {
+                files->reject();
+            }
+        });
+        tessarine::BrowseFolder(nullptr, &field);
+        EXPECT_EQ(field.text(), QStringLiteral("/")) << (choose ? "choose" : "cancel");
+        // No box (such as "Directory not found") came up.
+        EXPECT_EQ(script.Unexpected(), 0);
+        EXPECT_TRUE(script.Done());
+    }
+}
+
+TEST(FolderBrowser, HiddenFoldersAreOffered) {
+    qttest::App();
+    testsupport::TempDir dir;
+    testsupport::MakeDir(dir.path() + "/.config");
+    QLineEdit field;
+    bool listed = false;
+    qttest::ModalScript script;
+    script.Then([&](QDialog* browser) {
+        auto* files = qobject_cast<QFileDialog*>(browser);
+        ASSERT_NE(files, nullptr);
+        files->setDirectory(QString::fromStdString(dir.path()));
+        auto* view = files->findChild<QListView*>(QStringLiteral("listView"));
+        ASSERT_NE(view, nullptr);
+        const QString hidden = QString::fromStdString(dir.path() + "/.config");
+        listed = qttest::WaitUntil(
+            [&] {
+                const QModelIndex root = view->rootIndex();
+                for (int row = 0; row < view->model()->rowCount(root); ++row) {
+                    if (view->model()->index(row, 0, root).data().toString() == QStringLiteral(".config")) return true;
+                }
+                return false;
+            },
+            3000);
+        files->reject();
+    });
+    tessarine::BrowseFolder(nullptr, &field);
+    EXPECT_TRUE(listed);
+}
+
+TEST(FolderBrowser, QtsOwnTextsAreJapanese) {
+    tessarine::SetUpApplication(qttest::App());
+    QLineEdit field;
+    std::vector<QString> texts;
+    qttest::ModalScript script;
+    script.Then([&](QDialog* browser) {
+        for (auto* label : browser->findChildren<QLabel*>()) texts.push_back(label->text());
+        for (auto* button : browser->findChildren<QPushButton*>()) texts.push_back(button->text());
+        browser->reject();
+    });
+    tessarine::BrowseFolder(nullptr, &field);
+    ASSERT_FALSE(texts.empty());
+    for (const QString& text : texts) {
+        for (const char* english : {"Look in:", "&Choose", "Choose", "Cancel", "Directory:"}) {
+            EXPECT_NE(text, QString::fromLatin1(english));
+        }
+    }
 }

@@ -98,3 +98,38 @@ TEST(DataFile, UnwritableFolderRaisesTheCreateErrorAndKeepsTheOldFile) {
     EXPECT_EQ(status, 0);
     EXPECT_EQ(ReadFile(path), "old");
 }
+
+// Data files that other programs left: a FIFO in place of the file, a
+// byte-order mark, and short code page 932 files that pass as UTF-8.
+TEST(DataFile, FifoIsUnreadableWithoutWaiting) {
+    TempDir dir;
+    const std::string path = dir.path() + "/folderlist.dat";
+    const int writer = testsupport::MakeOpenFifo(path);
+    const int status = testsupport::RunInChildWithin(20, [&] {
+        std::string bytes;
+        if (ReadWholeFile(path, bytes)) return 1;
+        try {
+            ReadDataLines(path);
+        } catch (const TessarineError& e) {
+            return std::string(e.what()) == "ファイル " + path + " は開けません" ? 0 : 2;
+        }
+        return 3;
+    });
+    ::close(writer);
+    EXPECT_EQ(status, 0);
+}
+
+TEST(DataFile, ByteOrderMarkIsNotPartOfTheFirstRow) {
+    TempDir dir;
+    const std::string path = dir.path() + "/f.dat";
+    WriteFile(path, "\xEF\xBB\xBF\"1\",\"1\",\"Text\",\"txt\",\r\n");
+    EXPECT_EQ(ReadDataLines(path), (std::vector<std::string>{"\"1\",\"1\",\"Text\",\"txt\","}));
+}
+
+TEST(DataText, HalfWidthKatakanaOnlyIsShiftJisEvenWhenItPassesAsUtf8) {
+    // "ﾃｽ" in code page 932 is C3 BD, which is also UTF-8 for "ý".
+    EXPECT_EQ(DecodeDataText("\"1\",\"\xC3\xBD\",\"/a/\","), "\"1\",\"ﾃｽ\",\"/a/\",");
+    // UTF-8 Japanese text stays UTF-8, also next to Latin letters.
+    EXPECT_EQ(DecodeDataText("テスト café"), "テスト café");
+    EXPECT_EQ(DecodeDataText("ﾃｽﾄ"), "ﾃｽﾄ");  // half-width katakana written as UTF-8 (EF BE ..)
+}

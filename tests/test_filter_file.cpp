@@ -131,3 +131,49 @@ TEST(FilterFile, SeedFilesOfTheProgramFolderRead) {
     }
     EXPECT_TRUE(FileExists(seeds + "/folderlist"));
 }
+
+// Filter files made by hand: a byte-order mark, a FIFO, and names whose
+// ".dat" differs in letter case.
+TEST(FilterFile, ByteOrderMarkKeepsTheFirstRow) {
+    TempDir dir;
+    const std::string path = dir.path() + "/bom.dat";
+    WriteFile(path, "\xEF\xBB\xBF\"1\",\"1\",\"Text\",\"txt\",\r\n");
+    const auto rows = ReadFilterRows(path);
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Extension, "txt");
+}
+
+TEST(FilterFile, FifoRaisesTheOpenErrorWithoutWaiting) {
+    TempDir dir;
+    const std::string path = dir.path() + "/pipe.dat";
+    const int writer = testsupport::MakeOpenFifo(path);
+    const int status = testsupport::RunInChildWithin(20, [&] {
+        try {
+            ReadFilterRows(path);
+        } catch (const TessarineError&) {
+            return 0;
+        }
+        return 1;
+    });
+    ::close(writer);
+    EXPECT_EQ(status, 0);
+}
+
+TEST(FilterFile, NameLeadsBackToTheFileItWasListedFrom) {
+    TempDir dir;
+    WriteFile(dir.path() + "/Foo.DAT", "");
+    WriteFile(dir.path() + "/memo.dat", "");
+    WriteFile(dir.path() + "/MEMO.dat", "");
+    std::vector<std::string> names;
+    ASSERT_TRUE(ListFilterNames(TCommon(), dir.path(), names));
+    for (const std::string& name : names) {
+        const std::string path = FilterFilePath(dir.path(), name);
+        EXPECT_TRUE(FileExists(path)) << name;
+        EXPECT_EQ(FilterNameOf(path.substr(dir.path().size() + 1)), name);
+    }
+    EXPECT_EQ(FilterFilePath(dir.path(), "Foo"), dir.path() + "/Foo.DAT");
+    EXPECT_EQ(FilterFilePath(dir.path(), "MEMO"), dir.path() + "/MEMO.dat");
+    EXPECT_EQ(FilterFilePath(dir.path(), "memo"), dir.path() + "/memo.dat");
+    // A name without a file gets the usual ".dat", for creating it.
+    EXPECT_EQ(FilterFilePath(dir.path(), "new"), dir.path() + "/new.dat");
+}

@@ -126,3 +126,37 @@ TEST(FolderList, FilterLookupTakesTheLastExactMatch) {
     EXPECT_EQ(RegisteredFilterName(lines, "/data/Docs/"), std::nullopt);  // letter case counts
     EXPECT_EQ(RegisteredFilterName(lines, "/data/docs"), std::nullopt);   // so does the trailing "/"
 }
+
+// Lists brought over or edited by hand: a byte-order mark, a short code page
+// 932 list that also passes as UTF-8, and a FIFO in place of the file.
+TEST(FolderList, ByteOrderMarkKeepsTheFirstRow) {
+    TempDir dir;
+    const auto rows = ReadText(dir, "\xEF\xBB\xBF\"1\",\"Docs\",\"Docs\",\"\",\"/d/\",\r\n");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_TRUE(rows[0].Enabled);
+    EXPECT_EQ(rows[0].Name, "Docs");
+}
+
+TEST(FolderList, HalfWidthKatakanaShiftJisList) {
+    TempDir dir;
+    // "1","ﾃｽ","ﾃｽ","","/t/", in code page 932 (ﾃｽ is C3 BD).
+    const auto rows = ReadText(dir, "\"1\",\"\xC3\xBD\",\"\xC3\xBD\",\"\",\"/t/\",\r\n");
+    ASSERT_EQ(rows.size(), 1u);
+    EXPECT_EQ(rows[0].Name, "ﾃｽ");
+}
+
+TEST(FolderList, FifoRaisesTheOpenErrorWithoutWaiting) {
+    TempDir dir;
+    const std::string path = dir.path() + "/folderlist.dat";
+    const int writer = testsupport::MakeOpenFifo(path);
+    const int status = testsupport::RunInChildWithin(20, [&] {
+        try {
+            ReadFolderList(path);
+        } catch (const TessarineError&) {
+            return 0;
+        }
+        return 1;
+    });
+    ::close(writer);
+    EXPECT_EQ(status, 0);
+}

@@ -231,3 +231,30 @@ TEST(ProfileValue, WritesIntoTheRightSection) {
     EXPECT_EQ(ReadProfileValue(lines, "b", "k"), std::nullopt);
     EXPECT_EQ(ReadProfileValue(lines, "c", "K"), "3");
 }
+
+// set.ini as something else left it: junk bytes and a FIFO.
+TEST(SaveSettings, NulByteKeepsTheRestOfTheFileByteForByte) {
+    TempDir dir;
+    const std::string path = dir.path() + "/set.ini";
+    const std::string junk = std::string("Junk=a\0b\r\n", 10);
+    WriteFile(path, "[set]\r\nMode=3\r\n" + junk + "[other]\r\nKey=v\r\n");
+    TSetData d = Load(path);
+    EXPECT_EQ(d.Mode, 3);
+    SaveSettings(path, d);
+    const std::string saved = ReadFile(path);
+    EXPECT_NE(saved.find(junk), std::string::npos);
+    EXPECT_NE(saved.find("VerifyAfterJob=0\r\n[other]\r\nKey=v\r\n"), std::string::npos);
+}
+
+TEST(LoadSettings, FifoReadsAsNoFileWithoutWaiting) {
+    TempDir dir;
+    const std::string path = dir.path() + "/set.ini";
+    const int writer = testsupport::MakeOpenFifo(path);
+    const int status = testsupport::RunInChildWithin(20, [&] {
+        TSetData d;
+        LoadSettings(path, d);
+        return d.OpenFolder == 1 && d.ActMode1 == 1 && d.Mode == 0 ? 0 : 1;
+    });
+    ::close(writer);
+    EXPECT_EQ(status, 0);
+}

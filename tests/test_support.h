@@ -91,4 +91,27 @@ inline int RunUnprivileged(const std::function<int()>& work) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
+// Runs `work` in a child process that is killed if it has not ended after
+// `limitSeconds`, so that a read which would wait forever fails the test
+// instead of hanging it. Returns the child's exit status, or -1 when it was
+// killed or did not exit normally.
+inline int RunInChildWithin(unsigned limitSeconds, const std::function<int()>& work) {
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        ::alarm(limitSeconds);
+        ::_exit(work());
+    }
+    int status = 0;
+    ::waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+// A FIFO at the path, held open for writing by this process (so a reader
+// that opens it blocking gets in and then waits for data that never comes).
+// The returned descriptor is closed by the caller.
+inline int MakeOpenFifo(const std::string& path) {
+    ::mkfifo(path.c_str(), 0644);
+    return ::open(path.c_str(), O_RDWR | O_NONBLOCK);
+}
+
 }  // namespace testsupport

@@ -11,6 +11,7 @@
 #include <ostream>
 #include <filesystem>
 #include <thread>
+#include <vector>
 
 #include "test_support.h"
 
@@ -31,28 +32,50 @@ std::string LoginName() {
     return pw ? pw->pw_name : "";
 }
 
-// Runs the program with one argument on the offscreen platform; the exit
-// status, or -1 when it had not closed itself after `limit`.
-int RunWindowProgram(const std::string& program, const std::string& argument, std::chrono::seconds limit) {
+// Runs the program with the arguments on the offscreen platform, in
+// `folder`, its standard output into `output` when given; the exit status,
+// or -1 when it had not closed itself after `limit`.
+int RunWindowProgram(const std::string& program, const std::vector<std::string>& arguments,
+                     std::chrono::seconds limit, const std::string& folder = "/", std::string* output = nullptr) {
+    int pipeFds[2] = {-1, -1};
+    if (output && ::pipe(pipeFds) != 0) return -2;
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+        if (::chdir(folder.c_str()) != 0) ::_exit(96);
         const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(null, 1);
+        ::dup2(output ? pipeFds[1] : null, 1);
         ::dup2(null, 2);
-        ::execl(program.c_str(), program.c_str(), argument.c_str(), static_cast<char*>(nullptr));
+        std::vector<char*> argv{const_cast<char*>(program.c_str())};
+        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
+        argv.push_back(nullptr);
+        ::execv(program.c_str(), argv.data());
         ::_exit(97);
     }
+    if (output) {
+        ::close(pipeFds[1]);
+        ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
+    }
+    const auto drain = [&] {
+        if (!output) return;
+        char buffer[4096];
+        ssize_t got;
+        while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output->append(buffer, static_cast<size_t>(got));
+    };
     const auto deadline = std::chrono::steady_clock::now() + limit;
     int status = 0;
     while (::waitpid(pid, &status, WNOHANG) == 0) {
+        drain();
         if (std::chrono::steady_clock::now() > deadline) {
             ::kill(pid, SIGKILL);
             ::waitpid(pid, &status, 0);
+            if (output) ::close(pipeFds[0]);
             return -1;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
+    drain();
+    if (output) ::close(pipeFds[0]);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -98,7 +121,7 @@ TEST_P(WindowProgram, CommandLineJobMakesItsProductAndCloses) {
     WriteFile(user + "/set.ini", "[set]\r\nActMode1=0\r\nSelectSaveMode=2\r\nSelectSaveFolderName=" + dest +
                                      "\r\nOpenFolder=0\r\nMode=" + std::to_string(c.mode) + "\r\n");
 
-    ASSERT_EQ(RunWindowProgram(prog + "tessarine", src, std::chrono::seconds(60)), 0);
+    ASSERT_EQ(RunWindowProgram(prog + "tessarine", {src}, std::chrono::seconds(60)), 0);
 
     std::vector<fs::path> products;
     for (const auto& entry : fs::directory_iterator(dest)) products.push_back(entry.path());
@@ -129,5 +152,52 @@ INSTANTIATE_TEST_SUITE_P(EveryModeWithoutPassword, WindowProgram,
                                            ModeCase{3, ".lzh", true}, ModeCase{4, ".7z", true},
                                            ModeCase{11, ".txt", true}, ModeCase{12, ".txt", true}),
                          [](const auto& info) { return "Mode" + std::to_string(info.param.mode); });
+
+// --help, -h and --version answer and end; they never start a job on the
+// current folder.
+TEST(WindowProgramOptions, HelpAndVersionPrintAndExit) {
+    const std::string program = BuildProgramFolder() + "tessarine";
+    testsupport::TempDir dir;
+    WriteFile(dir.path() + "/a.txt", "a");
+    for (const char* option : {"--help", "-h", "--version"}) {
+        std::string output;
+        EXPECT_EQ(RunWindowProgram(program, {option}, std::chrono::seconds(30), dir.path(), &output), 0) << option;
+        if (std::string(option) == "--version") {
+            EXPECT_EQ(output.rfind("tessarine ", 0), 0u) << output;
+            EXPECT_NE(output.find_first_of("0123456789"), std::string::npos) << output;
+        } else {
+            EXPECT_NE(output.find("--version"), std::string::npos) << output;
+        }
+    }
+    // Nothing was made in the folder the program was started in.
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
+}
+
+// "--" takes what follows as the path, also a folder whose name begins
+// with "-".
+TEST(WindowProgramOptions, DoubleDashRunsAJobOnAPathBeginningWithADash) {
+    const std::string built = BuildProgramFolder();
+    testsupport::TempDir dir;
+    const std::string prog = dir.path() + "/prog/";
+    MakeDir(prog);
+    fs::copy_file(built + "tessarine", prog + "tessarine");
+    fs::copy(built + "data", prog + "data", fs::copy_options::recursive);
+    const std::string src = dir.path() + "/-Docs";
+    const std::string dest = dir.path() + "/dest";
+    MakeDir(src);
+    MakeDir(dest);
+    WriteFile(src + "/a.txt", "alpha\n");
+    const std::string user = prog + "user/" + LoginName();
+    MakeDir(prog + "user");
+    MakeDir(user);
+    WriteFile(user + "/set.ini", "[set]\r\nActMode1=0\r\nSelectSaveMode=2\r\nSelectSaveFolderName=" + dest +
+                                     "\r\nOpenFolder=0\r\nMode=0\r\n");
+    ASSERT_EQ(RunWindowProgram(prog + "tessarine", {"--", src}, std::chrono::seconds(60), dir.path()), 0);
+    std::vector<std::string> products;
+    for (const auto& entry : fs::directory_iterator(dest)) products.push_back(entry.path().filename().string());
+    ASSERT_EQ(products.size(), 1u);
+    EXPECT_EQ(products[0].rfind("-Docs", 0), 0u) << products[0];
+    EXPECT_EQ(ReadFile(dest + "/" + products[0] + "/a.txt"), "alpha\n");
+}
 
 }  // namespace
