@@ -176,6 +176,12 @@ const Entry kEngineTexts[] = {
     {Msg::Count, "ファイル %s を作成できません", "the file %s cannot be created"},
     {Msg::Count, "%s に書き込めません", "cannot write to %s"},
     {Msg::Count, "検証に失敗しました: %s", "verification failed: %s"},
+    {Msg::Count, "名前付きパイプ", "named pipe"},
+    {Msg::Count, "デバイス", "device"},
+    {Msg::Count, "ソケット", "socket"},
+    {Msg::Count, "メモリー不足", "out of memory"},
+    {Msg::Count, "読む間に別のものに替わりました", "replaced by something else while it was read"},
+    {Msg::Count, "リンク先がありません (%s)", "the link's target is missing (%s)"},
     {Msg::Count, "%s 件の項目を読み取り、作成またはコピーできませんでした。\n最初の項目: %s\n理由: %s",
      "%s entries could not be read, created or copied.\nFirst: %s\nReason: %s"},
 };

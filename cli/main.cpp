@@ -309,7 +309,9 @@ int ExitStatusOf(const TTessarineThread& worker) {
         std::fprintf(stderr, "%s\n", Text(Msg::AttributesNotHeld, {std::to_string(outcome.attributesNotHeld)}).c_str());
     }
     if (outcome.result == JobResult::DoneWithProblems) {
-        for (const auto& p : worker.Problems()) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
+        for (const auto& p : worker.Problems()) {
+            std::fprintf(stderr, "%s: %s\n", p.path.c_str(), cli::FromEngine(p.reason).c_str());
+        }
         return kDoneWithProblems;
     }
     return kDone;

@@ -337,6 +337,12 @@ TEST(Cli, MessagesFollowTheLocale) {
     EXPECT_EQ(job.status, 0) << job.err;
     EXPECT_NE(job.err.find("Verifying"), std::string::npos) << job.err;
     EXPECT_TRUE(AllAscii(job.err)) << job.err;
+    // The reasons an archiver gives for entries it left out, too.
+    ::mkfifo((f.src + "/pipe").c_str(), 0644);
+    const auto leftOut = f.Run({"-m", "zip", "-d", f.out, f.src});
+    EXPECT_EQ(leftOut.status, 3) << leftOut.err;
+    EXPECT_NE(leftOut.err.find(f.src + "/pipe: named pipe"), std::string::npos) << leftOut.err;
+    EXPECT_TRUE(AllAscii(leftOut.err)) << leftOut.err;
 }
 
 TEST(Cli, VerboseTellsEachEntryQuietOnlyTheProduct) {
