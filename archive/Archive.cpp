@@ -112,10 +112,13 @@ bool TFileArchive::SevenZipAvailable() const { return Available(kSevenZipLibrary
 bool TFileArchive::LhaAvailable() const { return Available(kLhaLibraryName); }
 
 std::string TFileArchive::LoadName(const char* fileName) const {
-    // By bare name the platform's search decides; the program's executables
-    // carry their own folder as run path, so the program folder comes first.
-    if (!foldersReplaced_) return fileName;
+    // The program folder comes first, as the run path the program's
+    // executables carry would have it; named in full, because the loader
+    // applies a run path only to the object that calls dlopen, and a
+    // wrapped dlopen (sanitizers, preloaded libraries) is called from
+    // elsewhere. Without a copy there the platform's search decides.
     if (FileExists(programFolder_ + fileName)) return programFolder_ + fileName;
+    if (!foldersReplaced_) return fileName;
     for (const auto& folder : systemFolders_) {
         const std::string path = WithTrailingSeparator(folder) + fileName;
         if (FileExists(path)) return path;
