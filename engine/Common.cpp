@@ -87,10 +87,6 @@ std::string WithTrailingSeparator(std::string path) {
     return path;
 }
 
-namespace {
-bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
-}  // namespace
-
 bool TCommon::ListNames(const std::string& folder, const std::string& pattern,
                         std::vector<std::string>& list) const {
     list.clear();

@@ -16,6 +16,10 @@ inline constexpr char kPathSeparator = '/';
 // A name is hidden when it begins with "." (the platform's convention).
 inline bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
 
+// The folder's own entry "." and its parent's "..", which a listing returns
+// but a walk skips.
+inline bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
+
 // One entry of a folder. A link is never a folder here, whatever it points
 // to, so walks never follow one (no cycles, no escape from the tree).
 struct FolderEntry {

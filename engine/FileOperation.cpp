@@ -22,8 +22,6 @@ namespace tessarine {
 
 namespace {
 
-bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
-
 std::string ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace

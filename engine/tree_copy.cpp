@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/Common.h"
 #include "engine/errors.h"
 
 namespace tessarine {
@@ -428,7 +429,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
     auto cannotMake = [&](int error) {
         return TessarineError("コピー先のフォルダ " + outputBase_ + " を作成できません: " + ErrorText(error));
     };
-    if (name.empty() || name == "." || name == "..") throw cannotMake(EINVAL);
+    if (name.empty() || IsDotOrDotDot(name)) throw cannotMake(EINVAL);
 
     // The folder that holds the product is the user's choice, links and all;
     // missing folders on the way are made.

@@ -536,7 +536,7 @@ public:
             if (DIR* d = ::fdopendir(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0))) {
                 while (const dirent* e = ::readdir(d)) {
                     const std::string n = e->d_name;
-                    if (n != "." && n != "..") names.push_back(n);
+                    if (!tessarine::IsDotOrDotDot(n)) names.push_back(n);
                 }
                 ::closedir(d);
             }
