@@ -38,17 +38,20 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
-bool Cp932ToUtf8(std::string_view bytes, std::string& out) {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
+bool ConvertEncoding(std::string_view text, const char* to, const char* from, std::string& out) {
+    iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string result(bytes.size() * 3 + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
+    // No character of these encodings takes more than four bytes, nor more
+    // than three times its bytes in the other one.
+    std::string result(text.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
     char* dst = result.data();
     size_t outLeft = result.size();
-    const size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0) return false;
+    const size_t rc = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
+    const size_t flushed = ::iconv(cd, nullptr, nullptr, &dst, &outLeft);
+    ::iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || flushed == static_cast<size_t>(-1) || inLeft != 0) return false;
     result.resize(result.size() - outLeft);
     out = std::move(result);
     return true;

@@ -1,7 +1,6 @@
 #include "engine/lha_check.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/datafile.h"
 #include "engine/unique_fd.h"
 
 namespace tessarine {
@@ -320,17 +320,8 @@ std::optional<std::string> DecodeStream(BitReader& in, uint64_t size, Sink&& sin
 std::string ToUtf8(const std::string& bytes, uint32_t codePage) {
     bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
     if (ascii || codePage != 932) return bytes;
-    iconv_t cd = ::iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return bytes;
-    std::string out(bytes.size() * 3 + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size(), outLeft = out.size();
-    char* dst = out.data();
-    const size_t r = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
-    ::iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || inLeft != 0) return bytes;
-    out.resize(out.size() - outLeft);
-    return out;
+    std::string out;
+    return Cp932ToUtf8(bytes, out) ? out : bytes;
 }
 
 bool ReadAt(int fd, uint64_t offset, uint8_t* data, size_t size) {

@@ -28,8 +28,6 @@ struct StoredName {
     uint32_t codePage;
 };
 
-bool ValidUtf8(const std::string& text);
-
 // The bytes a path is stored with: Shift-JIS when every character has a
 // Shift-JIS form that converts back to the same text, otherwise the bytes as
 // they are (UTF-8, or whatever the file system holds).
