@@ -10,6 +10,7 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/crc16.h"
 #include "engine/datafile.h"
 #include "engine/unique_fd.h"
 
@@ -26,21 +27,6 @@ constexpr int kNP = 14;        // position alphabet (bit lengths 0..13)
 constexpr int kPBit = 4;
 constexpr int kMaxLength = 16;
 constexpr int kLookBits = 10;  // codes up to this long are decoded by one table look-up
-
-const std::array<uint16_t, 256> kCrcTable = [] {
-    std::array<uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned r = i;
-        for (int j = 0; j < 8; ++j) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
-        table[i] = static_cast<uint16_t>(r);
-    }
-    return table;
-}();
-
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>(kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
-    return crc;
-}
 
 uint32_t LE(const uint8_t* p, int bytes) {
     uint32_t v = 0;

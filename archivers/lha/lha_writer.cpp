@@ -13,9 +13,12 @@
 
 #include "archivers/plain_reason.h"
 #include "archivers/lha/lh5_encoder.h"
+#include "engine/crc16.h"
 #include "engine/datafile.h"
 
 namespace lha {
+
+using tessarine::Crc16;
 
 namespace {
 
@@ -27,16 +30,6 @@ constexpr uint64_t kHoldLimit = 2u << 20;
 // While a streamed file is compressed, it is also kept in memory up to this
 // size, so the stored fallback needs no second read.
 constexpr size_t kKeepInMemory = 8u << 20;
-
-const std::array<uint16_t, 256> kCrcTable = [] {
-    std::array<uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned r = i;
-        for (int j = 0; j < 8; ++j) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
-        table[i] = static_cast<uint16_t>(r);
-    }
-    return table;
-}();
 
 void PutLE(std::vector<uint8_t>& v, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(value >> (8 * i)));
@@ -60,11 +53,6 @@ ssize_t ReadFull(int fd, uint8_t* data, size_t size) {
 [[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 }  // namespace
-
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>(kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
-    return crc;
-}
 
 StoredName StoredNameBytes(const std::string& path) {
     bool ascii = true;
