@@ -17,6 +17,7 @@
 #include "engine/tree_copy.h"
 #include "engine/unique_fd.h"
 #include "engine/wildcard.h"
+#include "engine/worker_threads.h"
 
 namespace tessarine {
 
@@ -103,7 +104,7 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
         }
     };
 
-    const unsigned helpers = std::clamp(std::thread::hardware_concurrency(), 2u, 8u) - 1;
+    const unsigned helpers = WorkerThreads(2, 8) - 1;
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < helpers; ++i) threads.emplace_back(readFolders);
     readFolders();

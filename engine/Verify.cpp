@@ -23,6 +23,7 @@
 #include "engine/errors.h"
 #include "engine/lha_check.h"
 #include "engine/unique_fd.h"
+#include "engine/worker_threads.h"
 
 extern char** environ;
 
@@ -223,7 +224,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
             }
         }
     };
-    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    const unsigned count = WorkerThreads(2, 4);
     std::vector<std::thread> threads;
     for (unsigned k = 1; k < count; ++k) threads.emplace_back(work);
     work();

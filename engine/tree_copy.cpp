@@ -14,6 +14,7 @@
 
 #include "engine/Common.h"
 #include "engine/errors.h"
+#include "engine/worker_threads.h"
 
 namespace tessarine {
 
@@ -611,8 +612,7 @@ void TreeCopy::FinishFolders() {
 // Copier threads
 
 ParallelCopier::ParallelCopier(TreeCopy& tree, const std::vector<std::string>& files) : tree_(tree), files_(files) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned count = std::clamp(cores, 2u, 4u);
+    const unsigned count = WorkerThreads(2, 4);
     for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
 }
 

@@ -19,6 +19,7 @@
 #include "archive/command_line.h"
 #include "archivers/plain_reason.h"
 #include "archivers/lha/lha_writer.h"
+#include "engine/worker_threads.h"
 
 namespace lha {
 
@@ -43,7 +44,7 @@ class MemberPipeline {
 public:
     MemberPipeline(const std::string& base, const std::vector<std::string>& names)
         : base_(base), names_(names), slots_(names.size()), ready_(names.size(), 0) {
-        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        const unsigned threads = tessarine::WorkerThreads(1, 8);
         for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
     }
     ~MemberPipeline() {
