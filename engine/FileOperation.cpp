@@ -18,6 +18,7 @@
 #include "engine/unique_fd.h"
 #include "engine/wildcard.h"
 #include "engine/worker_threads.h"
+#include "filters/filterfile.h"
 
 namespace tessarine {
 
@@ -211,11 +212,9 @@ void TFileOperation::LoadFilter(const std::string& path) {
 
 void TFileOperation::BuildExtensionList() {
     ExtensionList.clear();
-    for (const auto& raw : FilterLines) {
-        const std::string_view line = TrimBlanks(raw);
-        if (ReadField(1, line) != "1") continue;
-        if (ReadField(2, line) != "1") continue;
-        ExtensionList.push_back(ReadField(4, line));
+    for (const auto& line : FilterLines) {
+        ExtensionRow row;
+        if (ParseExtensionRow(line, row) && row.Enabled) ExtensionList.push_back(std::move(row.Extension));
     }
 }
 
