@@ -274,7 +274,7 @@ void TForm4::Button1Click() {
 void TForm4::Button2Click() { reject(); }
 
 void TForm4::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (TakeUnboundKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

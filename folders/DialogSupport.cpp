@@ -116,6 +116,13 @@ void UseListKeys(QAbstractItemView* list) {
     list->installEventFilter(new ListKeys(list));
 }
 
+bool TakeUnboundKey(QKeyEvent* event, bool enterReachesDialog) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (event->key() != Qt::Key_Escape && (enterReachesDialog || !enter)) return false;
+    event->accept();
+    return true;
+}
+
 int FindNameEntry(const QComboBox* box, const QString& name) {
     const int exact = box->findText(name, Qt::MatchExactly | Qt::MatchCaseSensitive);
     return exact >= 0 ? exact : box->findText(name, Qt::MatchFixedString);

@@ -8,6 +8,7 @@
 
 class QAbstractItemView;
 class QComboBox;
+class QKeyEvent;
 class QDialog;
 
 namespace tessarine {
@@ -92,6 +93,13 @@ void LetFocusedButtonsTakeEnter(QWidget* window);
 //   opens the list's context menu as the Menu key does (at the current
 //   row).
 void UseListKeys(QAbstractItemView* list);
+
+// Keys a dialog leaves unbound, so that they neither close nor answer it:
+// Escape (a QDialog would close), and Enter and Return unless
+// `enterReachesDialog` (a QDialog would click a button with them). True,
+// with the key taken, for such a key; the dialog's keyPressEvent then
+// returns without passing the key on.
+bool TakeUnboundKey(QKeyEvent* event, bool enterReachesDialog = false);
 
 // The dialog's layout: the header band across the top, edge to edge, and
 // the dialog's own controls below it.

@@ -203,7 +203,7 @@ void TForm3::Button1Click() {
 void TForm3::Button2Click() { reject(); }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (TakeUnboundKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

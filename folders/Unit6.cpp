@@ -127,10 +127,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
 
 void TForm6::keyPressEvent(QKeyEvent* event) {
     // Escape would close a QDialog; this one is left through its buttons.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
+    if (TakeUnboundKey(event, true)) return;
     QDialog::keyPressEvent(event);
 }
 
