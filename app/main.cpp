@@ -2,7 +2,6 @@
 // until the main window closes.
 #include <QApplication>
 #include <QFile>
-#include <QMessageBox>
 #include <cstdio>
 
 #include "app/ProgramStart.h"
@@ -14,6 +13,7 @@
 #include "about/verform.h"
 #include "filters/Unit4.h"
 #include "filters/Unit7.h"
+#include "folders/DialogSupport.h"
 #include "folders/FormPrompts.h"
 #include "folders/Unit3.h"
 #include "folders/Unit5.h"
@@ -32,10 +32,7 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const tessarine::TessarineError& error) {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), QString::fromStdString(error.what()),
-                            QMessageBox::NoButton, activeWindow());
-            box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-            box.exec();
+            tessarine::ShowErrorBox(activeWindow(), QString::fromStdString(error.what()));
             return true;
         }
     }
