@@ -186,21 +186,20 @@ public:
             ::umask(mask);
             mode = 0666 & ~mask;
         }
-        fd_ = ::mkstemp(temp_.data());
-        if (fd_ < 0) throw CannotCreateFile(path_);
-        ok_ = ::fchmod(fd_, mode) == 0;
+        fd_.Reset(::mkstemp(temp_.data()));
+        if (!fd_) throw CannotCreateFile(path_);
+        ok_ = ::fchmod(fd_.Get(), mode) == 0;
     }
     ~AtomicFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
+        if (fd_) {
+            fd_.Reset();
             ::unlink(temp_.c_str());
         }
     }
-    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(fd_, data, size); }
+    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(fd_.Get(), data, size); }
     void Commit() {
-        ok_ = ok_ && ::fsync(fd_) == 0;
-        ok_ = (::close(fd_) == 0) && ok_;
-        fd_ = -1;
+        ok_ = ok_ && ::fsync(fd_.Get()) == 0;
+        ok_ = fd_.Close() && ok_;
         if (!ok_ || ::rename(temp_.c_str(), path_.c_str()) != 0) {
             ::unlink(temp_.c_str());
             throw CannotCreateFile(path_);
@@ -210,7 +209,7 @@ public:
 private:
     std::string path_;
     std::string temp_;
-    int fd_ = -1;
+    UniqueFd fd_;
     bool ok_ = false;
 };
 
