@@ -109,10 +109,6 @@ std::string TFileArchive::LoadName(const char* fileName) const {
     return programFolder_ + fileName;
 }
 
-std::string TFileArchive::MakeRelativeName(const std::string& filePath, const std::string& baseFolder) {
-    return TFileOperation::StripRoot(filePath, baseFolder);
-}
-
 std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
                                       const std::string& archivePath, int jobMode) const {
     std::string line;
@@ -133,7 +129,7 @@ std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::
     line += "\" ";
     for (const auto& file : files) {
         line += '"';
-        line += QuotedText(MakeRelativeName(file, baseFolder));
+        line += QuotedText(TFileOperation::StripRoot(file, baseFolder));
         line += "\" ";
     }
     return line;
