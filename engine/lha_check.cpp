@@ -311,14 +311,7 @@ std::string ToUtf8(const std::string& bytes, uint32_t codePage) {
 }
 
 bool ReadAt(int fd, uint64_t offset, uint8_t* data, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
+    return ReadFullAt(fd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 namespace lha {
 
 using tessarine::Crc16;
+using tessarine::ReadFull;
 
 namespace {
 
@@ -33,21 +34,6 @@ constexpr size_t kKeepInMemory = 8u << 20;
 
 void PutLE(std::vector<uint8_t>& v, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-// Reads until `size` bytes or end of file; -1 on a read error.
-ssize_t ReadFull(int fd, uint8_t* data, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
 }
 
 [[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
