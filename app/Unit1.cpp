@@ -431,8 +431,7 @@ void TForm1::BuildControls() {
     connect(N7Zip1, &QAction::triggered, this, &TForm1::N7Zip1Click);
     connect(N7ZipPass1, &QAction::triggered, this, &TForm1::N7ZipPass1Click);
     UseListKeys(FolderList);
-    connect(FolderList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { FolderPopupMenu->popup(FolderList->viewport()->mapToGlobal(at)); });
+    PopUpOnRequest(FolderList, FolderPopupMenu);
     HintLabel = new QLabel(QStringLiteral("右クリックで機能を選択できます"), FolderPanel);
     auto* folderLayout = new QVBoxLayout(FolderPanel);
     folderLayout->addWidget(FolderList, 1);

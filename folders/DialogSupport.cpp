@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QDialog>
 #include <QFile>
 #include <QFileInfo>
@@ -137,6 +138,11 @@ bool TakeUnboundKey(QKeyEvent* event, bool enterReachesDialog) {
     if (event->key() != Qt::Key_Escape && (enterReachesDialog || !enter)) return false;
     event->accept();
     return true;
+}
+
+void PopUpOnRequest(QAbstractItemView* list, QMenu* menu) {
+    QObject::connect(list, &QWidget::customContextMenuRequested, menu,
+                     [list, menu](const QPoint& at) { menu->popup(list->viewport()->mapToGlobal(at)); });
 }
 
 int FindNameEntry(const QComboBox* box, const QString& name) {

@@ -10,6 +10,7 @@
 class QAbstractItemView;
 class QComboBox;
 class QKeyEvent;
+class QMenu;
 class QDialog;
 
 namespace tessarine {
@@ -101,6 +102,10 @@ void UseListKeys(QAbstractItemView* list);
 // with the key taken, for such a key; the dialog's keyPressEvent then
 // returns without passing the key on.
 bool TakeUnboundKey(QKeyEvent* event, bool enterReachesDialog = false);
+
+// Pops the menu up where the list asks for its context menu: at the pointer,
+// or at the current row for the keys UseListKeys binds.
+void PopUpOnRequest(QAbstractItemView* list, QMenu* menu);
 
 // The dialog's layout: the header band across the top, edge to edge, and
 // the dialog's own controls below it.
