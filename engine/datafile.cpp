@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/temp_file.h"
 #include "engine/unique_fd.h"
 
 namespace tessarine {
@@ -174,7 +175,7 @@ namespace {
 // over the target once complete and flushed.
 class AtomicFile {
 public:
-    explicit AtomicFile(const std::string& path) : path_(path), temp_(path + ".tmp-XXXXXX") {
+    explicit AtomicFile(const std::string& path) : path_(path), file_(path) {
         // The new file takes the old one's permission bits, or the usual
         // ones for a new file (0666 less the umask).
         mode_t mode;
@@ -182,34 +183,21 @@ public:
         if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
             mode = old.st_mode & 07777;
         } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
+            mode = 0666 & ~CurrentUmask();
         }
-        fd_.Reset(::mkstemp(temp_.data()));
-        if (!fd_) throw CannotCreateFile(path_);
-        ok_ = ::fchmod(fd_.Get(), mode) == 0;
+        if (!file_.Valid()) throw CannotCreateFile(path_);
+        ok_ = ::fchmod(file_.Get(), mode) == 0;
     }
-    ~AtomicFile() {
-        if (fd_) {
-            fd_.Reset();
-            ::unlink(temp_.c_str());
-        }
-    }
-    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(fd_.Get(), data, size); }
+    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(file_.Get(), data, size); }
     void Commit() {
-        ok_ = ok_ && ::fsync(fd_.Get()) == 0;
-        ok_ = fd_.Close() && ok_;
-        if (!ok_ || ::rename(temp_.c_str(), path_.c_str()) != 0) {
-            ::unlink(temp_.c_str());
-            throw CannotCreateFile(path_);
-        }
+        ok_ = ok_ && ::fsync(file_.Get()) == 0;
+        ok_ = file_.Close() && ok_;
+        if (!ok_ || !file_.RenameIntoPlace()) throw CannotCreateFile(path_);
     }
 
 private:
     std::string path_;
-    std::string temp_;
-    UniqueFd fd_;
+    TempFileBeside file_;
     bool ok_ = false;
 };
 
