@@ -164,8 +164,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         if (n <= 0) break;
         if (result.output.size() < (1u << 20)) result.output.append(buffer, static_cast<size_t>(n));
     }
-    while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(pid, result.status);
     return result;
 }
 

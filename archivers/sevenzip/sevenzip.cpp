@@ -340,8 +340,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     while ((got = ::read(execRead.Get(), &childError, sizeof childError)) < 0 && errno == EINTR) {
     }
     if (got > 0) {
-        while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-        }
+        tessarine::WaitForChild(pid, result.status);
         result.spawnError = childError ? childError : ECHILD;
         return result;
     }
@@ -373,8 +372,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
             break;
         }
     }
-    while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-    }
+    tessarine::WaitForChild(pid, result.status);
     return result;
 }
 
