@@ -154,23 +154,6 @@ std::vector<std::string> ReadDataLines(const std::string& path) {
 
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
-
-namespace {
-
 // A file written under a temporary name in the target's folder and renamed
 // over the target once complete and flushed.
 class AtomicFile {
@@ -188,7 +171,7 @@ public:
         if (!file_.Valid()) throw CannotCreateFile(path_);
         ok_ = ::fchmod(file_.Get(), mode) == 0;
     }
-    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(file_.Get(), data, size); }
+    void Write(const char* data, size_t size) { ok_ = ok_ && WriteFull(file_.Get(), data, size); }
     void Commit() {
         ok_ = ok_ && ::fsync(file_.Get()) == 0;
         ok_ = file_.Close() && ok_;

@@ -130,15 +130,8 @@ bool CopyRange(int in, int out, off_t from, off_t to) {
             if (errno == EINTR) continue;
             return false;
         }
-        for (ssize_t put = 0; put < got;) {
-            const ssize_t n = ::pwrite(out, buffer + put, static_cast<size_t>(got - put), outPos);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            put += n;
-            outPos += n;
-        }
+        if (!WriteFullAt(out, buffer, static_cast<size_t>(got), outPos)) return false;
+        outPos += got;
         inPos += got;
     }
     return true;

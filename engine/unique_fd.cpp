@@ -31,6 +31,31 @@ ssize_t ReadFullAt(int fd, void* data, size_t size, off_t offset) {
     return static_cast<ssize_t>(got);
 }
 
+bool WriteFull(int fd, const void* data, size_t size) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t put = ::write(fd, at, size);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return false;
+        at += put;
+        size -= static_cast<size_t>(put);
+    }
+    return true;
+}
+
+bool WriteFullAt(int fd, const void* data, size_t size, off_t offset) {
+    const char* at = static_cast<const char*>(data);
+    while (size > 0) {
+        const ssize_t put = ::pwrite(fd, at, size, offset);
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0) return false;
+        at += put;
+        size -= static_cast<size_t>(put);
+        offset += put;
+    }
+    return true;
+}
+
 int OpenLongPath(int dirfd, std::string_view path, int flags, mode_t mode) {
     UniqueFd folder;  // the folder the rest of the path is relative to
     while (path.size() >= PATH_MAX) {

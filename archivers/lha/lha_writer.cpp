@@ -190,16 +190,7 @@ private:
     static constexpr size_t kCapacity = 1 << 20;
 
     void WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
-        while (size > 0) {
-            const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ThrowErrno("write archive");
-            }
-            data += n;
-            size -= static_cast<size_t>(n);
-            offset += static_cast<uint64_t>(n);
-        }
+        if (!tessarine::WriteFullAt(fd_, data, size, static_cast<off_t>(offset))) ThrowErrno("write archive");
     }
 
     int fd_;
