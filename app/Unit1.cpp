@@ -65,31 +65,6 @@ constexpr int kProgressFrameMs = 40;
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
 
-QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
-
-std::string LocalPath(const QString& path) {
-    const QByteArray bytes = QFile::encodeName(path);
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
-// The question box of a launch: title "確認", question icon, "はい(&Y)" and
-// "いいえ(&N)". True unless the user answered "いいえ(&N)".
-bool AskYesNo(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), text, QMessageBox::NoButton, parent);
-    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
-    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
-    box.exec();
-    return box.clickedButton() != no;
-}
-
-// A box with the title "エラー", the error icon and one "OK" button.
-void ShowError(QWidget* parent, const QString& text) {
-    QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), text, QMessageBox::NoButton, parent);
-    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-    box.exec();
-}
-
 // Centres the dialog over its owner, kept wholly on the screen that holds the
 // owner (a main window high on the screen would otherwise put the top of a
 // taller dialog, title bar and all, above the screen's edge).
@@ -122,7 +97,8 @@ public:
 
     bool Confirm(const std::string& question) override {
         form_->setFocus();
-        return AskYesNo(form_, Text(question));
+        // A launch goes ahead unless the user answered "いいえ(&N)".
+        return AskYesNo(form_, Text(question), true) != YesNoAnswer::No;
     }
     std::optional<std::string> AskDestination() override {
         TForm6* dialog = form_->Form6;
@@ -148,7 +124,7 @@ public:
         if (!dialog->Accepted) return std::nullopt;
         return dialog->EnteredText;
     }
-    void ShowError(const std::string& message) override { tessarine::ShowError(form_, Text(message)); }
+    void ShowError(const std::string& message) override { ShowErrorBox(form_, Text(message)); }
 
 private:
     TForm1* form_;
@@ -196,9 +172,7 @@ public:
             const QMessageBox::Icon icon = caption == kErrorCaption     ? QMessageBox::Critical
                                            : caption == kWarningCaption ? QMessageBox::Warning
                                                                         : QMessageBox::Information;
-            QMessageBox box(icon, Text(caption), Text(text), QMessageBox::NoButton, form_);
-            box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-            box.exec();
+            ShowOkBox(form_, icon, Text(caption), Text(text));
         });
     }
     void OpenFolder(const std::string& path) override {
@@ -457,8 +431,7 @@ void TForm1::BuildControls() {
     connect(N7Zip1, &QAction::triggered, this, &TForm1::N7Zip1Click);
     connect(N7ZipPass1, &QAction::triggered, this, &TForm1::N7ZipPass1Click);
     UseListKeys(FolderList);
-    connect(FolderList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { FolderPopupMenu->popup(FolderList->viewport()->mapToGlobal(at)); });
+    PopUpOnRequest(FolderList, FolderPopupMenu);
     HintLabel = new QLabel(QStringLiteral("右クリックで機能を選択できます"), FolderPanel);
     auto* folderLayout = new QVBoxLayout(FolderPanel);
     folderLayout->addWidget(FolderList, 1);
@@ -607,7 +580,7 @@ void TForm1::FormDestroy() {
     try {
         SaveSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
     } catch (const TessarineError& error) {
-        ShowError(nullptr, Text(error.what()));
+        ShowErrorBox(nullptr, Text(error.what()));
     }
 }
 

@@ -1,19 +1,19 @@
 // Program start: the application, every window once, then the event loop
 // until the main window closes.
 #include <QApplication>
-#include <QFile>
-#include <QMessageBox>
 #include <cstdio>
 
 #include "app/ProgramStart.h"
 #include "app/Unit1.h"
 #include "archive/Archive.h"
 #include "engine/TessarineThread.h"
+#include "engine/WorkingFolders.h"
 #include "settings/Unit2.h"
 #include "engine/errors.h"
 #include "about/verform.h"
 #include "filters/Unit4.h"
 #include "filters/Unit7.h"
+#include "folders/DialogSupport.h"
 #include "folders/FormPrompts.h"
 #include "folders/Unit3.h"
 #include "folders/Unit5.h"
@@ -32,10 +32,7 @@ public:
         try {
             return QApplication::notify(receiver, event);
         } catch (const tessarine::TessarineError& error) {
-            QMessageBox box(QMessageBox::Critical, QStringLiteral("エラー"), QString::fromStdString(error.what()),
-                            QMessageBox::NoButton, activeWindow());
-            box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
-            box.exec();
+            tessarine::ShowErrorBox(activeWindow(), QString::fromStdString(error.what()));
             return true;
         }
     }
@@ -59,13 +56,12 @@ int main(int argc, char* argv[]) {
 
     TessarineApplication app(argc, argv);
     tessarine::SetUpApplication(app);
-    const QByteArray programFolder = QFile::encodeName(QCoreApplication::applicationDirPath());
 
     // The windows, each created once and reused: the main window first (its
     // start-up runs now), then the dialogs. The shared name entry and folder
     // selection dialogs come before the dialogs that use them, and the
     // filter selection before the registration dialog that opens it.
-    tessarine::TForm1 form1(programFolder.toStdString(), arguments);
+    tessarine::TForm1 form1(tessarine::ExecutableFolder(), arguments);
     tessarine::TForm5 form5(&form1);
     tessarine::TForm6 form6(&form1);
     tessarine::TFormPrompts<tessarine::TForm5, tessarine::TForm6> prompts(form5, form6, tessarine::BrowseFolder);

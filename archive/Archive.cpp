@@ -15,6 +15,7 @@
 #include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
 #include "engine/errors.h"
+#include "engine/text_process.h"
 
 namespace tessarine {
 
@@ -42,22 +43,7 @@ std::string PasswordText(std::string_view password) {
 
 }  // namespace
 
-bool ReportMentionsError(const std::string& report) {
-    static constexpr char kWord[] = "error";
-    const size_t wordLength = sizeof kWord - 1;
-    if (report.size() < wordLength) return false;
-    for (size_t i = 0; i + wordLength <= report.size(); ++i) {
-        size_t k = 0;
-        while (k < wordLength) {
-            char c = report[i + k];
-            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-            if (c != kWord[k]) break;
-            ++k;
-        }
-        if (k == wordLength) return true;
-    }
-    return false;
-}
+bool ReportMentionsError(const std::string& report) { return FindNoCase(report, "error") != std::string::npos; }
 
 
 // What tells the two libraries apart: names, texts, and the fields that hold
@@ -126,10 +112,6 @@ std::string TFileArchive::LoadName(const char* fileName) const {
     return programFolder_ + fileName;
 }
 
-std::string TFileArchive::MakeRelativeName(const std::string& filePath, const std::string& baseFolder) {
-    return TFileOperation::StripRoot(filePath, baseFolder);
-}
-
 std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
                                       const std::string& archivePath, int jobMode) const {
     std::string line;
@@ -150,7 +132,7 @@ std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::
     line += "\" ";
     for (const auto& file : files) {
         line += '"';
-        line += QuotedText(MakeRelativeName(file, baseFolder));
+        line += QuotedText(TFileOperation::StripRoot(file, baseFolder));
         line += "\" ";
     }
     return line;

@@ -93,10 +93,6 @@ public:
     };
     const RunResult& LastRun() const { return lastRun_; }
 
-    // The file path without the base folder's bytes when it begins with
-    // them (letter case counts), otherwise the whole path.
-    static std::string MakeRelativeName(const std::string& filePath, const std::string& baseFolder);
-
     // Replaces the folders where the libraries are looked for: the program
     // folder (ending with the separator) and then the system library
     // folders. Used to run against other copies of the libraries; a library

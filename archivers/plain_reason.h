@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "engine/text_process.h"
+
 namespace archivers {
 
 // The system's text for an error number, in words a report scan does not
@@ -11,14 +13,9 @@ namespace archivers {
 static inline std::string PlainReason(int error) {
     char buffer[256];
     std::string text = ::strerror_r(error, buffer, sizeof buffer);
-    const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
-    for (size_t i = 0; i + 5 <= text.size(); ++i) {
-        if (lower(text[i]) == 'e' && lower(text[i + 1]) == 'r' && lower(text[i + 2]) == 'r' &&
-            lower(text[i + 3]) == 'o' && lower(text[i + 4]) == 'r') {
-            text.replace(i, 5, "failure");
-            i += 6;
-        }
-    }
+    for (size_t i = tessarine::FindNoCase(text, "error"); i != std::string::npos;
+         i = tessarine::FindNoCase(text, "error", i + 7))
+        text.replace(i, 5, "failure");
     return text;
 }
 

@@ -49,8 +49,7 @@ void OpenFolderInFileManager(const std::string& path) {
         ::_exit(0);
     }
     int status = 0;
-    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(child, status);
 }
 
 using cli::Msg;

@@ -13,6 +13,7 @@
 #include "cli/Messages.h"
 #include "engine/Common.h"
 #include "engine/TessarineThread.h"
+#include "engine/temp_file.h"
 
 namespace tessarine::cli {
 
@@ -91,7 +92,7 @@ void SetTerminalToRestore(const termios* saved) {
 int RemoveTemporariesOf(const std::string& product) {
     const size_t slash = product.rfind(kPathSeparator);
     const std::string folder = slash == std::string::npos ? "./" : product.substr(0, slash + 1);
-    const std::string prefix = product.substr(slash == std::string::npos ? 0 : slash + 1) + ".tmp-";
+    const std::string prefix = product.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(kTempSuffix);
     std::vector<std::string> names;
     ReadFolder(folder, [&](const FolderEntry& e) {
         // mkstemp's six characters follow the prefix.

@@ -5,6 +5,7 @@
 #include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -87,10 +88,6 @@ std::string WithTrailingSeparator(std::string path) {
     return path;
 }
 
-namespace {
-bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
-}  // namespace
-
 bool TCommon::ListNames(const std::string& folder, const std::string& pattern,
                         std::vector<std::string>& list) const {
     list.clear();
@@ -156,6 +153,13 @@ bool TCommon::EnsureUserFolder(const std::string& base, std::string& folder) {
     }
     folder = path;
     return created;
+}
+
+bool WaitForChild(pid_t pid, int& status) {
+    while (::waitpid(pid, &status, 0) < 0) {
+        if (errno != EINTR) return false;
+    }
+    return true;
 }
 
 }  // namespace tessarine

@@ -1,6 +1,8 @@
 #pragma once
 // Folder utilities: listing one folder and making sure a folder exists.
 // Used by the job engine, the main window and the filter dialogs.
+#include <sys/types.h>
+
 #include <cstdint>
 #include <functional>
 #include <string>
@@ -15,6 +17,10 @@ inline constexpr char kPathSeparator = '/';
 
 // A name is hidden when it begins with "." (the platform's convention).
 inline bool IsHiddenName(std::string_view name) { return !name.empty() && name.front() == '.'; }
+
+// The folder's own entry "." and its parent's "..", which a listing returns
+// but a walk skips.
+inline bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
 
 // One entry of a folder. A link is never a folder here, whatever it points
 // to, so walks never follow one (no cycles, no escape from the tree).
@@ -66,6 +72,11 @@ public:
 // folders relative to wherever the caller happens to be, which for a child
 // process started in a source folder could hold a program of that name.
 std::string FindProgramOnPath(const std::string& name);
+
+// Waits until the child process ends, going on after interrupting signals:
+// its wait status in `status`, which stays as it was when the wait fails
+// (false then).
+bool WaitForChild(pid_t pid, int& status);
 
 // True when a folder (not a file, following links) exists at the path.
 bool FolderExists(const std::string& path);

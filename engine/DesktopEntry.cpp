@@ -65,8 +65,7 @@ std::string DefaultFolderHandler() {
         if (n == 0 || (n < 0 && errno != EINTR)) break;
     }
     int status = 0;
-    while (::waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(pid, status);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return {};
     return std::string(Trimmed(answer));
 }

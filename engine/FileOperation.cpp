@@ -17,12 +17,12 @@
 #include "engine/tree_copy.h"
 #include "engine/unique_fd.h"
 #include "engine/wildcard.h"
+#include "engine/worker_threads.h"
+#include "filters/filterfile.h"
 
 namespace tessarine {
 
 namespace {
-
-bool IsDotOrDotDot(std::string_view name) { return name == "." || name == ".."; }
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
@@ -105,7 +105,7 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
         }
     };
 
-    const unsigned helpers = std::clamp(std::thread::hardware_concurrency(), 2u, 8u) - 1;
+    const unsigned helpers = WorkerThreads(2, 8) - 1;
     std::vector<std::thread> threads;
     for (unsigned i = 0; i < helpers; ++i) threads.emplace_back(readFolders);
     readFolders();
@@ -212,11 +212,9 @@ void TFileOperation::LoadFilter(const std::string& path) {
 
 void TFileOperation::BuildExtensionList() {
     ExtensionList.clear();
-    for (const auto& raw : FilterLines) {
-        const std::string_view line = TrimBlanks(raw);
-        if (ReadField(1, line) != "1") continue;
-        if (ReadField(2, line) != "1") continue;
-        ExtensionList.push_back(ReadField(4, line));
+    for (const auto& line : FilterLines) {
+        ExtensionRow row;
+        if (ParseExtensionRow(line, row) && row.Enabled) ExtensionList.push_back(std::move(row.Extension));
     }
 }
 

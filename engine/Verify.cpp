@@ -23,6 +23,7 @@
 #include "engine/errors.h"
 #include "engine/lha_check.h"
 #include "engine/unique_fd.h"
+#include "engine/worker_threads.h"
 
 extern char** environ;
 
@@ -45,21 +46,12 @@ std::optional<std::string> SameContent(int a, int b, off_t size, std::vector<cha
     off_t at = 0;
     while (at < size) {
         const size_t want = static_cast<size_t>(std::min<off_t>(size - at, static_cast<off_t>(bufA.size())));
-        size_t gotA = 0, gotB = 0;
-        while (gotA < want) {
-            const ssize_t n = ::pread(a, bufA.data() + gotA, want - gotA, at + static_cast<off_t>(gotA));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return "the source cannot be read: " + Why(errno);
-            if (n == 0) return std::string("the source became shorter");
-            gotA += static_cast<size_t>(n);
-        }
-        while (gotB < want) {
-            const ssize_t n = ::pread(b, bufB.data() + gotB, want - gotB, at + static_cast<off_t>(gotB));
-            if (n < 0 && errno == EINTR) continue;
-            if (n < 0) return "the copy cannot be read: " + Why(errno);
-            if (n == 0) return std::string("the copy is shorter");
-            gotB += static_cast<size_t>(n);
-        }
+        const ssize_t gotA = ReadFullAt(a, bufA.data(), want, at);
+        if (gotA < 0) return "the source cannot be read: " + Why(errno);
+        if (static_cast<size_t>(gotA) < want) return std::string("the source became shorter");
+        const ssize_t gotB = ReadFullAt(b, bufB.data(), want, at);
+        if (gotB < 0) return "the copy cannot be read: " + Why(errno);
+        if (static_cast<size_t>(gotB) < want) return std::string("the copy is shorter");
         if (std::memcmp(bufA.data(), bufB.data(), want) != 0) {
             const auto end = bufA.begin() + static_cast<std::ptrdiff_t>(want);
             const auto diff = std::mismatch(bufA.begin(), end, bufB.begin());
@@ -172,8 +164,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
         if (n <= 0) break;
         if (result.output.size() < (1u << 20)) result.output.append(buffer, static_cast<size_t>(n));
     }
-    while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-    }
+    WaitForChild(pid, result.status);
     return result;
 }
 
@@ -223,7 +214,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
             }
         }
     };
-    const unsigned count = std::clamp(std::thread::hardware_concurrency(), 2u, 4u);
+    const unsigned count = WorkerThreads(2, 4);
     std::vector<std::thread> threads;
     for (unsigned k = 1; k < count; ++k) threads.emplace_back(work);
     work();

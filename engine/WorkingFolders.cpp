@@ -7,14 +7,13 @@
 #include <vector>
 
 #include "engine/FileOperation.h"
+#include "filters/filterfile.h"
+#include "folders/folderlist.h"
+#include "settings/ini_rw.h"
 
 namespace tessarine {
 
 namespace {
-
-const char* const kSettingsName = "set.ini";
-const char* const kFolderListName = "folderlist.dat";
-const char* const kFolderListSeed = "folderlist";
 
 // The user folder's own folders and the seed files.
 void PrepareInside(WorkingFolders& folders, TCommon& common) {
@@ -24,13 +23,13 @@ void PrepareInside(WorkingFolders& folders, TCommon& common) {
 
     const std::string seedFolder = folders.ProgramFolder + "data";
     TFileOperation copier;
-    const std::string seedList = seedFolder + kPathSeparator + kFolderListSeed;
+    const std::string seedList = seedFolder + kPathSeparator + std::string(kFolderListSeedName);
     if (!FileExists(folders.FolderListPath()) && FileExists(seedList)) {
         copier.CopyOneFile(seedList, folders.FolderListPath());
     }
     if (folders.NewUserFolder) {
         std::vector<std::string> names;
-        common.ListNames(seedFolder, "*.dat", names);
+        common.ListNames(seedFolder, std::string(kFilterPattern), names);
         for (const auto& name : names) {
             const std::string from = seedFolder + kPathSeparator + name;
             if (FileExists(from)) copier.CopyOneFile(from, folders.DataFolder + kPathSeparator + name);
@@ -40,8 +39,8 @@ void PrepareInside(WorkingFolders& folders, TCommon& common) {
 
 }  // namespace
 
-std::string WorkingFolders::SettingsPath() const { return UserFolder + kPathSeparator + kSettingsName; }
-std::string WorkingFolders::FolderListPath() const { return UserFolder + kPathSeparator + kFolderListName; }
+std::string WorkingFolders::SettingsPath() const { return UserFolder + kPathSeparator + std::string(kSettingsFileName); }
+std::string WorkingFolders::FolderListPath() const { return UserFolder + kPathSeparator + std::string(kFolderListFileName); }
 
 std::string ExecutableFolder() {
     std::string buffer(4096, '\0');

@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "engine/errors.h"
+#include "engine/temp_file.h"
 #include "engine/unique_fd.h"
 
 namespace tessarine {
@@ -38,17 +39,20 @@ bool IsValidUtf8(std::string_view s) {
     return true;
 }
 
-bool Cp932ToUtf8(std::string_view bytes, std::string& out) {
-    iconv_t cd = iconv_open("UTF-8", "CP932");
+bool ConvertEncoding(std::string_view text, const char* to, const char* from, std::string& out) {
+    iconv_t cd = ::iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-    std::string result(bytes.size() * 3 + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size();
+    // No character of these encodings takes more than four bytes, nor more
+    // than three times its bytes in the other one.
+    std::string result(text.size() * 4 + 8, '\0');
+    char* in = const_cast<char*>(text.data());
+    size_t inLeft = text.size();
     char* dst = result.data();
     size_t outLeft = result.size();
-    const size_t rc = iconv(cd, &in, &inLeft, &dst, &outLeft);
-    iconv_close(cd);
-    if (rc == static_cast<size_t>(-1) || inLeft != 0) return false;
+    const size_t rc = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
+    const size_t flushed = ::iconv(cd, nullptr, nullptr, &dst, &outLeft);
+    ::iconv_close(cd);
+    if (rc == static_cast<size_t>(-1) || flushed == static_cast<size_t>(-1) || inLeft != 0) return false;
     result.resize(result.size() - outLeft);
     out = std::move(result);
     return true;
@@ -150,28 +154,11 @@ std::vector<std::string> ReadDataLines(const std::string& path) {
 
 namespace {
 
-bool WriteAll(int fd, const char* data, size_t size) {
-    while (size > 0) {
-        const ssize_t put = ::write(fd, data, size);
-        if (put < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data += put;
-        size -= static_cast<size_t>(put);
-    }
-    return true;
-}
-
-}  // namespace
-
-namespace {
-
 // A file written under a temporary name in the target's folder and renamed
 // over the target once complete and flushed.
 class AtomicFile {
 public:
-    explicit AtomicFile(const std::string& path) : path_(path), temp_(path + ".tmp-XXXXXX") {
+    explicit AtomicFile(const std::string& path) : path_(path), file_(path) {
         // The new file takes the old one's permission bits, or the usual
         // ones for a new file (0666 less the umask).
         mode_t mode;
@@ -179,35 +166,21 @@ public:
         if (::stat(path.c_str(), &old) == 0 && S_ISREG(old.st_mode)) {
             mode = old.st_mode & 07777;
         } else {
-            const mode_t mask = ::umask(0);
-            ::umask(mask);
-            mode = 0666 & ~mask;
+            mode = 0666 & ~CurrentUmask();
         }
-        fd_ = ::mkstemp(temp_.data());
-        if (fd_ < 0) throw CannotCreateFile(path_);
-        ok_ = ::fchmod(fd_, mode) == 0;
+        if (!file_.Valid()) throw CannotCreateFile(path_);
+        ok_ = ::fchmod(file_.Get(), mode) == 0;
     }
-    ~AtomicFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-            ::unlink(temp_.c_str());
-        }
-    }
-    void Write(const char* data, size_t size) { ok_ = ok_ && WriteAll(fd_, data, size); }
+    void Write(const char* data, size_t size) { ok_ = ok_ && WriteFull(file_.Get(), data, size); }
     void Commit() {
-        ok_ = ok_ && ::fsync(fd_) == 0;
-        ok_ = (::close(fd_) == 0) && ok_;
-        fd_ = -1;
-        if (!ok_ || ::rename(temp_.c_str(), path_.c_str()) != 0) {
-            ::unlink(temp_.c_str());
-            throw CannotCreateFile(path_);
-        }
+        ok_ = ok_ && ::fsync(file_.Get()) == 0;
+        ok_ = file_.Close() && ok_;
+        if (!ok_ || !file_.RenameIntoPlace()) throw CannotCreateFile(path_);
     }
 
 private:
     std::string path_;
-    std::string temp_;
-    int fd_ = -1;
+    TempFileBeside file_;
     bool ok_ = false;
 };
 

@@ -10,9 +10,16 @@ namespace tessarine {
 // True when the bytes are well-formed UTF-8.
 bool IsValidUtf8(std::string_view bytes);
 
+// The text converted between two iconv encodings ("UTF-8", "CP932"); false,
+// with `out` untouched, when the converter is missing or any byte of the text
+// does not convert.
+bool ConvertEncoding(std::string_view text, const char* to, const char* from, std::string& out);
+
 // Shift-JIS (code page 932) text converted to UTF-8; false when the bytes are
 // not valid code page 932.
-bool Cp932ToUtf8(std::string_view bytes, std::string& out);
+inline bool Cp932ToUtf8(std::string_view bytes, std::string& out) {
+    return ConvertEncoding(bytes, "UTF-8", "CP932", out);
+}
 
 // Text of a data file as the program holds it, its encoding judged once for
 // the whole text: UTF-8 as it is; a file that is not valid UTF-8 but is valid

@@ -1,7 +1,6 @@
 #include "engine/lha_check.h"
 
 #include <fcntl.h>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +10,8 @@
 #include <cstring>
 #include <vector>
 
+#include "engine/crc16.h"
+#include "engine/datafile.h"
 #include "engine/unique_fd.h"
 
 namespace tessarine {
@@ -26,21 +27,6 @@ constexpr int kNP = 14;        // position alphabet (bit lengths 0..13)
 constexpr int kPBit = 4;
 constexpr int kMaxLength = 16;
 constexpr int kLookBits = 10;  // codes up to this long are decoded by one table look-up
-
-const std::array<uint16_t, 256> kCrcTable = [] {
-    std::array<uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned r = i;
-        for (int j = 0; j < 8; ++j) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
-        table[i] = static_cast<uint16_t>(r);
-    }
-    return table;
-}();
-
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>(kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
-    return crc;
-}
 
 uint32_t LE(const uint8_t* p, int bytes) {
     uint32_t v = 0;
@@ -320,28 +306,12 @@ std::optional<std::string> DecodeStream(BitReader& in, uint64_t size, Sink&& sin
 std::string ToUtf8(const std::string& bytes, uint32_t codePage) {
     bool ascii = std::all_of(bytes.begin(), bytes.end(), [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
     if (ascii || codePage != 932) return bytes;
-    iconv_t cd = ::iconv_open("UTF-8", "CP932");
-    if (cd == reinterpret_cast<iconv_t>(-1)) return bytes;
-    std::string out(bytes.size() * 3 + 4, '\0');
-    char* in = const_cast<char*>(bytes.data());
-    size_t inLeft = bytes.size(), outLeft = out.size();
-    char* dst = out.data();
-    const size_t r = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
-    ::iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || inLeft != 0) return bytes;
-    out.resize(out.size() - outLeft);
-    return out;
+    std::string out;
+    return Cp932ToUtf8(bytes, out) ? out : bytes;
 }
 
 bool ReadAt(int fd, uint64_t offset, uint8_t* data, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::pread(fd, data + got, size - got, static_cast<off_t>(offset + got));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        got += static_cast<size_t>(n);
-    }
-    return true;
+    return ReadFullAt(fd, data, size, static_cast<off_t>(offset)) == static_cast<ssize_t>(size);
 }
 
 }  // namespace

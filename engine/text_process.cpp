@@ -21,6 +21,19 @@ size_t LastCharStart(std::string_view text) {
 }
 }  // namespace
 
+bool EqualsNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (LowerAscii(a[i]) != LowerAscii(b[i])) return false;
+    return true;
+}
+
+size_t FindNoCase(std::string_view text, std::string_view word, size_t from) {
+    for (size_t i = from; i + word.size() <= text.size(); ++i)
+        if (EqualsNoCase(text.substr(i, word.size()), word)) return i;
+    return std::string_view::npos;
+}
+
 int CharLength(std::string_view text, size_t at) {
     const auto lead = static_cast<unsigned char>(text[at]);
     int want = 1;

@@ -30,6 +30,17 @@ std::string ReadField(int n, std::string_view line);
 // (bytes of value 32 or less).
 std::string_view TrimBlanks(std::string_view text);
 
+// The letter in lower case for A-Z; every other byte as it is. Names and
+// keywords compare this way, so a UTF-8 multi-byte character never changes.
+inline char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// True when the texts are equal but for the case of ASCII letters.
+bool EqualsNoCase(std::string_view a, std::string_view b);
+
+// Where `word` first stands in `text` at or after `from`, ignoring the case
+// of ASCII letters; npos when it does not.
+size_t FindNoCase(std::string_view text, std::string_view word, size_t from = 0);
+
 // Length in bytes of the character that starts with byte `lead` in the
 // program's narrow encoding (UTF-8): 1 for ASCII and for stray bytes.
 int CharLength(std::string_view text, size_t at);

@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <cstring>
 
+#include "engine/Common.h"
 #include "engine/errors.h"
+#include "engine/worker_threads.h"
 
 namespace tessarine {
 
@@ -128,15 +130,8 @@ bool CopyRange(int in, int out, off_t from, off_t to) {
             if (errno == EINTR) continue;
             return false;
         }
-        for (ssize_t put = 0; put < got;) {
-            const ssize_t n = ::pwrite(out, buffer + put, static_cast<size_t>(got - put), outPos);
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                return false;
-            }
-            put += n;
-            outPos += n;
-        }
+        if (!WriteFullAt(out, buffer, static_cast<size_t>(got), outPos)) return false;
+        outPos += got;
         inPos += got;
     }
     return true;
@@ -428,7 +423,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
     auto cannotMake = [&](int error) {
         return TessarineError("コピー先のフォルダ " + outputBase_ + " を作成できません: " + ErrorText(error));
     };
-    if (name.empty() || name == "." || name == "..") throw cannotMake(EINVAL);
+    if (name.empty() || IsDotOrDotDot(name)) throw cannotMake(EINVAL);
 
     // The folder that holds the product is the user's choice, links and all;
     // missing folders on the way are made.
@@ -610,8 +605,7 @@ void TreeCopy::FinishFolders() {
 // Copier threads
 
 ParallelCopier::ParallelCopier(TreeCopy& tree, const std::vector<std::string>& files) : tree_(tree), files_(files) {
-    const unsigned cores = std::thread::hardware_concurrency();
-    const unsigned count = std::clamp(cores, 2u, 4u);
+    const unsigned count = WorkerThreads(2, 4);
     for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
 }
 

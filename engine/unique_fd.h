@@ -43,6 +43,18 @@ private:
     int fd_ = -1;
 };
 
+// Reads until `size` bytes, the end of the file or a read error, going on
+// after an interrupting signal: the bytes read, or -1 with errno set on an
+// error. ReadFullAt reads at `offset` and leaves the file position alone.
+ssize_t ReadFull(int fd, void* data, size_t size);
+ssize_t ReadFullAt(int fd, void* data, size_t size, off_t offset);
+
+// Writes all `size` bytes, going on after short writes and interrupting
+// signals; false, with errno set, on a write error. WriteFullAt writes at
+// `offset` and leaves the file position alone.
+bool WriteFull(int fd, const void* data, size_t size);
+bool WriteFullAt(int fd, const void* data, size_t size, off_t offset);
+
 // openat() for a path of any length. The kernel takes at most PATH_MAX bytes
 // in one path argument; a longer path is opened a stretch at a time, each
 // stretch relative to the folder the one before it opened (links in the

@@ -6,8 +6,6 @@ namespace tessarine {
 
 namespace {
 
-char FoldCase(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
 // Byte-wise glob with one backtracking point per "*"; "?" takes one whole
 // character so that it never splits a multi-byte character.
 bool Glob(std::string_view name, std::string_view pattern) {
@@ -20,7 +18,7 @@ bool Glob(std::string_view name, std::string_view pattern) {
         } else if (p < pattern.size() && pattern[p] == '?') {
             ++p;
             n += static_cast<size_t>(CharLength(name, n));
-        } else if (p < pattern.size() && FoldCase(pattern[p]) == FoldCase(name[n])) {
+        } else if (p < pattern.size() && LowerAscii(pattern[p]) == LowerAscii(name[n])) {
             ++p;
             ++n;
         } else if (starP != std::string_view::npos) {

@@ -88,8 +88,7 @@ TForm4::TForm4(TDialogPrompts& prompts, QWidget* parent) : QDialog(parent), prom
     connect(ChangeExt1, &QAction::triggered, this, &TForm4::ChangeExt1Click);
     connect(AddRow1, &QAction::triggered, this, &TForm4::AddRow1Click);
     connect(Delete1, &QAction::triggered, this, &TForm4::Delete1Click);
-    connect(ExtList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(ExtList->viewport()->mapToGlobal(at)); });
+    PopUpOnRequest(ExtList, PopupMenu1);
     // A tick, an edit or a move of the current row all count as a change.
     connect(ExtList, &QTableWidget::itemChanged, this, &TForm4::ExtListChanging);
     connect(ExtList, &QTableWidget::currentCellChanged, this, &TForm4::ExtListChanging);
@@ -274,7 +273,7 @@ void TForm4::Button1Click() {
 void TForm4::Button2Click() { reject(); }
 
 void TForm4::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (TakeUnboundKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

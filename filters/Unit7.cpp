@@ -68,7 +68,7 @@ void TForm7::Button2Click() {
 
 void TForm7::keyPressEvent(QKeyEvent* event) {
     // Enter and Escape are not bound to the buttons.
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (TakeUnboundKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

@@ -9,6 +9,7 @@
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/text_process.h"
+#include "engine/unique_fd.h"
 #include "engine/wildcard.h"
 
 namespace tessarine {
@@ -82,12 +83,11 @@ void WriteFilterRows(const std::string& path, const std::vector<ExtensionRow>& r
 }
 
 bool CreateFilterFile(const std::string& path) {
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd < 0) {
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    if (!fd) {
         if (errno == EEXIST) return false;
         throw CannotCreateFile(path);
     }
-    ::close(fd);
     return true;
 }
 

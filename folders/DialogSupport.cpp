@@ -4,7 +4,9 @@
 #include <QAbstractItemView>
 #include <QComboBox>
 #include <QKeyEvent>
+#include <QMenu>
 #include <QDialog>
+#include <QFile>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -14,19 +16,34 @@
 
 namespace tessarine {
 
-bool TStandardPrompts::Confirm(QWidget* owner, const std::string& question) {
-    QMessageBox box(QMessageBox::Question, "確認", ToQString(question), QMessageBox::NoButton, owner);
-    QPushButton* yes = box.addButton("はい(&Y)", QMessageBox::YesRole);
-    box.addButton("いいえ(&N)", QMessageBox::NoRole);
-    box.exec();
-    return box.clickedButton() == yes;
+QString PathText(const std::string& path) { return QFile::decodeName(QByteArray::fromStdString(path)); }
+
+std::string LocalPath(const QString& path) {
+    const QByteArray bytes = QFile::encodeName(path);
+    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
 }
 
-void TStandardPrompts::ShowError(QWidget* owner, const std::string& message) {
-    QMessageBox box(QMessageBox::Critical, "エラー", ToQString(message), QMessageBox::NoButton, owner);
-    box.addButton("OK", QMessageBox::AcceptRole);
+YesNoAnswer AskYesNo(QWidget* owner, const QString& question, bool yesIsDefault) {
+    QMessageBox box(QMessageBox::Question, QStringLiteral("確認"), question, QMessageBox::NoButton, owner);
+    QPushButton* yes = box.addButton(QStringLiteral("はい(&Y)"), QMessageBox::YesRole);
+    QPushButton* no = box.addButton(QStringLiteral("いいえ(&N)"), QMessageBox::NoRole);
+    if (yesIsDefault) box.setDefaultButton(yes);
+    box.exec();
+    if (box.clickedButton() == yes) return YesNoAnswer::Yes;
+    return box.clickedButton() == no ? YesNoAnswer::No : YesNoAnswer::Neither;
+}
+
+void ShowOkBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text) {
+    QMessageBox box(icon, caption, text, QMessageBox::NoButton, owner);
+    box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }
+
+bool TStandardPrompts::Confirm(QWidget* owner, const std::string& question) {
+    return AskYesNo(owner, ToQString(question)) == YesNoAnswer::Yes;
+}
+
+void TStandardPrompts::ShowError(QWidget* owner, const std::string& message) { ShowErrorBox(owner, ToQString(message)); }
 
 void TStandardPrompts::OpenTarget(const std::string& target) {
     const QString text = ToQString(target);
@@ -114,6 +131,18 @@ void LetFocusedButtonsTakeEnter(QWidget* window) {
 void UseListKeys(QAbstractItemView* list) {
     list->setTabKeyNavigation(false);
     list->installEventFilter(new ListKeys(list));
+}
+
+bool TakeUnboundKey(QKeyEvent* event, bool enterReachesDialog) {
+    const bool enter = event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+    if (event->key() != Qt::Key_Escape && (enterReachesDialog || !enter)) return false;
+    event->accept();
+    return true;
+}
+
+void PopUpOnRequest(QAbstractItemView* list, QMenu* menu) {
+    QObject::connect(list, &QWidget::customContextMenuRequested, menu,
+                     [list, menu](const QPoint& at) { menu->popup(list->viewport()->mapToGlobal(at)); });
 }
 
 int FindNameEntry(const QComboBox* box, const QString& name) {

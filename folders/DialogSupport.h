@@ -2,12 +2,15 @@
 // What the settings, registration and filter dialogs need from the rest of
 // the program, and the pieces of look they share.
 #include <QLabel>
+#include <QMessageBox>
 #include <QVBoxLayout>
 #include <optional>
 #include <string>
 
 class QAbstractItemView;
 class QComboBox;
+class QKeyEvent;
+class QMenu;
 class QDialog;
 
 namespace tessarine {
@@ -93,6 +96,17 @@ void LetFocusedButtonsTakeEnter(QWidget* window);
 //   row).
 void UseListKeys(QAbstractItemView* list);
 
+// Keys a dialog leaves unbound, so that they neither close nor answer it:
+// Escape (a QDialog would close), and Enter and Return unless
+// `enterReachesDialog` (a QDialog would click a button with them). True,
+// with the key taken, for such a key; the dialog's keyPressEvent then
+// returns without passing the key on.
+bool TakeUnboundKey(QKeyEvent* event, bool enterReachesDialog = false);
+
+// Pops the menu up where the list asks for its context menu: at the pointer,
+// or at the current row for the keys UseListKeys binds.
+void PopUpOnRequest(QAbstractItemView* list, QMenu* menu);
+
 // The dialog's layout: the header band across the top, edge to edge, and
 // the dialog's own controls below it.
 QVBoxLayout* PlaceUnderHeaderBand(QWidget* dialog, QLabel* band, QLayout* body);
@@ -108,5 +122,23 @@ int FindNameEntry(const QComboBox* box, const QString& name);
 
 inline QString ToQString(const std::string& text) { return QString::fromStdString(text); }
 inline std::string ToStdString(const QString& text) { return text.toStdString(); }
+
+// A file-system path (bytes as the system stores them) for display, and a
+// displayed path back to those bytes.
+QString PathText(const std::string& path);
+std::string LocalPath(const QString& path);
+
+// The question box "確認" with the question icon, "はい(&Y)" and "いいえ(&N)";
+// with `yesIsDefault`, Enter answers yes wherever the focus is. Which button
+// ended it; Neither when the box was closed another way.
+enum class YesNoAnswer { Yes, No, Neither };
+YesNoAnswer AskYesNo(QWidget* owner, const QString& question, bool yesIsDefault = false);
+
+// A box with the icon, caption and text and one "OK" button.
+void ShowOkBox(QWidget* owner, QMessageBox::Icon icon, const QString& caption, const QString& text);
+// The error box: caption "エラー", the error icon, one "OK" button.
+inline void ShowErrorBox(QWidget* owner, const QString& message) {
+    ShowOkBox(owner, QMessageBox::Critical, QStringLiteral("エラー"), message);
+}
 
 }  // namespace tessarine

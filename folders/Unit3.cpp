@@ -80,8 +80,7 @@ TForm3::TForm3(TDialogPrompts& prompts, TForm7& filterSelection, QWidget* parent
     connect(SaveFileName1, &QAction::triggered, this, &TForm3::SaveFileName1Click);
     connect(Rename1, &QAction::triggered, this, &TForm3::Rename1Click);
     connect(Delete1, &QAction::triggered, this, &TForm3::Delete1Click);
-    connect(FolderList, &QWidget::customContextMenuRequested, this,
-            [this](const QPoint& at) { PopupMenu1->popup(FolderList->viewport()->mapToGlobal(at)); });
+    PopUpOnRequest(FolderList, PopupMenu1);
 }
 
 void TForm3::SetCell(int row, int column, const std::string& value) {
@@ -203,7 +202,7 @@ void TForm3::Button1Click() {
 void TForm3::Button2Click() { reject(); }
 
 void TForm3::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (TakeUnboundKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

@@ -61,10 +61,7 @@ void TForm5::SetMasked(bool masked) {
 
 void TForm5::keyPressEvent(QKeyEvent* event) {
     // Escape would close a QDialog; this one is left through its buttons.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
+    if (TakeUnboundKey(event, true)) return;
     QDialog::keyPressEvent(event);
 }
 

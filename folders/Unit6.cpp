@@ -24,11 +24,6 @@ namespace {
 // file-system path.
 constexpr const char* kBrowseRoot = "/";
 
-std::string LocalPath(const QString& path) {
-    const QByteArray bytes = QFile::encodeName(path);
-    return std::string(bytes.constData(), static_cast<size_t>(bytes.size()));
-}
-
 }  // namespace
 
 namespace {
@@ -85,7 +80,7 @@ void BrowseFolder(QWidget* owner, QLineEdit* field) {
 
     if (BrowsePath.empty()) BrowsePath = kBrowseRoot;
     BrowsePath = WithTrailingSeparator(BrowsePath);
-    field->setText(QFile::decodeName(QByteArray::fromStdString(std::string(TrimBlanks(BrowsePath)))));
+    field->setText(PathText(std::string(TrimBlanks(BrowsePath))));
 }
 
 TForm6::TForm6(QWidget* parent) : QDialog(parent) {
@@ -127,10 +122,7 @@ TForm6::TForm6(QWidget* parent) : QDialog(parent) {
 
 void TForm6::keyPressEvent(QKeyEvent* event) {
     // Escape would close a QDialog; this one is left through its buttons.
-    if (event->key() == Qt::Key_Escape) {
-        event->accept();
-        return;
-    }
+    if (TakeUnboundKey(event, true)) return;
     QDialog::keyPressEvent(event);
 }
 

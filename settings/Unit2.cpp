@@ -177,7 +177,7 @@ void TForm2::Label8MouseEnter() { Label8->SetUnderlined(true); }
 void TForm2::Label8MouseLeave() { Label8->SetUnderlined(false); }
 
 void TForm2::keyPressEvent(QKeyEvent* event) {
-    if (event->key() == Qt::Key_Escape || event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter) return;
+    if (TakeUnboundKey(event)) return;
     QDialog::keyPressEvent(event);
 }
 

@@ -24,17 +24,6 @@ std::string_view TrimSpaces(std::string_view s) {
     return s.substr(b, e - b);
 }
 
-bool SameName(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        char x = a[i], y = b[i];
-        if (x >= 'A' && x <= 'Z') x = static_cast<char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z') y = static_cast<char>(y - 'A' + 'a');
-        if (x != y) return false;
-    }
-    return true;
-}
-
 // The section name of a header line "[name]", or nullopt for other lines.
 std::optional<std::string_view> SectionOf(std::string_view line) {
     const std::string_view t = TrimSpaces(line);
@@ -107,12 +96,12 @@ std::optional<std::string> ReadProfileValue(const std::vector<std::string>& line
     bool inSection = false;
     for (const auto& line : lines) {
         if (const auto name = SectionOf(line)) {
-            inSection = SameName(*name, section);
+            inSection = EqualsNoCase(*name, section);
             continue;
         }
         if (!inSection) continue;
         std::string_view k, v;
-        if (SplitEntry(line, k, v) && SameName(k, key)) return CutValue(v);
+        if (SplitEntry(line, k, v) && EqualsNoCase(k, key)) return CutValue(v);
     }
     return std::nullopt;
 }
@@ -131,14 +120,14 @@ void WriteProfileValue(std::vector<std::string>& lines, std::string_view section
     std::optional<size_t> insertAfter;  // last header or entry line of the section
     for (size_t i = 0; i < lines.size(); ++i) {
         if (const auto name = SectionOf(lines[i])) {
-            inSection = SameName(*name, section);
+            inSection = EqualsNoCase(*name, section);
             if (inSection && !insertAfter) insertAfter = i;
             continue;
         }
         if (!inSection) continue;
         std::string_view k, v;
         if (!SplitEntry(lines[i], k, v)) continue;
-        if (SameName(k, key)) {
+        if (EqualsNoCase(k, key)) {
             lines[i] = std::move(entry);
             return;
         }

@@ -353,3 +353,18 @@ TEST(CopySafety, TreeDeeperThanPathMaxIsCollectedListedAndCopiedWhole) {
     RemoveTreeAt(AT_FDCWD, job.src.c_str());
     RemoveTreeAt(AT_FDCWD, job.base.c_str());
 }
+
+// Readers that stop at the first short read would take a piece for the
+// whole: a sequenced-packet socket hands one packet per read.
+TEST(ReadFull, GathersEveryPieceUpToTheSizeAndStopsAtTheEnd) {
+    int ends[2];
+    ASSERT_EQ(::socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, ends), 0);
+    UniqueFd reader(ends[0]), writer(ends[1]);
+    ASSERT_EQ(::write(writer.Get(), "abc", 3), 3);
+    ASSERT_EQ(::write(writer.Get(), "def", 3), 3);
+    writer.Reset();
+    char buffer[8] = {};
+    EXPECT_EQ(ReadFull(reader.Get(), buffer, 6), 6);
+    EXPECT_STREQ(buffer, "abcdef");
+    EXPECT_EQ(ReadFull(reader.Get(), buffer, sizeof buffer), 0);
+}

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include "engine/errors.h"
+#include "engine/temp_file.h"
 #include "test_support.h"
 
 using namespace tessarine;
@@ -132,4 +133,33 @@ TEST(DataText, HalfWidthKatakanaOnlyIsShiftJisEvenWhenItPassesAsUtf8) {
     // UTF-8 Japanese text stays UTF-8, also next to Latin letters.
     EXPECT_EQ(DecodeDataText("テスト café"), "テスト café");
     EXPECT_EQ(DecodeDataText("ﾃｽﾄ"), "ﾃｽﾄ");  // half-width katakana written as UTF-8 (EF BE ..)
+}
+
+// A write that stops part way must leave the old file whole and no
+// temporary file behind; a finished one replaces the file.
+TEST(TempFileBeside, LeavesNothingUnlessRenamedAndThenReplacesTheTargetWhole) {
+    TempDir dir;
+    const std::string target = dir.folder() + "list.txt";
+    WriteFile(target, "old");
+    const auto entries = [&] {
+        size_t n = 0;
+        for (const auto& entry : std::filesystem::directory_iterator(dir.path())) n += entry.exists() ? 1 : 0;
+        return n;
+    };
+    {
+        TempFileBeside abandoned(target);
+        ASSERT_TRUE(abandoned.Valid());
+        ASSERT_EQ(::write(abandoned.Get(), "ne", 2), 2);
+        EXPECT_EQ(entries(), 2u);
+    }
+    EXPECT_EQ(ReadFile(target), "old");
+    EXPECT_EQ(entries(), 1u);
+    {
+        TempFileBeside finished(target);
+        ASSERT_EQ(::write(finished.Get(), "new", 3), 3);
+        ASSERT_TRUE(finished.Close());
+        ASSERT_TRUE(finished.RenameIntoPlace());
+    }
+    EXPECT_EQ(ReadFile(target), "new");
+    EXPECT_EQ(entries(), 1u);
 }

@@ -9,7 +9,6 @@
 #include <cctype>
 #include <condition_variable>
 #include <cstring>
-#include <fstream>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -19,6 +18,8 @@
 #include "archive/command_line.h"
 #include "archivers/plain_reason.h"
 #include "archivers/lha/lha_writer.h"
+#include "engine/temp_file.h"
+#include "engine/worker_threads.h"
 
 namespace lha {
 
@@ -43,7 +44,7 @@ class MemberPipeline {
 public:
     MemberPipeline(const std::string& base, const std::vector<std::string>& names)
         : base_(base), names_(names), slots_(names.size()), ready_(names.size(), 0) {
-        const unsigned threads = std::clamp(std::thread::hardware_concurrency(), 1u, 8u);
+        const unsigned threads = tessarine::WorkerThreads(1, 8);
         for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
     }
     ~MemberPipeline() {
@@ -110,28 +111,6 @@ private:
     std::vector<std::thread> workers_;
 };
 
-// The process's file-creation mask, read without changing it: umask() would
-// have to set it for a moment, which other threads of the program could see.
-mode_t CurrentUmask() {
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Umask:", 0) == 0) return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-    return 022;
-}
-
-std::string TempPathFor(const std::string& archive) { return archive + ".tmp-XXXXXX"; }
-
-// The temporary archive, removed on every way out unless it was moved to
-// its final name.
-struct TempFile {
-    std::string path;
-    bool kept = false;
-    ~TempFile() {
-        if (!path.empty() && !kept) ::unlink(path.c_str());
-    }
-};
-
 }  // namespace
 
 CommandResult RunCommand(const std::string& commandLine) {
@@ -161,19 +140,14 @@ CommandResult RunCommand(const std::string& commandLine) {
     // complete, so a failure never leaves a torn archive under that name,
     // and whatever had that name is replaced whole. mkstemp makes a new file
     // (O_EXCL): it never opens one that is there, nor follows a link.
-    TempFile temp{TempPathFor(archive)};
-    tessarine::UniqueFd fd(::mkstemp(temp.path.data()));
-    if (!fd) {
-        const int error = errno;
-        temp.path.clear();
-        return Fail("Error: cannot create the archive: " + archivers::PlainReason(error) + "\n");
-    }
-    ::fchmod(fd.Get(), 0666 & ~CurrentUmask());
+    tessarine::TempFileBeside temp(archive);
+    if (!temp.Valid()) return Fail("Error: cannot create the archive: " + archivers::PlainReason(errno) + "\n");
+    ::fchmod(temp.Get(), 0666 & ~tessarine::CurrentUmask());
 
     CommandResult result;
     size_t addedCount = 0;
     try {
-        ArchiveWriter writer(fd.Get());
+        ArchiveWriter writer(temp.Get());
         MemberPipeline pipeline(base, names);
         for (size_t k = 0; k < names.size(); ++k) {
             PreparedMember member = pipeline.Take(k);
@@ -184,7 +158,7 @@ CommandResult RunCommand(const std::string& commandLine) {
             }
         }
         writer.Finish();
-        if (::fsync(fd.Get()) != 0) throw std::system_error(errno, std::generic_category(), "write archive");
+        if (::fsync(temp.Get()) != 0) throw std::system_error(errno, std::generic_category(), "write archive");
     } catch (const std::system_error& e) {
         return Fail("Error: cannot write the archive: " + e.code().message() + "\n");
     }
@@ -195,10 +169,9 @@ CommandResult RunCommand(const std::string& commandLine) {
         failed.leftOut = std::move(result.leftOut);
         return failed;
     }
-    if (!fd.Close()) return Fail("Error: cannot write the archive: " + archivers::PlainReason(errno) + "\n");
-    if (::rename(temp.path.c_str(), archive.c_str()) != 0)
+    if (!temp.Close()) return Fail("Error: cannot write the archive: " + archivers::PlainReason(errno) + "\n");
+    if (!temp.RenameIntoPlace())
         return Fail("Error: cannot create the archive: " + archivers::PlainReason(errno) + "\n");
-    temp.kept = true;
     result.status = result.leftOut.empty() ? 0 : 1;
     result.report = std::to_string(addedCount) + " of " + std::to_string(names.size()) + " files added to the archive\n";
     if (!result.leftOut.empty()) result.report += std::to_string(result.leftOut.size()) + " files left out\n";

@@ -2,7 +2,6 @@
 
 #include <errno.h>
 #include <fcntl.h>
-#include <iconv.h>
 #include <limits.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -14,8 +13,13 @@
 
 #include "archivers/plain_reason.h"
 #include "archivers/lha/lh5_encoder.h"
+#include "engine/crc16.h"
+#include "engine/datafile.h"
 
 namespace lha {
+
+using tessarine::Crc16;
+using tessarine::ReadFull;
 
 namespace {
 
@@ -28,100 +32,26 @@ constexpr uint64_t kHoldLimit = 2u << 20;
 // size, so the stored fallback needs no second read.
 constexpr size_t kKeepInMemory = 8u << 20;
 
-const std::array<uint16_t, 256> kCrcTable = [] {
-    std::array<uint16_t, 256> table{};
-    for (unsigned i = 0; i < 256; ++i) {
-        unsigned r = i;
-        for (int j = 0; j < 8; ++j) r = (r & 1) ? (r >> 1) ^ 0xA001u : r >> 1;
-        table[i] = static_cast<uint16_t>(r);
-    }
-    return table;
-}();
-
-std::string Convert(const std::string& text, const char* to, const char* from, bool& ok) {
-    ok = false;
-    iconv_t cd = ::iconv_open(to, from);
-    if (cd == reinterpret_cast<iconv_t>(-1)) return {};
-    std::string out(text.size() * 4 + 8, '\0');
-    char* in = const_cast<char*>(text.data());
-    size_t inLeft = text.size();
-    char* dst = out.data();
-    size_t outLeft = out.size();
-    const size_t r = ::iconv(cd, &in, &inLeft, &dst, &outLeft);
-    const size_t flushed = ::iconv(cd, nullptr, nullptr, &dst, &outLeft);
-    ::iconv_close(cd);
-    if (r == static_cast<size_t>(-1) || flushed == static_cast<size_t>(-1) || inLeft != 0) return {};
-    out.resize(out.size() - outLeft);
-    ok = true;
-    return out;
-}
-
 void PutLE(std::vector<uint8_t>& v, uint64_t value, int bytes) {
     for (int i = 0; i < bytes; ++i) v.push_back(static_cast<uint8_t>(value >> (8 * i)));
-}
-
-// Reads until `size` bytes or end of file; -1 on a read error.
-ssize_t ReadFull(int fd, uint8_t* data, size_t size) {
-    size_t got = 0;
-    while (got < size) {
-        const ssize_t n = ::read(fd, data + got, size - got);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return -1;
-        }
-        if (n == 0) break;
-        got += static_cast<size_t>(n);
-    }
-    return static_cast<ssize_t>(got);
 }
 
 [[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
 
 }  // namespace
 
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
-    for (size_t i = 0; i < size; ++i) crc = static_cast<uint16_t>(kCrcTable[(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
-    return crc;
-}
-
-bool ValidUtf8(const std::string& text) {
-    size_t i = 0;
-    const size_t n = text.size();
-    while (i < n) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        int more = 0;
-        uint32_t cp = 0;
-        if (c < 0x80) { ++i; continue; }
-        if (c >= 0xC2 && c <= 0xDF) { more = 1; cp = c & 0x1F; }
-        else if (c >= 0xE0 && c <= 0xEF) { more = 2; cp = c & 0x0F; }
-        else if (c >= 0xF0 && c <= 0xF4) { more = 3; cp = c & 0x07; }
-        else return false;
-        if (i + static_cast<size_t>(more) >= n) return false;
-        for (int k = 1; k <= more; ++k) {
-            const auto d = static_cast<unsigned char>(text[i + static_cast<size_t>(k)]);
-            if ((d & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (d & 0x3F);
-        }
-        if ((more == 2 && (cp < 0x800 || (cp >= 0xD800 && cp <= 0xDFFF))) || (more == 3 && (cp < 0x10000 || cp > 0x10FFFF)))
-            return false;
-        i += static_cast<size_t>(more) + 1;
-    }
-    return true;
-}
-
 StoredName StoredNameBytes(const std::string& path) {
     bool ascii = true;
     for (const unsigned char c : path) ascii = ascii && c < 0x80;
     if (ascii) return {path, kCodePageShiftJis};
-    if (!ValidUtf8(path)) return {path, kCodePageRawBytes};
-    bool ok = false;
-    const std::string sjis = Convert(path, "CP932", "UTF-8", ok);
-    if (ok) {
+    if (!tessarine::IsValidUtf8(path)) return {path, kCodePageRawBytes};
+    std::string sjis;
+    if (tessarine::ConvertEncoding(path, "CP932", "UTF-8", sjis)) {
         // Some characters (the yen sign, the overline) map onto ASCII bytes
         // and would come back as different characters; such a name stays
         // UTF-8.
-        const std::string back = Convert(sjis, "UTF-8", "CP932", ok);
-        if (ok && back == path) return {sjis, kCodePageShiftJis};
+        std::string back;
+        if (tessarine::ConvertEncoding(sjis, "UTF-8", "CP932", back) && back == path) return {sjis, kCodePageShiftJis};
     }
     return {path, kCodePageUtf8};
 }
@@ -260,16 +190,7 @@ private:
     static constexpr size_t kCapacity = 1 << 20;
 
     void WriteAt(const uint8_t* data, size_t size, uint64_t offset) {
-        while (size > 0) {
-            const ssize_t n = ::pwrite(fd_, data, size, static_cast<off_t>(offset));
-            if (n < 0) {
-                if (errno == EINTR) continue;
-                ThrowErrno("write archive");
-            }
-            data += n;
-            size -= static_cast<size_t>(n);
-            offset += static_cast<uint64_t>(n);
-        }
+        if (!tessarine::WriteFullAt(fd_, data, size, static_cast<off_t>(offset))) ThrowErrno("write archive");
     }
 
     int fd_;

@@ -12,9 +12,6 @@
 
 namespace lha {
 
-// CRC-16 as LHA uses it (polynomial 0xA001, reflected, starting at 0).
-uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size);
-
 // Code pages named in the archive for the stored names.
 constexpr uint32_t kCodePageShiftJis = 932;
 constexpr uint32_t kCodePageUtf8 = 65001;
@@ -27,8 +24,6 @@ struct StoredName {
     std::string bytes;
     uint32_t codePage;
 };
-
-bool ValidUtf8(const std::string& text);
 
 // The bytes a path is stored with: Shift-JIS when every character has a
 // Shift-JIS form that converts back to the same text, otherwise the bytes as

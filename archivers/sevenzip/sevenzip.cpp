@@ -50,12 +50,14 @@
 #include "archive/left_out.h"
 #include "archivers/left_out_store.h"
 #include "archivers/plain_reason.h"
+#include "engine/text_process.h"
 #include "engine/unique_fd.h"
 
 extern "C" char** environ;
 
 namespace {
 
+using tessarine::EqualsNoCase;
 using tessarine::LeftOutEntry;
 using tessarine::UniqueFd;
 
@@ -71,13 +73,6 @@ struct Request {
     std::string baseFolder;
     std::vector<std::string> names;  // relative to the base folder, each once
 };
-
-char LowerAscii(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return LowerAscii(x) == LowerAscii(y); });
-}
 
 // Reads the command line. Switches come before the archive path; every
 // token after the base folder is a name, whatever it looks like. False,
@@ -155,11 +150,7 @@ bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std:
     return true;
 }
 
-bool HoldsErrorWord(std::string_view text) {
-    for (size_t i = 0; i + 5 <= text.size(); ++i)
-        if (EqualsNoCase(text.substr(i, 5), "error")) return true;
-    return false;
-}
+bool HoldsErrorWord(std::string_view text) { return tessarine::FindNoCase(text, "error") != std::string_view::npos; }
 
 // `path` made absolute against the process's current folder.
 std::string AbsolutePath(const std::string& path) {
@@ -349,8 +340,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     while ((got = ::read(execRead.Get(), &childError, sizeof childError)) < 0 && errno == EINTR) {
     }
     if (got > 0) {
-        while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-        }
+        tessarine::WaitForChild(pid, result.status);
         result.spawnError = childError ? childError : ECHILD;
         return result;
     }
@@ -382,8 +372,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
             break;
         }
     }
-    while (::waitpid(pid, &result.status, 0) < 0 && errno == EINTR) {
-    }
+    tessarine::WaitForChild(pid, result.status);
     return result;
 }
 
@@ -536,7 +525,7 @@ public:
             if (DIR* d = ::fdopendir(::fcntl(folder.Get(), F_DUPFD_CLOEXEC, 0))) {
                 while (const dirent* e = ::readdir(d)) {
                     const std::string n = e->d_name;
-                    if (n != "." && n != "..") names.push_back(n);
+                    if (!tessarine::IsDotOrDotDot(n)) names.push_back(n);
                 }
                 ::closedir(d);
             }

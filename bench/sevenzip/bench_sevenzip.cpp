@@ -34,7 +34,7 @@ int main(int argc, char** argv) {
         FILE* out = std::fopen(argv[3], "wb");
         if (!out) return 1;
         for (const auto& f : files) {
-            const std::string name = TFileArchive::MakeRelativeName(f, folder);
+            const std::string name = TFileOperation::StripRoot(f, folder);
             std::fwrite(name.c_str(), 1, name.size() + 1, out);
         }
         return std::fclose(out) == 0 ? 0 : 1;
