@@ -530,10 +530,34 @@ bool PlainRelativeName(std::string_view name) {
     }
 }
 
-// Whether the folder holds nothing but listed entries and folders already
-// found whole: every entry, hidden ones too, as 7zz would find it.
+// Whether a name can go into a 7zz switch as it is: switches are read as
+// text, so only valid UTF-8 without control characters.
+bool PlainText(std::string_view name) {
+    for (size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (c < 0x20 || c == 0x7F || length == 0 || (length == 2 && c < 0xC2) || i + length > name.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The most entries of one folder that may be kept out of it by exclusion
+// switches when the folder is named whole (a hidden file the job left out,
+// a filter's leftovers). 7-Zip checks every entry of the folder against each
+// of them, so they stay few.
+constexpr size_t kMaxExcludedPerFolder = 32;
+constexpr size_t kMaxExcluded = 1024;
+
+// Whether the folder can be named whole: it holds nothing but listed
+// entries, folders already found to be so, and at most a few entries that
+// are not listed, which are then added to `excluded`. Every entry counts,
+// hidden ones too, as 7zz would find it.
 bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set<std::string_view>& listed,
-                   const std::unordered_map<std::string_view, bool>& whole) {
+                   const std::unordered_map<std::string_view, bool>& whole, std::vector<std::string>& excluded) {
     UniqueFd fd(folder.empty() ? ::openat(baseFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
                                : tessarine::OpenLongPath(baseFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
     if (!fd) return false;
@@ -541,6 +565,7 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
     if (!dir) return false;
     fd.Release();
     bool complete = true;
+    std::vector<std::string> unlisted;
     std::string child(folder);
     if (!child.empty()) child.push_back('/');
     const size_t prefix = child.size();
@@ -557,13 +582,20 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
             isFolder = ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
         }
         const auto sub = isFolder ? whole.find(child) : whole.end();
-        if (sub == whole.end() || !sub->second) {
+        if (sub != whole.end() && sub->second) continue;
+        // A folder holding listed entries but not whole cannot be kept out.
+        if (sub != whole.end() || unlisted.size() == kMaxExcludedPerFolder ||
+            excluded.size() + unlisted.size() == kMaxExcluded || !PlainText(child)) {
             complete = false;
             break;
         }
+        unlisted.push_back(child);
     }
     if (complete && errno != 0) complete = false;  // the listing broke off
     ::closedir(dir);
+    if (complete) {
+        for (auto& name : unlisted) excluded.push_back(std::move(name));
+    }
     return complete;
 }
 
@@ -574,13 +606,15 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
 // folder whose every entry is listed, and recursively every entry of its
 // subfolders, is what 7zz takes when given the folder itself: such a folder
 // is named instead of its entries, once, at the place of its first entry,
-// the outermost one where folders nest. A folder that holds anything not
-// listed (a hidden entry or a filter's leftover the job did not take, an
-// entry left out here, an empty folder, the folder the archive is made in)
-// is not named; its listed entries are. The names point into `given`;
-// `namedFolders` says how many folders were named.
+// the outermost one where folders nest. A few entries that are not listed
+// (a hidden file or a filter's leftover the job did not take, an entry left
+// out here, an empty folder, the folder the archive is made in) are kept out
+// by exclusion switches, added to `excluded` ("-x!" and the path); a folder
+// with more of them, or one that cannot go into a switch, is not named and
+// its listed entries are. The names point into `given`; `namedFolders` says
+// how many folders were named.
 std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string>& given,
-                                              size_t& namedFolders) {
+                                              size_t& namedFolders, std::vector<std::string>& excluded) {
     namedFolders = 0;
     std::vector<std::string_view> names(given.begin(), given.end());
     if (!std::all_of(given.begin(), given.end(), [](const std::string& n) { return PlainRelativeName(n); }))
@@ -600,7 +634,11 @@ std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std:
         byDepth.emplace_back(folder.empty() ? 0 : 1 + std::count(folder.begin(), folder.end(), '/'), folder);
     }
     std::sort(byDepth.begin(), byDepth.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
-    for (const auto& [depth, folder] : byDepth) whole[folder] = FolderIsWhole(baseFd, folder, listed, whole);
+    std::vector<std::string> unlisted;
+    for (const auto& [depth, folder] : byDepth) whole[folder] = FolderIsWhole(baseFd, folder, listed, whole, unlisted);
+    // Every folder found whole lies in a folder that is named (it holds a
+    // listed entry), so each of the entries it keeps out is excluded.
+    for (const auto& path : unlisted) excluded.push_back("-x!" + path);
 
     if (whole[""]) {
         namedFolders = 1;
@@ -773,12 +811,16 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     // listed files go in and the missing ones are reported.
     size_t namedFolders = 0;
     std::vector<std::string_view> handed;
+    std::vector<std::string> excluded;
     if (anyFolderListed) {
         handed.assign(given.begin(), given.end());
     } else {
-        handed = NamesToHandOver(baseFd.Get(), given, namedFolders);
+        handed = NamesToHandOver(baseFd.Get(), given, namedFolders, excluded);
     }
-    const size_t budget = NameBudget(fixedArgs, env);
+    std::vector<std::string> plainArgs = fixedArgs;
+    const auto dashes = std::find(fixedArgs.begin(), fixedArgs.end(), "--");
+    fixedArgs.insert(dashes, excluded.begin(), excluded.end());
+    size_t budget = NameBudget(fixedArgs, env);
     enum class Outcome { kDone, kFailed, kRedo };
     int failedStatus = 0;
     auto addAll = [&](const std::vector<std::string_view>& names, bool byFolders) {
@@ -835,6 +877,8 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     Outcome outcome = addAll(handed, namedFolders > 0);
     if (outcome == Outcome::kRedo) {
         ::unlink(partial.c_str());
+        fixedArgs = plainArgs;
+        budget = NameBudget(fixedArgs, env);
         handed.assign(given.begin(), given.end());
         outcome = addAll(handed, false);
     }
