@@ -1,21 +1,29 @@
 #!/usr/bin/env bash
 # Every benchmark against its peer, side by side in one run, as one table:
 #
-#   what | ours (s) | peer (s) | ratio
+#   what | ours (s) | peer (s) | ratio | ours MB | peer MB
 #
 # Each figure is the median of RUNS runs (at least 3); in each round ours
 # and the peer run one right after the other, so both see the same load.
-# The ratio is the median of the per-round ratios.
+# The ratio is the median of the per-round ratios; MB is the peak resident
+# memory of the largest process of the run (GNU time's maximum resident set
+# size: tessarine-cli or its 7zz, whichever is larger).
 #
-#   bash bench/run-all.sh [--quick] [build-dir]
+#   bash bench/run-all.sh [--quick | --million] [build-dir]
+#
+# ONLY=pattern runs only the rows whose description holds the pattern
+# (grep -E), for example ONLY='one folder'.
 #
 # Full: a folder of 100,000 files, a tree of 200,000 files in 2,000 folders
 # and a copy of /usr/include. --quick: 20,000 files in one folder, 20,000 in
-# 250 folders, /usr/include. Everything is made in a folder of its own
+# 250 folders, /usr/include. --million: the rows on the tree only, a tree of
+# 1,000,000 files in 10,000 folders (about 20 minutes). Everything is made in a folder of its own
 # under /dev/shm (several people may run this at once) and removed at the end.
 set -euo pipefail
 quick=0
+million=0
 if [ "${1:-}" = --quick ]; then quick=1; shift; fi
+if [ "${1:-}" = --million ]; then million=1; ONLY="${ONLY:-tree: cli vs}"; shift; fi
 here="$(cd "$(dirname "$0")" && pwd)"
 build="$(cd "${1:-$here/../build}" && pwd)"
 bin="$build/bin"
@@ -28,6 +36,7 @@ cd "$work"
 mkdir -p user out
 
 if [ "$quick" = 1 ]; then flat=20000 treefiles=20000 treefolders=250; else flat=100000 treefiles=200000 treefolders=2000; fi
+if [ "$million" = 1 ]; then flat=10 treefiles=1000000 treefolders=10000; fi
 
 # A folder of photos as a camera names them: one folder, small files.
 python3 - "$flat" <<'PY'
@@ -38,7 +47,9 @@ for i in range(int(sys.argv[1])):
     with open(f"flat/IMG_{20240000 + i:08d}.JPG", "wb") as f:
         f.write(block[: 200 + i % 1800])
 PY
-python3 "$here/make_tree.py" tree "$treefiles" "$treefolders"
+# Small files (at most 3,000 bytes), so that the count of files, not
+# compression, sets the pace.
+python3 "$here/make_tree.py" tree "$treefiles" "$treefolders" 3000
 cp -a /usr/include include
 echo "machine: $(nproc) cores, $(uname -r), $(7zz | sed -n 2p | cut -d' ' -f1-3), load $(cut -d' ' -f1-3 /proc/loadavg)"
 for t in flat tree include; do
@@ -50,29 +61,38 @@ cli() { "$bin/tessarine-cli" --user-folder "$work/user" --dest "$work/out" --hid
 # 7zz on the whole folder, as a user would run it.
 sevenzip() { (cd "$1" && exec 7zz a "-t$2" -snl -bd "$work/out/peer.$2" . > /dev/null); }
 
-seconds() { # command...: prints the wall time in seconds
-  local start end
-  start=$(date +%s.%N)
-  "$@"
-  end=$(date +%s.%N)
-  awk -v a="$start" -v b="$end" 'BEGIN { printf "%.3f\n", b - a }'
+export work bin
+export -f cli sevenzip
+measure() { # command line: prints its wall time in seconds and its peak memory in MB
+  /usr/bin/time -f '%e %M' -o "$work/time" bash -c "$1" || true
+  awk '{ printf "%.3f %.0f\n", $1, $2 / 1024 }' "$work/time"
 }
 median() { sort -g | awk '{ a[NR] = $1 } END { print (NR % 2) ? a[(NR + 1) / 2] : (a[NR / 2] + a[NR / 2 + 1]) / 2 }'; }
 clean() { rm -rf "$work/out" "$work/peer-copy" "$work/peer.list" && mkdir -p "$work/out"; }
 
 table="$work/table"
 : > "$table"
-pair() { # what, "ours" command, "peer" command (each a shell function call)
+# pair what ours peer [ours-baseline peer-baseline]: each a command line,
+# run with eval. The baselines, when given, run in the same round and their
+# time is taken off (what a program costs besides the job).
+pair() {
   local what="$1" ours="$2" peer="$3" o p
-  : > "$work/o"; : > "$work/p"; : > "$work/r"
+  if [ -n "${ONLY:-}" ] && ! grep -Eq "$ONLY" <<< "$what"; then return; fi
+  local om pm
+  : > "$work/o"; : > "$work/p"; : > "$work/r"; : > "$work/om"; : > "$work/pm"
   for ((i = 1; i <= runs; i++)); do
-    clean; o=$(seconds eval "$ours")
-    clean; p=$(seconds eval "$peer")
-    echo "$o" >> "$work/o"; echo "$p" >> "$work/p"
+    clean; read -r o om < <(measure "$ours")
+    clean; read -r p pm < <(measure "$peer")
+    if [ -n "${4:-}" ]; then
+      clean; o=$(awk -v a="$o" -v b="$(measure "$4" | cut -d' ' -f1)" 'BEGIN { printf "%.3f", a - b }')
+      clean; p=$(awk -v a="$p" -v b="$(measure "$5" | cut -d' ' -f1)" 'BEGIN { printf "%.3f", a - b }')
+    fi
+    echo "$o" >> "$work/o"; echo "$p" >> "$work/p"; echo "$om" >> "$work/om"; echo "$pm" >> "$work/pm"
     awk -v a="$o" -v b="$p" 'BEGIN { printf "%.4f\n", a / b }' >> "$work/r"
   done
-  printf '%s|%s|%s|%s\n' "$what" "$(median < "$work/o")" "$(median < "$work/p")" "$(median < "$work/r")" >> "$table"
-  printf '  %-40s ours %s  peer %s\n' "$what" "$(paste -sd' ' "$work/o")" "$(paste -sd' ' "$work/p")" >&2
+  printf '%s|%s|%s|%.2f|%s|%s\n' "$what" "$(median < "$work/o")" "$(median < "$work/p")" "$(median < "$work/r")" \
+    "$(median < "$work/om")" "$(median < "$work/pm")" >> "$table"
+  printf '  %-44s ours %s  peer %s\n' "$what" "$(paste -sd' ' "$work/o")" "$(paste -sd' ' "$work/p")" >&2
 }
 
 pair "copy, tree: cli vs cp -a" "cli --mode copy tree" "cp -a tree peer-copy"
@@ -88,9 +108,10 @@ done
 if command -v jlha > /dev/null; then
   (cd include && find . -type f | sed 's|^\./||' | LC_ALL=C sort) > "$work/include.names"
   jlha_run() { (cd include && xargs -d '\n' -a "$work/include.names" jlha a "$work/out/peer.lzh" > /dev/null); }
+  export -f jlha_run
   pair "lha, /usr/include: cli vs jlha" "cli --mode lha include" "jlha_run"
 else
-  echo "lha, /usr/include: cli vs jlha|-|-|- (jlha not installed: apt-get install jlha-utils)" >> "$table"
+  echo "lha, /usr/include: cli vs jlha (jlha-utils not installed)|-|-|-|-|-" >> "$table"
 fi
 # The window program against the command-line program, same copy job, same
 # settings (fixed destination, no question, nothing opened afterwards).
@@ -99,13 +120,18 @@ if [ -x "$bin/tessarine" ]; then
   mkdir -p "prog/user/$(id -un)"
   printf '[set]\r\nActMode1=0\r\nMode=0\r\nSelectSaveMode=2\r\nSelectSaveFolderName=%s\r\nOpenFolder=0\r\nNoFileMsg=0\r\nHiddenFolder=1\r\nHiddenFile=1\r\n' \
     "$work/out" > "prog/user/$(id -un)/set.ini"
-  pair "copy, tree: window vs cli" "QT_QPA_PLATFORM=offscreen prog/tessarine $work/tree > /dev/null 2>&1" \
-    "prog/tessarine-cli $work/tree > /dev/null"
+  # Each less the same program on an empty folder: the window program
+  # waits half a second before the job and half a second after it.
+  mkdir -p empty
+  window() { QT_QPA_PLATFORM=offscreen "$work/prog/tessarine" "$work/$1" > /dev/null 2>&1; }
+  export -f window
+  pair "copy, tree: window vs cli (less start-up)" "window tree" "$work/prog/tessarine-cli -q $work/tree > /dev/null" \
+    "window empty" "$work/prog/tessarine-cli -q $work/empty > /dev/null 2>&1"
 fi
 
 echo
-echo "$( [ "$quick" = 1 ] && echo quick || echo full ) run, median of $runs paired runs, wall seconds"
+echo "$( [ "$quick" = 1 ] && echo quick || { [ "$million" = 1 ] && echo million; } || echo full ) run, median of $runs paired runs, wall seconds"
 {
-  echo "what|ours|peer|ratio"
+  echo "what|ours s|peer s|ratio|ours MB|peer MB"
   cat "$table"
-} | awk -F'|' '{ printf "%-44s %9s %9s %7s\n", $1, $2, $3, $4 }'
+} | awk -F'|' '{ printf "%-52s %8s %8s %6s %8s %8s\n", $1, $2, $3, $4, $5, $6 }'

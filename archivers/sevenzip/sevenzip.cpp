@@ -7,7 +7,9 @@
 // Every listed name is added once, as it is: 7zz gets wildcard matching off
 // (-spd) and the names after "--", so "-x", "@a" or "*" are plain names and
 // every byte of a name is kept. The password goes to 7zz on its standard
-// input, never on its command line.
+// input, never on its command line. A folder whose entries are all listed
+// goes to 7zz by its own name (7-Zip's time grows with the square of the
+// names given per folder); see NamesToHandOver.
 //
 // Before 7zz runs, every name is looked at here: named pipes, devices,
 // sockets and files the user may not read are left out (7zz would block on
@@ -552,15 +554,40 @@ bool PlainText(std::string_view name) {
 constexpr size_t kMaxExcludedPerFolder = 32;
 constexpr size_t kMaxExcluded = 1024;
 
+// A folder named whole, as it was when looked at: adding, removing or
+// renaming an entry in it changes its modification and change times.
+struct FolderMark {
+    std::string_view folder;  // "" for the base folder
+    timespec modified;
+    timespec changed;
+};
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+// Whether every folder is as it was when it was looked at.
+bool FoldersUnchanged(int baseFd, const std::vector<FolderMark>& marks) {
+    for (const auto& mark : marks) {
+        struct stat st {};
+        const std::string name = mark.folder.empty() ? "." : std::string(mark.folder);
+        if (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+            !SameTime(st.st_mtim, mark.modified) || !SameTime(st.st_ctim, mark.changed))
+            return false;
+    }
+    return true;
+}
+
 // Whether the folder can be named whole: it holds nothing but listed
 // entries, folders already found to be so, and at most a few entries that
 // are not listed, which are then added to `excluded`. Every entry counts,
 // hidden ones too, as 7zz would find it.
 bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set<std::string_view>& listed,
-                   const std::unordered_map<std::string_view, bool>& whole, std::vector<std::string>& excluded) {
+                   const std::unordered_map<std::string_view, bool>& whole, std::vector<std::string>& excluded,
+                   std::vector<FolderMark>& marks) {
     UniqueFd fd(folder.empty() ? ::openat(baseFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
                                : tessarine::OpenLongPath(baseFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
-    if (!fd) return false;
+    struct stat st {};
+    if (!fd || ::fstat(fd.Get(), &st) != 0) return false;
+    const FolderMark mark{folder, st.st_mtim, st.st_ctim};
     DIR* dir = ::fdopendir(fd.Get());
     if (!dir) return false;
     fd.Release();
@@ -595,6 +622,7 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
     ::closedir(dir);
     if (complete) {
         for (auto& name : unlisted) excluded.push_back(std::move(name));
+        marks.push_back(mark);
     }
     return complete;
 }
@@ -612,14 +640,17 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
 // by exclusion switches, added to `excluded` ("-x!" and the path); a folder
 // with more of them, or one that cannot go into a switch, is not named and
 // its listed entries are. The names point into `given`; `namedFolders` says
-// how many folders were named.
+// how many folders were named, `marks` holds each folder found whole.
 std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string>& given,
-                                              size_t& namedFolders, std::vector<std::string>& excluded) {
+                                              size_t& namedFolders, std::vector<std::string>& excluded,
+                                              std::vector<FolderMark>& marks) {
     namedFolders = 0;
     std::vector<std::string_view> names(given.begin(), given.end());
     if (!std::all_of(given.begin(), given.end(), [](const std::string& n) { return PlainRelativeName(n); }))
         return names;
-    const std::unordered_set<std::string_view> listed(names.begin(), names.end());
+    std::unordered_set<std::string_view> listed;
+    listed.reserve(names.size());
+    listed.insert(names.begin(), names.end());
     // Every folder holding a listed entry, and the folders above it; "" is
     // the base folder. Each is looked at after all folders below it.
     std::unordered_map<std::string_view, bool> whole;
@@ -635,7 +666,9 @@ std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std:
     }
     std::sort(byDepth.begin(), byDepth.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
     std::vector<std::string> unlisted;
-    for (const auto& [depth, folder] : byDepth) whole[folder] = FolderIsWhole(baseFd, folder, listed, whole, unlisted);
+    for (const auto& [depth, folder] : byDepth) {
+        whole[folder] = FolderIsWhole(baseFd, folder, listed, whole, unlisted, marks);
+    }
     // Every folder found whole lies in a folder that is named (it holds a
     // listed entry), so each of the entries it keeps out is excluded.
     for (const auto& path : unlisted) excluded.push_back("-x!" + path);
@@ -805,17 +838,19 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     const auto env = ChildEnvironment();
 
     // Whole folders go in by their own names, other entries one by one (see
-    // NamesToHandOver). Should 7zz then add other than the listed files (an
-    // entry made, removed or changed since it was looked at here), the
-    // archive is made again from the entries' own names, so that exactly the
-    // listed files go in and the missing ones are reported.
+    // NamesToHandOver). Should 7zz then add other than the listed number of
+    // files, or a folder named whole have changed since it was looked at here
+    // (an entry made, removed or renamed in it), the archive is made again
+    // from the entries' own names, so that exactly the listed files go in and
+    // the missing ones are reported.
     size_t namedFolders = 0;
     std::vector<std::string_view> handed;
     std::vector<std::string> excluded;
+    std::vector<FolderMark> marks;
     if (anyFolderListed) {
         handed.assign(given.begin(), given.end());
     } else {
-        handed = NamesToHandOver(baseFd.Get(), given, namedFolders, excluded);
+        handed = NamesToHandOver(baseFd.Get(), given, namedFolders, excluded, marks);
     }
     std::vector<std::string> plainArgs = fixedArgs;
     const auto dashes = std::find(fixedArgs.begin(), fixedArgs.end(), "--");
@@ -872,7 +907,8 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
             added += FilesAdded(run.out);
             next = end;
         }
-        return byFolders && added != given.size() ? Outcome::kRedo : Outcome::kDone;
+        if (byFolders && (added != given.size() || !FoldersUnchanged(baseFd.Get(), marks))) return Outcome::kRedo;
+        return Outcome::kDone;
     };
     Outcome outcome = addAll(handed, namedFolders > 0);
     if (outcome == Outcome::kRedo) {
