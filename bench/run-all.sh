@@ -110,7 +110,7 @@ if command -v jlha > /dev/null; then
   jlha_run() { (cd include && xargs -d '\n' -a "$work/include.names" jlha a "$work/out/peer.lzh" > /dev/null); }
   export -f jlha_run
   pair "lha, /usr/include: cli vs jlha" "cli --mode lha include" "jlha_run"
-else
+elif [ -z "${ONLY:-}" ] || grep -Eq "$ONLY" <<< "lha, /usr/include: cli vs jlha"; then
   echo "lha, /usr/include: cli vs jlha (jlha-utils not installed)|-|-|-|-|-" >> "$table"
 fi
 # The window program against the command-line program, same copy job, same
