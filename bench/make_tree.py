@@ -1,7 +1,9 @@
 #!/usr/bin/env python3
 """Builds a benchmark source tree: FILES files spread over FOLDERS folders
-(nested up to three levels), sizes from empty to 64 KiB, a mix of ten
-extensions, some hidden entries and Japanese names."""
+(nested up to three levels), sizes from empty to 64 KiB (or to MAXSIZE
+bytes, when given), a mix of ten extensions, some hidden entries and
+Japanese names.
+    make_tree.py ROOT FILES FOLDERS [MAXSIZE]"""
 import os
 import random
 import sys
@@ -21,6 +23,8 @@ def main():
         os.makedirs(path, exist_ok=True)
         dirs.append(path)
     sizes = [0, 10, 200, 1000, 3000, 8000, 20000, 65536]
+    if len(sys.argv) > 4:
+        sizes = [s for s in sizes if s <= int(sys.argv[4])]
     payload = os.urandom(65536)
     for i in range(files):
         d = dirs[i % len(dirs)]

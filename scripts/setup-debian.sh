@@ -13,8 +13,9 @@ $SUDO apt-get install -y -qq --no-install-recommends \
 # Window tests that need a real window manager run openbox on Xvfb and read
 # window properties through Xlib.
 $SUDO apt-get install -y -qq --no-install-recommends openbox libx11-dev >/dev/null
-# Screenshots and the window benchmark (scripts/screenshots.sh, bench/bench_window.sh).
-$SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine >/dev/null
+# Screenshots and the benchmarks (scripts/screenshots.sh, bench/bench_window.sh, bench/run-all.sh: GNU time
+# for peak memory).
+$SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine time >/dev/null
 # The package check (scripts/package-check.sh, run by CI): building, linting
 # and validating the Debian package.
 if [ "${CI:-}" = true ] || [ "${1:-}" = --package ]; then

@@ -7,7 +7,9 @@
 // Every listed name is added once, as it is: 7zz gets wildcard matching off
 // (-spd) and the names after "--", so "-x", "@a" or "*" are plain names and
 // every byte of a name is kept. The password goes to 7zz on its standard
-// input, never on its command line.
+// input, never on its command line. A folder whose entries are all listed
+// goes to 7zz by its own name (7-Zip's time grows with the square of the
+// names given per folder); see NamesToHandOver.
 //
 // Before 7zz runs, every name is looked at here: named pipes, devices,
 // sockets and files the user may not read are left out (7zz would block on
@@ -202,8 +204,10 @@ std::vector<std::string> ChildEnvironment() {
 
 // What kind of entry a listed name is, and whether 7zz may be given it.
 // Named pipes, devices and sockets are never handed over: reading them
-// blocks or never ends. Empty when 7zz may have it, else the reason.
-std::string CheckEntry(int baseFd, const std::string& name, uid_t user) {
+// blocks or never ends. Empty when 7zz may have it, else the reason;
+// `folder` tells whether it is a folder.
+std::string CheckEntry(int baseFd, const std::string& name, uid_t user, bool& folder) {
+    folder = false;
     if (name.size() >= PATH_MAX) return "名前が長すぎて 7-Zip では開けません";
     struct stat st {};
     if (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return archivers::PlainReason(errno);
@@ -216,8 +220,8 @@ std::string CheckEntry(int baseFd, const std::string& name, uid_t user) {
             if (::faccessat(baseFd, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
                 return archivers::PlainReason(errno);
             return {};
-        case S_IFDIR:
-        case S_IFLNK: return {};  // folders as they are, links stored as links
+        case S_IFDIR: folder = true; return {};  // folders as they are
+        case S_IFLNK: return {};                 // links stored as links
         case S_IFIFO: return "名前付きパイプ";
         case S_IFCHR:
         case S_IFBLK: return "デバイス";
@@ -377,7 +381,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
 }
 
 // The bytes an argument costs in the kernel's argument area.
-size_t ArgumentCost(const std::string& s) { return s.size() + 1 + sizeof(char*); }
+size_t ArgumentCost(std::string_view s) { return s.size() + 1 + sizeof(char*); }
 
 // How many argument bytes the names of one call may take: the kernel's
 // limit less the environment, the fixed arguments and a safety margin.
@@ -506,6 +510,198 @@ std::string WithoutPaths(std::string text, const std::vector<std::pair<std::stri
     return kept;
 }
 
+// A relative name made of plain parts only: no empty part, no "." or "..".
+bool PlainRelativeName(std::string_view name) {
+    for (size_t pos = 0;;) {
+        const size_t end = name.find('/', pos);
+        const std::string_view part = name.substr(pos, end == std::string_view::npos ? end : end - pos);
+        if (part.empty() || part == "." || part == "..") return false;
+        if (end == std::string_view::npos) return true;
+        pos = end + 1;
+    }
+}
+
+// Whether a name can go into a 7zz switch as it is: switches are read as
+// text, so only valid UTF-8 without control characters.
+bool PlainText(std::string_view name) {
+    for (size_t i = 0; i < name.size();) {
+        const auto c = static_cast<unsigned char>(name[i]);
+        size_t length = c < 0x80 ? 1 : (c & 0xE0) == 0xC0 ? 2 : (c & 0xF0) == 0xE0 ? 3 : (c & 0xF8) == 0xF0 ? 4 : 0;
+        if (c < 0x20 || c == 0x7F || length == 0 || (length == 2 && c < 0xC2) || i + length > name.size()) return false;
+        for (size_t k = 1; k < length; ++k) {
+            if ((static_cast<unsigned char>(name[i + k]) & 0xC0) != 0x80) return false;
+        }
+        i += length;
+    }
+    return true;
+}
+
+// The most entries of one folder that may be kept out of it by exclusion
+// switches when the folder is named whole (a hidden file the job left out,
+// a filter's leftovers). 7-Zip checks every entry of the folder against each
+// of them, so they stay few.
+constexpr size_t kMaxExcludedPerFolder = 32;
+constexpr size_t kMaxExcluded = 1024;
+
+// A folder named whole, as it was when looked at: adding, removing or
+// renaming an entry in it changes its modification and change times.
+struct FolderMark {
+    std::string_view folder;  // "" for the base folder
+    timespec modified;
+    timespec changed;
+};
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+// Whether every folder is as it was when it was looked at.
+bool FoldersUnchanged(int baseFd, const std::vector<FolderMark>& marks) {
+    for (const auto& mark : marks) {
+        struct stat st {};
+        const std::string name = mark.folder.empty() ? "." : std::string(mark.folder);
+        if (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+            !SameTime(st.st_mtim, mark.modified) || !SameTime(st.st_ctim, mark.changed))
+            return false;
+    }
+    return true;
+}
+
+// Whether the folder can be named whole: it holds nothing but listed
+// entries, folders already found to be so, and at most a few entries that
+// are not listed, which are then added to `excluded`. Every entry counts,
+// hidden ones too, as 7zz would find it.
+bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set<std::string_view>& listed,
+                   const std::unordered_map<std::string_view, bool>& whole, std::vector<std::string>& excluded,
+                   std::vector<FolderMark>& marks) {
+    UniqueFd fd(folder.empty() ? ::openat(baseFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
+                               : tessarine::OpenLongPath(baseFd, folder, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    struct stat st {};
+    if (!fd || ::fstat(fd.Get(), &st) != 0) return false;
+    const FolderMark mark{folder, st.st_mtim, st.st_ctim};
+    DIR* dir = ::fdopendir(fd.Get());
+    if (!dir) return false;
+    fd.Release();
+    bool complete = true;
+    std::vector<std::string> unlisted;
+    std::string child(folder);
+    if (!child.empty()) child.push_back('/');
+    const size_t prefix = child.size();
+    errno = 0;
+    while (const dirent* e = ::readdir(dir)) {
+        const std::string_view name = e->d_name;
+        if (name == "." || name == "..") continue;
+        child.resize(prefix);
+        child.append(name);
+        if (listed.count(child)) continue;
+        bool isFolder = e->d_type == DT_DIR;
+        if (e->d_type == DT_UNKNOWN) {
+            struct stat st {};
+            isFolder = ::fstatat(::dirfd(dir), e->d_name, &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+        }
+        const auto sub = isFolder ? whole.find(child) : whole.end();
+        if (sub != whole.end() && sub->second) continue;
+        // A folder holding listed entries but not whole cannot be kept out.
+        if (sub != whole.end() || unlisted.size() == kMaxExcludedPerFolder ||
+            excluded.size() + unlisted.size() == kMaxExcluded || !PlainText(child)) {
+            complete = false;
+            break;
+        }
+        unlisted.push_back(child);
+    }
+    if (complete && errno != 0) complete = false;  // the listing broke off
+    ::closedir(dir);
+    if (complete) {
+        for (auto& name : unlisted) excluded.push_back(std::move(name));
+        marks.push_back(mark);
+    }
+    return complete;
+}
+
+// The names 7zz is given for the listed entries `given` (relative to the
+// base folder, files and links, each once). 7-Zip compares every name it is
+// given with the other names of the same folder, so a folder of many files
+// named one by one costs time growing with the square of their number. A
+// folder whose every entry is listed, and recursively every entry of its
+// subfolders, is what 7zz takes when given the folder itself: such a folder
+// is named instead of its entries, once, at the place of its first entry,
+// the outermost one where folders nest. A few entries that are not listed
+// (a hidden file or a filter's leftover the job did not take, an entry left
+// out here, an empty folder, the folder the archive is made in) are kept out
+// by exclusion switches, added to `excluded` ("-x!" and the path); a folder
+// with more of them, or one that cannot go into a switch, is not named and
+// its listed entries are. The names point into `given`; `namedFolders` says
+// how many folders were named, `marks` holds each folder found whole.
+std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string>& given,
+                                              size_t& namedFolders, std::vector<std::string>& excluded,
+                                              std::vector<FolderMark>& marks) {
+    namedFolders = 0;
+    std::vector<std::string_view> names(given.begin(), given.end());
+    if (!std::all_of(given.begin(), given.end(), [](const std::string& n) { return PlainRelativeName(n); }))
+        return names;
+    std::unordered_set<std::string_view> listed;
+    listed.reserve(names.size());
+    listed.insert(names.begin(), names.end());
+    // Every folder holding a listed entry, and the folders above it; "" is
+    // the base folder. Each is looked at after all folders below it.
+    std::unordered_map<std::string_view, bool> whole;
+    whole[""] = false;
+    for (const std::string_view name : names) {
+        for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1))
+            whole.try_emplace(name.substr(0, slash), false);
+    }
+    std::vector<std::pair<size_t, std::string_view>> byDepth;
+    byDepth.reserve(whole.size());
+    for (const auto& [folder, _] : whole) {
+        byDepth.emplace_back(folder.empty() ? 0 : 1 + std::count(folder.begin(), folder.end(), '/'), folder);
+    }
+    std::sort(byDepth.begin(), byDepth.end(), [](const auto& a, const auto& b) { return a.first > b.first; });
+    std::vector<std::string> unlisted;
+    for (const auto& [depth, folder] : byDepth) {
+        whole[folder] = FolderIsWhole(baseFd, folder, listed, whole, unlisted, marks);
+    }
+    // Every folder found whole lies in a folder that is named (it holds a
+    // listed entry), so each of the entries it keeps out is excluded.
+    for (const auto& path : unlisted) excluded.push_back("-x!" + path);
+
+    if (whole[""]) {
+        namedFolders = 1;
+        return {"."};
+    }
+    std::vector<std::string_view> handed;
+    handed.reserve(names.size());
+    std::unordered_set<std::string_view> named;
+    for (const std::string_view name : names) {
+        std::string_view outermost;
+        for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1)) {
+            if (whole.at(name.substr(0, slash))) {
+                outermost = name.substr(0, slash);
+                break;
+            }
+        }
+        if (outermost.empty()) {
+            handed.push_back(name);
+        } else if (named.insert(outermost).second) {
+            handed.push_back(outermost);
+            ++namedFolders;
+        }
+    }
+    return handed;
+}
+
+// The number of files (links included) 7zz says it added in one call, from
+// its line "Add new data to archive: 2 folders, 4 files, 7 bytes (1 KiB)".
+size_t FilesAdded(const std::string& out) {
+    const std::string_view mark = "Add new data to archive: ";
+    const size_t at = out.find(mark);
+    if (at == std::string::npos) return 0;
+    const size_t end = out.find('\n', at);
+    const std::string line = out.substr(at + mark.size(), end == std::string::npos ? end : end - at - mark.size());
+    unsigned long folders = 0, files = 0;
+    char word[16] = {};
+    if (std::sscanf(line.c_str(), "%lu folder%15[s,] %lu file", &folders, word, &files) == 3) return files;
+    if (std::sscanf(line.c_str(), "%lu file", &files) == 1) return files;
+    return 0;
+}
+
 // A folder of our own beside the archive's final place, in which 7zz makes
 // the archive. Removed, with whatever 7zz left in it, when it goes.
 class TempFolder {
@@ -576,13 +772,16 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     std::vector<std::string> given;
     std::vector<size_t> original;  // for each given name, its place in request.names
     const uid_t user = ::geteuid();
+    bool anyFolderListed = false;  // a listed folder goes to 7zz whole, by its name
     given.reserve(request.names.size());
     original.reserve(request.names.size());
     for (size_t k = 0; k < request.names.size(); ++k) {
         const std::string& name = request.names[k];
         const size_t start = name.find_first_not_of('/');
         std::string relative = start == std::string::npos ? std::string() : name.substr(start);
-        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), relative, user);
+        bool folder = false;
+        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), relative, user, folder);
+        anyFolderListed = anyFolderListed || (why.empty() && folder);
         if (!why.empty()) {
             leftOut.push_back(LeftOutEntry{name, std::move(why)});
             continue;
@@ -627,46 +826,88 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     fixedArgs.push_back(partial);
     const auto env = ChildEnvironment();
 
-    // The names go in as few calls as the kernel's argument limit allows;
-    // each further call adds to the archive the first one made.
-    size_t budget = NameBudget(fixedArgs, env);
-    size_t next = 0;
-    while (next < given.size()) {
-        std::vector<std::string> args = fixedArgs;
-        size_t used = 0;
-        size_t end = next;
-        while (end < given.size() && (end == next || used + ArgumentCost(given[end]) <= budget)) {
-            used += ArgumentCost(given[end]);
-            ++end;
-        }
-        args.insert(args.end(), given.begin() + static_cast<long>(next), given.begin() + static_cast<long>(end));
-        const RunResult run = RunProgram(program, args, baseFd.Get(), env, input);
-        if (!run.started && run.spawnError == E2BIG && end - next > 1) {
-            budget = used / 2;  // the limit was tighter than estimated
-            continue;
-        }
-        if (!run.started) return finish(2, "7zz を起動できません: " + archivers::PlainReason(run.spawnError));
-        if (!WIFEXITED(run.status)) {
-            const int signal = WTERMSIG(run.status);
-            const char* name = ::sigabbrev_np(signal);
-            return finish(2, "7zz がシグナル " + std::to_string(signal) + " (SIG" + (name ? name : "?") +
-                                 ") で止まりました。書庫は作られていません");
-        }
-        const int code = WEXITSTATUS(run.status);
-        if (code == 1) {
-            // Some entries could not be added (gone or made unreadable since
-            // they were looked at); 7zz made the archive without them.
-            const std::vector<std::string> batch(given.begin() + static_cast<long>(next),
-                                                 given.begin() + static_cast<long>(end));
-            const std::vector<size_t> places(original.begin() + static_cast<long>(next),
-                                             original.begin() + static_cast<long>(end));
-            for (auto& e : WarnedEntries(run.out, batch, places, request.names)) leftOut.push_back(std::move(e));
-        } else if (code != 0) {
-            return finish(2, "7zz が終了コード " + std::to_string(code) + " で終わりました (" + ExitMeaning(code) +
-                                 ")\n" + WithoutPaths(run.err + run.out, paths));
-        }
-        next = end;
+    // Whole folders go in by their own names, other entries one by one (see
+    // NamesToHandOver). Should 7zz then add other than the listed number of
+    // files, or a folder named whole have changed since it was looked at here
+    // (an entry made, removed or renamed in it), the archive is made again
+    // from the entries' own names, so that exactly the listed files go in and
+    // the missing ones are reported.
+    size_t namedFolders = 0;
+    std::vector<std::string_view> handed;
+    std::vector<std::string> excluded;
+    std::vector<FolderMark> marks;
+    if (anyFolderListed) {
+        handed.assign(given.begin(), given.end());
+    } else {
+        handed = NamesToHandOver(baseFd.Get(), given, namedFolders, excluded, marks);
     }
+    std::vector<std::string> plainArgs = fixedArgs;
+    const auto dashes = std::find(fixedArgs.begin(), fixedArgs.end(), "--");
+    fixedArgs.insert(dashes, excluded.begin(), excluded.end());
+    size_t budget = NameBudget(fixedArgs, env);
+    enum class Outcome { kDone, kFailed, kRedo };
+    int failedStatus = 0;
+    auto addAll = [&](const std::vector<std::string_view>& names, bool byFolders) {
+        // The names go in as few calls as the kernel's argument limit
+        // allows; each further call adds to the archive the first one made.
+        size_t callBudget = budget;
+        size_t next = 0;
+        size_t added = 0;
+        while (next < names.size()) {
+            std::vector<std::string> args = fixedArgs;
+            size_t used = 0;
+            size_t end = next;
+            while (end < names.size() && (end == next || used + ArgumentCost(names[end]) <= callBudget)) {
+                used += ArgumentCost(names[end]);
+                ++end;
+            }
+            args.insert(args.end(), names.begin() + static_cast<long>(next), names.begin() + static_cast<long>(end));
+            const RunResult run = RunProgram(program, args, baseFd.Get(), env, input);
+            if (!run.started && run.spawnError == E2BIG && end - next > 1) {
+                callBudget = used / 2;  // the limit was tighter than estimated
+                continue;
+            }
+            if (!run.started) {
+                failedStatus = finish(2, "7zz を起動できません: " + archivers::PlainReason(run.spawnError));
+                return Outcome::kFailed;
+            }
+            if (!WIFEXITED(run.status)) {
+                const int signal = WTERMSIG(run.status);
+                const char* name = ::sigabbrev_np(signal);
+                failedStatus = finish(2, "7zz がシグナル " + std::to_string(signal) + " (SIG" + (name ? name : "?") +
+                                             ") で止まりました。書庫は作られていません");
+                return Outcome::kFailed;
+            }
+            const int code = WEXITSTATUS(run.status);
+            if (code == 1 && byFolders) return Outcome::kRedo;
+            if (code == 1) {
+                // Some entries could not be added (gone or made unreadable
+                // since they were looked at); 7zz made the archive without them.
+                const std::vector<std::string> batch(names.begin() + static_cast<long>(next),
+                                                     names.begin() + static_cast<long>(end));
+                const std::vector<size_t> places(original.begin() + static_cast<long>(next),
+                                                 original.begin() + static_cast<long>(end));
+                for (auto& e : WarnedEntries(run.out, batch, places, request.names)) leftOut.push_back(std::move(e));
+            } else if (code != 0) {
+                failedStatus = finish(2, "7zz が終了コード " + std::to_string(code) + " で終わりました (" +
+                                             ExitMeaning(code) + ")\n" + WithoutPaths(run.err + run.out, paths));
+                return Outcome::kFailed;
+            }
+            added += FilesAdded(run.out);
+            next = end;
+        }
+        if (byFolders && (added != given.size() || !FoldersUnchanged(baseFd.Get(), marks))) return Outcome::kRedo;
+        return Outcome::kDone;
+    };
+    Outcome outcome = addAll(handed, namedFolders > 0);
+    if (outcome == Outcome::kRedo) {
+        ::unlink(partial.c_str());
+        fixedArgs = plainArgs;
+        budget = NameBudget(fixedArgs, env);
+        handed.assign(given.begin(), given.end());
+        outcome = addAll(handed, false);
+    }
+    if (outcome == Outcome::kFailed) return failedStatus;
     struct stat st {};
     if (::lstat(partial.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
         return finish(2, "7zz は書庫を作りませんでした");

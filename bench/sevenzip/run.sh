@@ -5,16 +5,18 @@
 # so both sides see the same machine load; the medians of the wall time and
 # of the processor time (user + system, 7zz included) are printed.
 #
-#   bash bench/sevenzip/run.sh [runs per side, default 3] [formats, default "zip 7z"]
-# Needs a build in build/ (cmake --build build --target bench_sevenzip).
+#   bash bench/sevenzip/run.sh [build-dir, default build/] [runs per side, default 3] [formats, default "zip 7z"]
+# Needs bench_sevenzip built (cmake --build build --target bench_sevenzip).
 set -euo pipefail
+here="$(cd "$(dirname "$0")/../.." && pwd)"
+build="$here/build"
+if [ -d "${1:-}" ]; then build="$(cd "$1" && pwd)"; shift; fi
 runs="${1:-3}"
 formats="${2:-zip 7z}"
-here="$(cd "$(dirname "$0")/../.." && pwd)"
-driver="$here/build/bin/bench_sevenzip"
-work=/dev/shm/tessarine-bench-sevenzip
+driver="$build/bin/bench_sevenzip"
+[ -x "$driver" ] || { echo "no $driver (cmake --build $build --target bench_sevenzip)" >&2; exit 1; }
+work="$(mktemp -d /dev/shm/tessarine-bench-sevenzip.XXXXXX)"
 trap 'rm -rf "$work"' EXIT
-rm -rf "$work" && mkdir -p "$work"
 cp -a /usr/include "$work/include"
 src="$work/include/"
 "$driver" --list "$src" "$work/names"
