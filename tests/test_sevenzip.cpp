@@ -717,7 +717,9 @@ TEST_F(SevenZipArchives, WholeFoldersGoInByNameAndNothingUnlistedComesWithThem) 
         std::sort(expected.begin(), expected.end());
         ASSERT_EQ(listedFiles.size(), expected.size());
         for (size_t k = 0; k < expected.size(); ++k) {
-            if (expected[k].find('\xff') == std::string::npos) EXPECT_EQ(listedFiles[k], expected[k]);
+            if (expected[k].find('\xff') == std::string::npos) {
+                EXPECT_EQ(listedFiles[k], expected[k]);
+            }
         }
         // Folders only from those named whole, nothing empty or hidden.
         EXPECT_EQ(listedFolders, (std::vector<std::string>{".hidden-folder", "filtered", "many", "plain", "whole",
