@@ -110,8 +110,8 @@ std::string DateStamp(const std::tm& now, uint8_t fnameSelect1, uint8_t fnameSel
         std::snprintf(buffer, sizeof buffer, "%04d%02d%02d%02d%02d%02d", now.tm_year + 1900, now.tm_mon + 1,
                       now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
     } else {
-        std::snprintf(buffer, sizeof buffer, "%02d%02d%02d_%02d%02d_%02d", (now.tm_year + 1900) % 100,
-                      now.tm_mon + 1, now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
+        std::snprintf(buffer, sizeof buffer, "%02d%02d%02d_%02d%02d_%02d", (now.tm_year + 1900) % 100, now.tm_mon + 1,
+                      now.tm_mday, now.tm_hour, now.tm_min, now.tm_sec);
     }
     return (fnameSelect2 != 0 ? "_" : "") + std::string(buffer);
 }

@@ -104,7 +104,7 @@ struct LaunchInput {
     int Origin = kOriginDropped;
     int ModeOverride = -1;  // -1: the Mode setting
     std::string SourcePath;
-    std::tm Now{};          // local time for the date stamp
+    std::tm Now{};  // local time for the date stamp
 };
 
 // The whole launch in its fixed order: source check, names, confirmation

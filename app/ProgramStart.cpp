@@ -55,8 +55,8 @@ void SetUpApplication(QApplication& app) {
     QGuiApplication::setDesktopFileName(QString::fromUtf8(kDesktopFileId));
     // Qt's own texts (standard buttons, the folder chooser) in Japanese.
     auto* qtTranslations = new QTranslator(&app);
-    if (qtTranslations->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"),
-                             QStringLiteral("_"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    if (qtTranslations->load(QLocale(QLocale::Japanese, QLocale::Japan), QStringLiteral("qtbase"), QStringLiteral("_"),
+                             QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QCoreApplication::installTranslator(qtTranslations);
     }
 }

@@ -226,7 +226,8 @@ private:
             posted_ = true;
         }
         if (post) {
-            QMetaObject::invokeMethod(form_, [form = form_] { form->ApplyPendingProgress(); }, Qt::QueuedConnection);
+            QMetaObject::invokeMethod(
+                form_, [form = form_] { form->ApplyPendingProgress(); }, Qt::QueuedConnection);
         }
     }
 
@@ -444,8 +445,8 @@ void TForm1::BuildControls() {
     for (QLabel* info : {PrgInfo1, PrgInfo2}) {
         info->setAlignment(Qt::AlignCenter);
         info->setAttribute(Qt::WA_StyledBackground);
-        info->setStyleSheet(QStringLiteral("QLabel { color: white; %1 padding: 4px; }").arg(
-            QString::fromLatin1(kGreyStyle)));
+        info->setStyleSheet(
+            QStringLiteral("QLabel { color: white; %1 padding: 4px; }").arg(QString::fromLatin1(kGreyStyle)));
         info->setMinimumHeight(info->fontMetrics().height() + 12);
     }
     PrgBar = new QProgressBar(PrgPanel);

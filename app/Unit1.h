@@ -73,8 +73,7 @@ public:
     // programFolder: the folder of the executable (closing separator added
     // when missing); arguments: the command-line arguments after the
     // program name. Runs the start-up sequence.
-    TForm1(const std::string& programFolder, const std::vector<std::string>& arguments,
-           QWidget* parent = nullptr);
+    TForm1(const std::string& programFolder, const std::vector<std::string>& arguments, QWidget* parent = nullptr);
     ~TForm1() override;
 
     // The windows the main window opens; set by the program start.
@@ -97,12 +96,12 @@ public:
     std::function<std::string()> FolderHandlerQuery;
 
     // --- state other windows read -----------------------------------------
-    std::string ProgramFolder;   // with a closing separator
-    std::string UserFolder;      // no closing separator
-    std::string DataFolder;      // UserFolder + "/data"
+    std::string ProgramFolder;  // with a closing separator
+    std::string UserFolder;     // no closing separator
+    std::string DataFolder;     // UserFolder + "/data"
     TSetData Settings;
     std::vector<std::string> FolderListLines;
-    int CurrentView = 0;         // 0 copy/compress, 1 registered folders
+    int CurrentView = 0;  // 0 copy/compress, 1 registered folders
     bool Busy = false;
     std::string CommandLinePath;
     JobRequest Request;
@@ -128,21 +127,21 @@ public:
 
     // --- controls, under their designer names ------------------------------
     QMenuBar* MainMenu;
-    QMenu* Setting1;     // "設定(&S)"
-    QAction* S2;         // "環境設定(&S)"
-    QAction* F1;         // "フォルダ登録(&F)"
-    QAction* O1;         // "フィルタ設定(&O)"
-    QAction* Close1;     // "閉じる(&X)"
-    QMenu* Help1;        // "ヘルプ(&H)"
-    QAction* Help2;      // "ヘルプ(&H)"
-    QAction* N1;         // "最新版をチェックする(&N)"
-    QAction* About1;     // "バージョン情報(&V)"
+    QMenu* Setting1;  // "設定(&S)"
+    QAction* S2;      // "環境設定(&S)"
+    QAction* F1;      // "フォルダ登録(&F)"
+    QAction* O1;      // "フィルタ設定(&O)"
+    QAction* Close1;  // "閉じる(&X)"
+    QMenu* Help1;     // "ヘルプ(&H)"
+    QAction* Help2;   // "ヘルプ(&H)"
+    QAction* N1;      // "最新版をチェックする(&N)"
+    QAction* About1;  // "バージョン情報(&V)"
 
     QWidget* TopPanel;
-    TViewLabel* List0;   // "コピー / 圧縮"
-    TViewLabel* List1;   // "登録フォルダ"
-    TViewLabel* List2;   // "バックアップ", hidden
-    QWidget* TopStrip;   // the grey strip the chosen tab joins
+    TViewLabel* List0;  // "コピー / 圧縮"
+    TViewLabel* List1;  // "登録フォルダ"
+    TViewLabel* List2;  // "バックアップ", hidden
+    QWidget* TopStrip;  // the grey strip the chosen tab joins
 
     QWidget* MainPanel;  // copy/compress view
     QComboBox* ComboBox1;
@@ -171,7 +170,7 @@ public:
     QAction* N7Zip1;      // "7-Zip圧縮"
     QAction* N7ZipPass1;  // "7-Zip圧縮(Pass)"
 
-    QWidget* PrgPanel;    // progress view
+    QWidget* PrgPanel;  // progress view
     QLabel* PrgInfo1;
     QLabel* PrgInfo2;
     QProgressBar* PrgBar;

@@ -45,7 +45,6 @@ std::string PasswordText(std::string_view password) {
 
 bool ReportMentionsError(const std::string& report) { return FindNoCase(report, "error") != std::string::npos; }
 
-
 // What tells the two libraries apart: names, texts, and the fields that hold
 // the loaded handle and entry point during a run.
 struct TFileArchive::Library {
@@ -153,13 +152,13 @@ void TFileArchive::CompressLha(const std::string& baseFolder, const std::vector<
 }
 
 std::string TFileArchive::RunSevenZip(const std::string& commandLine) {
-    const Library library{kSevenZipLibraryName,     kSevenZipEntryName, kSevenZipNotFoundMessage,
+    const Library library{kSevenZipLibraryName,      kSevenZipEntryName, kSevenZipNotFoundMessage,
                           kSevenZipCallFailedPrefix, &sevenZipLib_,      &sevenZipEntry_};
     return RunLibrary(library, commandLine);
 }
 
 std::string TFileArchive::RunLha(const std::string& commandLine) {
-    const Library library{kLhaLibraryName,     kLhaEntryName, kLhaNotFoundMessage,
+    const Library library{kLhaLibraryName,      kLhaEntryName, kLhaNotFoundMessage,
                           kLhaCallFailedPrefix, &lhaLib_,      &lhaEntry_};
     return RunLibrary(library, commandLine);
 }

@@ -14,8 +14,8 @@
 // library's and stays valid until the next call into the library; the
 // adapter copies it before unloading the library. (The library keeps it in
 // a plain static, not a thread_local: a thread-local object with a
-// destructor pins the library in memory so that it is never unloaded.) A library without this entry point left nothing out that it
-// could tell apart from its report.
+// destructor pins the library in memory so that it is never unloaded.) A library without this entry point left nothing
+// out that it could tell apart from its report.
 #include <string>
 #include <string_view>
 #include <vector>

@@ -16,10 +16,7 @@
 
 namespace tessarine {
 
-namespace {
-
-
-}  // namespace
+namespace {}  // namespace
 
 void OpenFolderInFileManager(const std::string& path) {
     if (!MayHandFolderToDesktop(DefaultFolderHandler())) return;

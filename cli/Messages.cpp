@@ -143,7 +143,8 @@ constexpr std::array<Entry, static_cast<size_t>(Msg::Count)> kMessages = {{
     {Msg::CopyingFiles, "ファイルコピー中", "Copying files"},
     {Msg::NothingFound, "ファイルが見つかりませんでした", "No file was found"},
     {Msg::ErrorCaption, "エラー", "Error"},
-    {Msg::AttributesNotHeld, "%s 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました",
+    {Msg::AttributesNotHeld,
+     "%s 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました",
      "%s entries: permissions, owners or extended attributes the destination cannot hold were left out"},
 }};
 

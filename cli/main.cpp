@@ -57,11 +57,22 @@ struct Options {
 };
 
 std::optional<int> ParseMode(const std::string& text) {
-    static const std::map<std::string, int> names = {
-        {"copy", kModeCopy}, {"zip", kModeZip}, {"zip-pass", kModeZipPassword}, {"lha", kModeLha},
-        {"7z", kModeSevenZip}, {"7z-pass", kModeSevenZipPassword}, {"filelist", kModeFileList},
-        {"folderlist", kModeFolderList}, {"0", 0}, {"1", 1}, {"2", 2}, {"3", 3}, {"4", 4}, {"5", 5},
-        {"11", 11}, {"12", 12}};
+    static const std::map<std::string, int> names = {{"copy", kModeCopy},
+                                                     {"zip", kModeZip},
+                                                     {"zip-pass", kModeZipPassword},
+                                                     {"lha", kModeLha},
+                                                     {"7z", kModeSevenZip},
+                                                     {"7z-pass", kModeSevenZipPassword},
+                                                     {"filelist", kModeFileList},
+                                                     {"folderlist", kModeFolderList},
+                                                     {"0", 0},
+                                                     {"1", 1},
+                                                     {"2", 2},
+                                                     {"3", 3},
+                                                     {"4", 4},
+                                                     {"5", 5},
+                                                     {"11", 11},
+                                                     {"12", 12}};
     const auto it = names.find(text);
     if (it == names.end()) return std::nullopt;
     return it->second;
@@ -203,7 +214,7 @@ public:
         if (::isatty(STDIN_FILENO)) {
             std::fputs(Text(Msg::PasswordPrompt).c_str(), stderr);
             std::fflush(stderr);
-            termios old {};
+            termios old{};
             ::tcgetattr(STDIN_FILENO, &old);
             termios quiet = old;
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
@@ -251,9 +262,9 @@ FoundFolders LocateWorkingFolders(const std::string& programFolder, const std::o
         if (!FolderExists(f.UserFolder)) {
             const char* data = std::getenv("XDG_DATA_HOME");
             const char* home = std::getenv("HOME");
-            const std::string base = data && *data == kPathSeparator ? std::string(data) + "/tessarine"
-                                                                     : std::string(home ? home : "") +
-                                                                           "/.local/share/tessarine";
+            const std::string base = data && *data == kPathSeparator
+                                         ? std::string(data) + "/tessarine"
+                                         : std::string(home ? home : "") + "/.local/share/tessarine";
             if (FolderExists(base + "/user/" + login)) f.UserFolder = base + "/user/" + login;
         }
     }
@@ -405,8 +416,7 @@ int main(int argc, char** argv) {
         CliPrompts prompts(options.dryRun);
         std::string previousDestination;
         JobRequest request;
-        if (!PrepareJob(input, settings, folders.DataFolder, folderListLines, prompts, previousDestination,
-                        request)) {
+        if (!PrepareJob(input, settings, folders.DataFolder, folderListLines, prompts, previousDestination, request)) {
             return Usage(prompts.error.empty() ? Text(Msg::NotStarted) : prompts.error);
         }
         if (request.JobMode != kModeCopy && request.JobMode != kModeZip && request.JobMode != kModeZipPassword &&

@@ -28,11 +28,10 @@ struct KernelDirent {
 };
 }  // namespace
 
-bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit,
-                std::string* reason) {
+bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit, std::string* reason) {
     // Any depth: a path longer than PATH_MAX is opened a stretch at a time.
-    const UniqueFd folderFd(OpenLongPath(AT_FDCWD, folder.empty() ? std::string_view(".") : folder,
-                                         O_RDONLY | O_DIRECTORY));
+    const UniqueFd folderFd(
+        OpenLongPath(AT_FDCWD, folder.empty() ? std::string_view(".") : folder, O_RDONLY | O_DIRECTORY));
     const int fd = folderFd.Get();
     if (fd < 0) {
         if (reason) *reason = std::strerror(errno);
@@ -88,8 +87,7 @@ std::string WithTrailingSeparator(std::string path) {
     return path;
 }
 
-bool TCommon::ListNames(const std::string& folder, const std::string& pattern,
-                        std::vector<std::string>& list) const {
+bool TCommon::ListNames(const std::string& folder, const std::string& pattern, std::vector<std::string>& list) const {
     list.clear();
     return ReadFolder(folder, [&](const FolderEntry& e) {
         if (MatchesWildcard(e.name, pattern)) list.emplace_back(e.name);

@@ -24,7 +24,6 @@ std::string_view Trimmed(std::string_view text) {
     return text;
 }
 
-
 }  // namespace
 
 bool IsOwnDesktopEntry(std::string_view handler) {

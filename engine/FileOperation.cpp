@@ -40,7 +40,7 @@ namespace {
 
 // One folder of the tree below a walk's start.
 struct FolderNode {
-    std::string path;               // ends with the separator
+    std::string path;                // ends with the separator
     std::vector<size_t> subfolders;  // nodes of the kept subfolders, in listing order
 };
 
@@ -273,8 +273,6 @@ void TFileOperation::CopyOneFile(const std::string& source, const std::string& t
     CopyEntryAt(*this, from.Get(), sourceName.c_str(), to.Get(), targetName.c_str(), source, target);
 }
 
-void SaveListFile(const std::string& path, const std::vector<std::string>& list) {
-    WriteLinesAtomically(path, list);
-}
+void SaveListFile(const std::string& path, const std::vector<std::string>& list) { WriteLinesAtomically(path, list); }
 
 }  // namespace tessarine

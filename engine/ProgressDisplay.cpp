@@ -14,7 +14,8 @@ std::string ProblemsWarningText(const std::vector<Problem>& problems) {
 }
 
 std::string AttributesNotHeldText(size_t count) {
-    return std::to_string(count) + " 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました。";
+    return std::to_string(count) +
+           " 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました。";
 }
 
 void DisplayJobHost::PublishText(const std::string& status, const std::string& detail) {
@@ -59,12 +60,12 @@ void DisplayJobHost::CopyStarted(int32_t folders, int32_t files) {
 
 void DisplayJobHost::MakingFolder(int32_t index, int32_t count) {
     PublishAll(progress_.ProgressMax, progress_.ProgressPos + 1, "フォルダ作成中",
-        std::to_string(index) + "/" + std::to_string(count));
+               std::to_string(index) + "/" + std::to_string(count));
 }
 
 void DisplayJobHost::CopyingFile(int32_t index, int32_t count) {
     PublishAll(progress_.ProgressMax, progress_.ProgressPos + 1, "ファイルコピー中",
-        std::to_string(index) + "/" + std::to_string(count));
+               std::to_string(index) + "/" + std::to_string(count));
 }
 
 void DisplayJobHost::CopyDone() { PublishAll(3, 0, {}, {}); }

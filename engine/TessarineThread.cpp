@@ -33,7 +33,9 @@ std::string JobProductPath(const JobRequest& request) {
 
 TTessarineThread::~TTessarineThread() { Join(); }
 
-void TTessarineThread::Start() { thread_ = std::thread([this] { Execute(); }); }
+void TTessarineThread::Start() {
+    thread_ = std::thread([this] { Execute(); });
+}
 
 void TTessarineThread::Join() {
     if (thread_.joinable()) thread_.join();
@@ -64,7 +66,7 @@ void TTessarineThread::Execute() {
         outcome_.attributesNotHeld = operation.AttributesNotHeld;
     }
     outcome_.nothingFound = files.empty();
-    outcome_.result = failed_ ? JobResult::Failed
+    outcome_.result = failed_                     ? JobResult::Failed
                       : outcome_.problems.empty() ? JobResult::Done
                                                   : JobResult::DoneWithProblems;
     host_.JobEnded(outcome_);
@@ -125,9 +127,8 @@ void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std
                           r.JobMode == kModeSevenZipPassword;
     if (!sevenZip && r.JobMode != kModeLha) return;  // the list modes wrote their product already
 
-    TFileArchive archive([this](const std::string& library, const std::string& report) {
-        host_.ArchiverReport(library, report);
-    });
+    TFileArchive archive(
+        [this](const std::string& library, const std::string& report) { host_.ArchiverReport(library, report); });
     const std::string product = JobProductPath(r);
     if (r.JobMode == kModeLha) {
         host_.PhaseStarted(JobPhase::CompressingLha);
@@ -143,7 +144,8 @@ void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std
     // has no usable product then, and none when nothing was made at all
     // (the 7-Zip library is not installed).
     const TFileArchive::RunResult& run = archive.LastRun();
-    for (const auto& entry : run.leftOut) operation.Problems.push_back(Problem{r.SourcePath + entry.name, entry.reason});
+    for (const auto& entry : run.leftOut)
+        operation.Problems.push_back(Problem{r.SourcePath + entry.name, entry.reason});
     struct stat st {};
     if (run.reportIsError) {
         failed_ = true;

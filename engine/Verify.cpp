@@ -73,7 +73,8 @@ std::string LinkText(const std::string& path, size_t hint, bool& ok) {
 // One collected file against its copy.
 std::optional<std::string> CompareFile(const std::string& source, const std::string& target, std::vector<char>& bufA,
                                        std::vector<char>& bufB) {
-    struct stat s {}, t {};
+    struct stat s {
+    }, t{};
     if (::lstat(source.c_str(), &s) != 0) return "the source cannot be read: " + Why(errno);
     if (::lstat(target.c_str(), &t) != 0) return "the copy is missing: " + Why(errno);
     if ((s.st_mode & S_IFMT) != (t.st_mode & S_IFMT)) return std::string("the copy is of another kind");
@@ -102,7 +103,6 @@ std::optional<std::string> CompareFile(const std::string& source, const std::str
     ::posix_fadvise(b.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return SameContent(a.Get(), b.Get(), s.st_size, bufA, bufB);
 }
-
 
 // 7zz beside the program, else in an absolute folder of the search path.
 std::string FindSevenZip() {

@@ -39,8 +39,12 @@ void PrepareInside(WorkingFolders& folders, TCommon& common) {
 
 }  // namespace
 
-std::string WorkingFolders::SettingsPath() const { return UserFolder + kPathSeparator + std::string(kSettingsFileName); }
-std::string WorkingFolders::FolderListPath() const { return UserFolder + kPathSeparator + std::string(kFolderListFileName); }
+std::string WorkingFolders::SettingsPath() const {
+    return UserFolder + kPathSeparator + std::string(kSettingsFileName);
+}
+std::string WorkingFolders::FolderListPath() const {
+    return UserFolder + kPathSeparator + std::string(kFolderListFileName);
+}
 
 std::string ExecutableFolder() {
     std::string buffer(4096, '\0');

@@ -19,14 +19,27 @@ bool IsValidUtf8(std::string_view s) {
     const size_t n = s.size();
     while (i < n) {
         const auto c = static_cast<unsigned char>(s[i]);
-        if (c < 0x80) { ++i; continue; }
+        if (c < 0x80) {
+            ++i;
+            continue;
+        }
         int len;
         unsigned min;
         unsigned cp;
-        if (c >= 0xC2 && c <= 0xDF) { len = 2; cp = c & 0x1F; min = 0x80; }
-        else if (c >= 0xE0 && c <= 0xEF) { len = 3; cp = c & 0x0F; min = 0x800; }
-        else if (c >= 0xF0 && c <= 0xF4) { len = 4; cp = c & 0x07; min = 0x10000; }
-        else return false;
+        if (c >= 0xC2 && c <= 0xDF) {
+            len = 2;
+            cp = c & 0x1F;
+            min = 0x80;
+        } else if (c >= 0xE0 && c <= 0xEF) {
+            len = 3;
+            cp = c & 0x0F;
+            min = 0x800;
+        } else if (c >= 0xF0 && c <= 0xF4) {
+            len = 4;
+            cp = c & 0x07;
+            min = 0x10000;
+        } else
+            return false;
         if (i + len > n) return false;
         for (int k = 1; k < len; ++k) {
             const auto b = static_cast<unsigned char>(s[i + k]);

@@ -19,11 +19,11 @@ namespace tessarine {
 namespace {
 
 // -lh5-: an 8 KiB window, lengths 3..256, blocks of static Huffman codes.
-constexpr int kNC = 510;       // literal/length alphabet
+constexpr int kNC = 510;  // literal/length alphabet
 constexpr int kCBit = 9;
-constexpr int kNT = 19;        // code-length alphabet
+constexpr int kNT = 19;  // code-length alphabet
 constexpr int kTBit = 5;
-constexpr int kNP = 14;        // position alphabet (bit lengths 0..13)
+constexpr int kNP = 14;  // position alphabet (bit lengths 0..13)
 constexpr int kPBit = 4;
 constexpr int kMaxLength = 16;
 constexpr int kLookBits = 10;  // codes up to this long are decoded by one table look-up
@@ -240,8 +240,9 @@ bool ReadCLengths(BitReader& in, const Huffman& pt, Huffman& code) {
         if (c < 0) return false;
         if (c <= 2) {
             // 0: one zero length; 1: 3 to 18 of them; 2: 20 to 531 of them.
-            const int zeros =
-                c == 0 ? 1 : c == 1 ? static_cast<int>(in.Get(4)) + 3 : static_cast<int>(in.Get(kCBit)) + 20;
+            const int zeros = c == 0   ? 1
+                              : c == 1 ? static_cast<int>(in.Get(4)) + 3
+                                       : static_cast<int>(in.Get(kCBit)) + 20;
             if (i + zeros > n) return false;
             i += zeros;
         } else {

@@ -37,9 +37,12 @@ size_t FindNoCase(std::string_view text, std::string_view word, size_t from) {
 int CharLength(std::string_view text, size_t at) {
     const auto lead = static_cast<unsigned char>(text[at]);
     int want = 1;
-    if (lead >= 0xC2 && lead <= 0xDF) want = 2;
-    else if (lead >= 0xE0 && lead <= 0xEF) want = 3;
-    else if (lead >= 0xF0 && lead <= 0xF4) want = 4;
+    if (lead >= 0xC2 && lead <= 0xDF)
+        want = 2;
+    else if (lead >= 0xE0 && lead <= 0xEF)
+        want = 3;
+    else if (lead >= 0xF0 && lead <= 0xF4)
+        want = 4;
     // A sequence cut short or broken counts byte by byte, so that every byte
     // of a text that is not valid UTF-8 is still walked exactly once.
     for (int i = 1; i < want; ++i) {
@@ -82,7 +85,10 @@ std::string GetField(int n, std::string_view line, std::string_view separator) {
             for (size_t c = 0; c < S; ++c) {
                 const size_t from = recent[c];
                 const size_t to = (c + 1 < S) ? recent[c + 1] : i + len;
-                if (t.substr(from, to - from) != sepChars[c]) { isSeparator = false; break; }
+                if (t.substr(from, to - from) != sepChars[c]) {
+                    isSeparator = false;
+                    break;
+                }
             }
         }
         if (isSeparator) {
@@ -119,8 +125,6 @@ std::string ReplaceAll(std::string_view source, std::string_view find, std::stri
     return result;
 }
 
-std::string ReadField(int n, std::string_view line) {
-    return ReplaceAll(GetField(n, line, kFieldSeparator), "\"", "");
-}
+std::string ReadField(int n, std::string_view line) { return ReplaceAll(GetField(n, line, kFieldSeparator), "\"", ""); }
 
 }  // namespace tessarine

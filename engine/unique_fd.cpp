@@ -66,8 +66,7 @@ int OpenLongPath(int dirfd, std::string_view path, int flags, mode_t mode) {
             return -1;
         }
         const std::string stretch(path.substr(0, cut));
-        const int next = ::openat(folder ? folder.Get() : dirfd, stretch.c_str(),
-                                  O_PATH | O_DIRECTORY | O_CLOEXEC);
+        const int next = ::openat(folder ? folder.Get() : dirfd, stretch.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
         if (next < 0) return -1;
         folder.Reset(next);
         path.remove_prefix(cut + 1);

@@ -53,20 +53,20 @@ public:
     // added to it or saved from it until a filter is shown again.
     bool RowsOfLoadedFilter = true;
 
-    QLabel* Label1;          // header "フィルタ設定"
-    QPushButton* Button3;    // "新規にフィルタを追加する"
-    QComboBox* ComboBox1;    // filter names
-    QTableWidget* ExtList;   // 設定名 / 拡張子、設定内容, with check boxes
-    QCheckBox* CheckBox1;    // "日付フィルタを使用する" (not stored)
-    QComboBox* ComboBox2;    // date range (not stored)
-    QLabel* Label2;          // hint
-    QPushButton* Button1;    // "決定"
-    QPushButton* Button2;    // "キャンセル"
+    QLabel* Label1;         // header "フィルタ設定"
+    QPushButton* Button3;   // "新規にフィルタを追加する"
+    QComboBox* ComboBox1;   // filter names
+    QTableWidget* ExtList;  // 設定名 / 拡張子、設定内容, with check boxes
+    QCheckBox* CheckBox1;   // "日付フィルタを使用する" (not stored)
+    QComboBox* ComboBox2;   // date range (not stored)
+    QLabel* Label2;         // hint
+    QPushButton* Button1;   // "決定"
+    QPushButton* Button2;   // "キャンセル"
     QMenu* PopupMenu1;
-    QAction* RenameSetting1; // "設定名を変更する"
-    QAction* ChangeExt1;     // "拡張子を変更する"
-    QAction* AddRow1;        // "新規に追加する"
-    QAction* Delete1;        // "削除"
+    QAction* RenameSetting1;  // "設定名を変更する"
+    QAction* ChangeExt1;      // "拡張子を変更する"
+    QAction* AddRow1;         // "新規に追加する"
+    QAction* Delete1;         // "削除"
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

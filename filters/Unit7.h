@@ -22,8 +22,8 @@ public:
     // were. Nothing is selected afterwards.
     void ListFilters();
 
-    QLabel* Label1;        // header "フィルタ選択"
-    QLabel* Label2;        // prompt "フィルタ選択"
+    QLabel* Label1;  // header "フィルタ選択"
+    QLabel* Label2;  // prompt "フィルタ選択"
     QComboBox* ComboBox1;
     QPushButton* Button1;  // "決定"
     QPushButton* Button2;  // "キャンセル"

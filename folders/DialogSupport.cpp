@@ -43,7 +43,9 @@ bool TStandardPrompts::Confirm(QWidget* owner, const std::string& question) {
     return AskYesNo(owner, ToQString(question)) == YesNoAnswer::Yes;
 }
 
-void TStandardPrompts::ShowError(QWidget* owner, const std::string& message) { ShowErrorBox(owner, ToQString(message)); }
+void TStandardPrompts::ShowError(QWidget* owner, const std::string& message) {
+    ShowErrorBox(owner, ToQString(message));
+}
 
 void TStandardPrompts::OpenTarget(const std::string& target) {
     const QString text = ToQString(target);
@@ -154,8 +156,9 @@ QLabel* MakeHeaderBand(const QString& text, QWidget* parent) {
     auto* band = new QLabel(text, parent);
     band->setObjectName("HeaderBand");
     band->setAutoFillBackground(true);
-    band->setStyleSheet("QLabel#HeaderBand { background: rgb(60, 60, 60); color: white; font-weight: bold;"
-                        " padding: 8px 12px; }");
+    band->setStyleSheet(
+        "QLabel#HeaderBand { background: rgb(60, 60, 60); color: white; font-weight: bold;"
+        " padding: 8px 12px; }");
     return band;
 }
 

@@ -22,12 +22,15 @@ struct NameEntryUse {
     const char* Prompt;
 };
 
-inline constexpr NameEntryUse kNewFolderName = {"新規にフォルダを登録する", "新規にフォルダを登録する", "名前を入れてください"};
-inline constexpr NameEntryUse kSaveFileNameEntry = {"保存ファイル名を変更する", "保存ファイル名を変更する", "保存ファイル名"};
+inline constexpr NameEntryUse kNewFolderName = {"新規にフォルダを登録する", "新規にフォルダを登録する",
+                                                "名前を入れてください"};
+inline constexpr NameEntryUse kSaveFileNameEntry = {"保存ファイル名を変更する", "保存ファイル名を変更する",
+                                                    "保存ファイル名"};
 inline constexpr NameEntryUse kRenameFolderEntry = {"名前を変更する", "名前を変更する", "名前"};
 inline constexpr NameEntryUse kNewFilterName = {"新規にフィルタを追加する", "新規にフィルタを追加する", "フィルタ名"};
 inline constexpr NameEntryUse kSettingNameEntry = {"設定名を変更する", "設定名を変更する", "設定名"};
-inline constexpr NameEntryUse kExtensionEntry = {"拡張子を変更する", "拡張子を変更する", "拡張子 (1つだけ指定してください)"};
+inline constexpr NameEntryUse kExtensionEntry = {"拡張子を変更する", "拡張子を変更する",
+                                                 "拡張子 (1つだけ指定してください)"};
 inline constexpr NameEntryUse kNewRowName = {"新規追加", "新規追加：設定名を入力してください", "設定名"};
 inline constexpr NameEntryUse kNewRowExtension = {"新規追加", "新規追加：拡張子を入力してください",
                                                   "拡張子 (1つだけ指定してください)"};

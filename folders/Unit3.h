@@ -47,10 +47,10 @@ public:
     QPushButton* Button1;  // "決定"
     QPushButton* Button2;  // "キャンセル"
     QMenu* PopupMenu1;
-    QAction* SelectFilter1;   // "フィルタを選択する"
-    QAction* SaveFileName1;   // "保存ファイル名を変更する"
-    QAction* Rename1;         // "名前の変更する"
-    QAction* Delete1;         // "削除"
+    QAction* SelectFilter1;  // "フィルタを選択する"
+    QAction* SaveFileName1;  // "保存ファイル名を変更する"
+    QAction* Rename1;        // "名前の変更する"
+    QAction* Delete1;        // "削除"
 
 protected:
     void keyPressEvent(QKeyEvent* event) override;

@@ -21,11 +21,11 @@ public:
     // Shows every typed character as "*" (the password prompt) or as typed.
     void SetMasked(bool masked);
 
-    QLabel* Label1;       // header
-    QLabel* Label2;       // prompt above the entry
+    QLabel* Label1;  // header
+    QLabel* Label2;  // prompt above the entry
     QLineEdit* Edit1;
-    QPushButton* Button1; // "決定"
-    QPushButton* Button2; // "キャンセル"
+    QPushButton* Button1;  // "決定"
+    QPushButton* Button2;  // "キャンセル"
 
     // Set only by "決定"; the caller clears it before each showing.
     bool Accepted = false;

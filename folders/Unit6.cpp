@@ -34,7 +34,8 @@ namespace {
 class FolderBrowser : public QFileDialog {
 public:
     FolderBrowser(QWidget* owner, const QString& title, const QString& start) : QFileDialog(owner, title, start) {
-        connect(this, &QFileDialog::directoryEntered, this, [this](const QString& path) { atComputer_ = path.isEmpty(); });
+        connect(this, &QFileDialog::directoryEntered, this,
+                [this](const QString& path) { atComputer_ = path.isEmpty(); });
     }
 
 protected:

@@ -25,12 +25,12 @@ class TForm6 : public QDialog {
 public:
     explicit TForm6(QWidget* parent = nullptr);
 
-    QLabel* Label1;       // header "フォルダ選択"
-    QLabel* Label2;       // prompt "フォルダ名"
-    QLineEdit* Edit1;     // read-only; only "参照" fills it
-    QPushButton* Button3; // "参照"
-    QPushButton* Button1; // "決定"
-    QPushButton* Button2; // "キャンセル"
+    QLabel* Label1;        // header "フォルダ選択"
+    QLabel* Label2;        // prompt "フォルダ名"
+    QLineEdit* Edit1;      // read-only; only "参照" fills it
+    QPushButton* Button3;  // "参照"
+    QPushButton* Button1;  // "決定"
+    QPushButton* Button2;  // "キャンセル"
 
     // Set only by "決定"; the caller clears it before each showing.
     bool Accepted = false;

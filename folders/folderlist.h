@@ -14,11 +14,11 @@ inline constexpr std::string_view kFolderListFileName = "folderlist.dat";
 inline constexpr std::string_view kFolderListSeedName = "folderlist";
 
 struct RegisteredFolder {
-    bool Enabled = false;       // ticked: listed in the main window
-    std::string Name;           // display name
-    std::string SaveFileName;   // kept and edited, not used for output names
-    std::string FilterName;     // filter file name without ".dat"; empty: none
-    std::string FolderPath;     // the folder, as the folder dialog returned it
+    bool Enabled = false;      // ticked: listed in the main window
+    std::string Name;          // display name
+    std::string SaveFileName;  // kept and edited, not used for output names
+    std::string FilterName;    // filter file name without ".dat"; empty: none
+    std::string FolderPath;    // the folder, as the folder dialog returned it
 };
 
 // One line read as a record: fields 1-5, missing fields empty, fields past

@@ -150,9 +150,12 @@ void TForm2::FillFromSettings() {
 }
 
 void TForm2::Button1Click() {
-    if (SaveRadioButton1->isChecked()) settings_.SelectSaveMode = 0;
-    else if (SaveRadioButton2->isChecked()) settings_.SelectSaveMode = 1;
-    else if (SaveRadioButton3->isChecked()) settings_.SelectSaveMode = 2;
+    if (SaveRadioButton1->isChecked())
+        settings_.SelectSaveMode = 0;
+    else if (SaveRadioButton2->isChecked())
+        settings_.SelectSaveMode = 1;
+    else if (SaveRadioButton3->isChecked())
+        settings_.SelectSaveMode = 2;
     settings_.SelectSaveFolderName = std::string(TrimBlanks(ToStdString(Edit1->text())));
     settings_.ActMode1 = ActModeCheckBox1->isChecked() ? 1 : 0;
     settings_.OpenFolder = ActModeCheckBox2->isChecked() ? 1 : 0;

@@ -50,9 +50,9 @@ public:
     QRadioButton* NoDataMsgRadioButton2;
     QLabel* ZipLabel;
     QLabel* LhaLabel;
-    TLinkLabel* Label6;  // 7-Zip library download
-    TLinkLabel* Label7;  // LHA library download
-    TLinkLabel* Label8;  // local installation notes
+    TLinkLabel* Label6;    // 7-Zip library download
+    TLinkLabel* Label7;    // LHA library download
+    TLinkLabel* Label8;    // local installation notes
     QPushButton* Button1;  // "決定"
     QPushButton* Button2;  // "キャンセル"
 

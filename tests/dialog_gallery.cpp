@@ -35,7 +35,10 @@ public:
 void Place(QWidget* w) {
     w->move(0, 0);
     w->show();
-    QTimer::singleShot(700, [w] { std::printf("%dx%d\n", w->frameGeometry().width(), w->frameGeometry().height()); std::fflush(stdout); });
+    QTimer::singleShot(700, [w] {
+        std::printf("%dx%d\n", w->frameGeometry().width(), w->frameGeometry().height());
+        std::fflush(stdout);
+    });
 }
 
 }  // namespace
@@ -49,7 +52,8 @@ int main(int argc, char** argv) {
     const char* seeds = std::getenv("TESSARINE_BIN_DIR");
     if (seeds) {
         for (const auto& e : std::filesystem::directory_iterator(std::string(seeds) + "/data")) {
-            if (e.path().extension() == ".dat") std::filesystem::copy_file(e.path(), data + "/" + e.path().filename().string());
+            if (e.path().extension() == ".dat")
+                std::filesystem::copy_file(e.path(), data + "/" + e.path().filename().string());
         }
     }
     testsupport::WriteFile(dir.path() + "/folderlist.dat",
@@ -82,18 +86,16 @@ int main(int argc, char** argv) {
         Place(&form3);
         form3.FolderList->selectRow(1);
         if (which == "folders-menu") {
-            QTimer::singleShot(300, [&] {
-                form3.PopupMenu1->popup(form3.FolderList->viewport()->mapToGlobal(QPoint(200, 50)));
-            });
+            QTimer::singleShot(
+                300, [&] { form3.PopupMenu1->popup(form3.FolderList->viewport()->mapToGlobal(QPoint(200, 50))); });
         }
     } else if (which == "filters" || which == "filters-menu") {
         form4.ListFilters("ドキュメント");
         Place(&form4);
         form4.ExtList->selectRow(2);
         if (which == "filters-menu") {
-            QTimer::singleShot(300, [&] {
-                form4.PopupMenu1->popup(form4.ExtList->viewport()->mapToGlobal(QPoint(160, 80)));
-            });
+            QTimer::singleShot(
+                300, [&] { form4.PopupMenu1->popup(form4.ExtList->viewport()->mapToGlobal(QPoint(160, 80))); });
         }
     } else if (which == "filter-select") {
         filterSelection.ListFilters();
@@ -103,13 +105,18 @@ int main(int argc, char** argv) {
         Place(&about);
     } else if (which == "confirm" || which == "error") {
         QTimer::singleShot(0, [&] {
-            if (which == "confirm") prompts.Confirm(nullptr, "ドキュメントを保存しますか？");
-            else prompts.ShowError(nullptr, "同じフィルタ名が存在します。違う名前で作成してください。");
+            if (which == "confirm")
+                prompts.Confirm(nullptr, "ドキュメントを保存しますか？");
+            else
+                prompts.ShowError(nullptr, "同じフィルタ名が存在します。違う名前で作成してください。");
         });
         QTimer::singleShot(400, [] {
             if (QWidget* box = QApplication::activeModalWidget()) {
                 box->move(0, 0);
-                QTimer::singleShot(300, [box] { std::printf("%dx%d\n", box->width(), box->height()); std::fflush(stdout); });
+                QTimer::singleShot(300, [box] {
+                    std::printf("%dx%d\n", box->width(), box->height());
+                    std::fflush(stdout);
+                });
             }
         });
     }

@@ -83,8 +83,8 @@ TEST(ArchiveCommandLine, PasswordsAndNamesSurviveBlanksQuotesAndBackslashes) {
               "a -t7z -p\"two words \\\"quoted\\\" back\\\\slash\" -r \"/o/q\\\"\\\\.7z\" \"/s/\" "
               "\"a \\\"b\\\" c\" \"d\\\\e\" \"-x\" \"@a\" \"*\" ");
     EXPECT_EQ(SplitCommandLine(line),
-              (std::vector<std::string>{"a", "-t7z", "-ptwo words \"quoted\" back\\slash", "-r", "/o/q\"\\.7z",
-                                        "/s/", "a \"b\" c", "d\\e", "-x", "@a", "*"}));
+              (std::vector<std::string>{"a", "-t7z", "-ptwo words \"quoted\" back\\slash", "-r", "/o/q\"\\.7z", "/s/",
+                                        "a \"b\" c", "d\\e", "-x", "@a", "*"}));
     // A password that would not split stays as typed.
     archive.SetPassword("a\\b");
     EXPECT_EQ(archive.CommandLine("/s/", {"/s/f"}, "/o.zip", 2), "a -tzip -pa\\b -r \"/o.zip\" \"/s/\" \"f\" ");
@@ -122,9 +122,8 @@ protected:
     TempDir dir;
     std::string programFolder, systemFolder1, systemFolder2;
     std::vector<std::pair<std::string, std::string>> boxes;
-    TFileArchive archive{[this](const std::string& caption, const std::string& text) {
-        boxes.emplace_back(caption, text);
-    }};
+    TFileArchive archive{
+        [this](const std::string& caption, const std::string& text) { boxes.emplace_back(caption, text); }};
     const std::string recordFile = dir.folder() + "record.txt";
     ScopedEnv record{"FAKE_ARCHIVER_RECORD", recordFile};
 };
@@ -175,10 +174,10 @@ TEST_F(ArchiveWithLibraries, HandsOverTheCommandLineNoOwnerAnd1023) {
     ScopedEnv result("FAKE_ARCHIVER_RESULT", "-1");  // a failing result is not looked at
     archive.CompressSevenZip("/work/src/", kExampleFiles, "/out/a.zip", 2);
     Lha();
-    EXPECT_EQ(ReadFile(recordFile),
-              "owner=(nil) size=1023 line=[" + archive.CommandLine("/work/src/", kExampleFiles, "/out/a.zip", 2) +
-                  "]\nowner=(nil) size=1023 line=[" +
-                  archive.CommandLine("/work/src/", kExampleFiles, "/out/a.lzh", 3) + "]\n");
+    EXPECT_EQ(ReadFile(recordFile), "owner=(nil) size=1023 line=[" +
+                                        archive.CommandLine("/work/src/", kExampleFiles, "/out/a.zip", 2) +
+                                        "]\nowner=(nil) size=1023 line=[" +
+                                        archive.CommandLine("/work/src/", kExampleFiles, "/out/a.lzh", 3) + "]\n");
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -244,7 +243,8 @@ TEST_F(ArchiveWithLibraries, LibraryReleasedAfterEveryRun) {
     // A box that fails is a failed call too, and still releases the library.
     TFileArchive throwingBox([](const std::string&, const std::string&) { throw std::runtime_error("no display"); });
     throwingBox.SetLibraryFolders(programFolder, {});
-    EXPECT_EQ(ErrorOf([&] { throwingBox.CompressSevenZip("/w/", {"/w/a"}, "/o.zip", 4); }), "lib7-zip32.so ERROR error");
+    EXPECT_EQ(ErrorOf([&] { throwingBox.CompressSevenZip("/w/", {"/w/a"}, "/o.zip", 4); }),
+              "lib7-zip32.so ERROR error");
     EXPECT_FALSE(StillLoaded(sevenZip));
 }
 

@@ -70,7 +70,8 @@ TEST(TCommon, UnreadableFolderGivesNothingAndSaysSo) {
     std::string reason;
     EXPECT_FALSE(common.ListFiles("/nonexistent-folder/", "*.*", true, list));
     EXPECT_TRUE(list.empty());
-    EXPECT_FALSE(ReadFolder("/nonexistent-folder/", [](const FolderEntry&) {}, &reason));
+    EXPECT_FALSE(ReadFolder(
+        "/nonexistent-folder/", [](const FolderEntry&) {}, &reason));
     EXPECT_FALSE(reason.empty());
 }
 

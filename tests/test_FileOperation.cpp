@@ -11,13 +11,12 @@
 
 using namespace tessarine;
 using testsupport::MakeDir;
-using testsupport::Sorted;
 using testsupport::ReadFile;
+using testsupport::Sorted;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
-
 
 // src/ with a/c/, b/, an empty folder, hidden items and files of several kinds.
 struct SourceTree {
@@ -80,8 +79,8 @@ TEST(CollectFiles, HiddenFilesNeedTheirFlagAndHiddenFoldersBoth) {
     auto folders = t.Folders(op, false);
     std::vector<std::string> files;
     op.CollectFiles(folders, false, false, files);
-    EXPECT_EQ(Sorted(files), Sorted({t.src + "top.txt", t.src + "top.jpg", t.src + "a/one.TXT",
-                                     t.src + "a/c/deep.md", t.src + "b/two.jpg"}));
+    EXPECT_EQ(Sorted(files), Sorted({t.src + "top.txt", t.src + "top.jpg", t.src + "a/one.TXT", t.src + "a/c/deep.md",
+                                     t.src + "b/two.jpg"}));
     TFileOperation op2;
     folders = t.Folders(op2, false);
     op2.CollectFiles(folders, false, true, files);
@@ -99,13 +98,13 @@ TEST(CollectFiles, HiddenFilesNeedTheirFlagAndHiddenFoldersBoth) {
 TEST(CollectFiles, FilterGroupsByRowOrderListsDoublesAndIgnoresOtherRows) {
     SourceTree t;
     TFileOperation op;
-    op.LoadFilter(t.FilterFile(
-        "\"2\",\"1\",\"日付フィルタ\",\"0\",\"0\"\r\n"
-        "\"1\",\"1\",\"画像\",\"jpg\",\r\n"
-        "\"1\",\"0\",\"無効\",\"md\",\r\n"
-        "\"1\",\"1\",\"テキスト\",\"  txt \",\r\n"
-        "\"1\",\"1\",\"空\",\"\",\r\n"
-        "\"1\",\"1\",\"また画像\",\"JPG\""));
+    op.LoadFilter(
+        t.FilterFile("\"2\",\"1\",\"日付フィルタ\",\"0\",\"0\"\r\n"
+                     "\"1\",\"1\",\"画像\",\"jpg\",\r\n"
+                     "\"1\",\"0\",\"無効\",\"md\",\r\n"
+                     "\"1\",\"1\",\"テキスト\",\"  txt \",\r\n"
+                     "\"1\",\"1\",\"空\",\"\",\r\n"
+                     "\"1\",\"1\",\"また画像\",\"JPG\""));
     EXPECT_EQ(op.ExtensionList, (std::vector<std::string>{"jpg", "  txt ", "", "JPG"}));
     const auto folders = t.Folders(op, false);
     std::vector<std::string> files{"stale"};
@@ -179,8 +178,8 @@ TEST(MakeFolder, CreatesMissingParentsAndAcceptsTrailingSeparator) {
     TFileOperation op;
     op.MakeFolder(dir.folder() + "x/y/z/");
     EXPECT_TRUE(FolderExists(dir.folder() + "x/y/z"));
-    op.MakeFolder(dir.folder() + "x/y/z");  // exists: nothing to do
-    op.MakeFolder(dir.folder() + "表/ソ/");   // multi-byte names
+    op.MakeFolder(dir.folder() + "x/y/z");   // exists: nothing to do
+    op.MakeFolder(dir.folder() + "表/ソ/");  // multi-byte names
     EXPECT_TRUE(FolderExists(dir.folder() + "表/ソ"));
     EXPECT_TRUE(op.Problems.empty());
     WriteFile(dir.folder() + "file", "");

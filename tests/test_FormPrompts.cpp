@@ -53,8 +53,8 @@ TEST(FormPrompts, UsesTheSharedDialogs) {
     FakeNameForm names;
     FakeFolderForm folders;
     folders.Edit1->setText("/left/over/");
-    TFormPrompts<FakeNameForm, FakeFolderForm> prompts(
-        names, folders, [](QWidget*, QLineEdit* field) { field->setText("/browsed/"); });
+    TFormPrompts<FakeNameForm, FakeFolderForm> prompts(names, folders,
+                                                       [](QWidget*, QLineEdit* field) { field->setText("/browsed/"); });
 
     EXPECT_EQ(prompts.EnterName(kNewRowExtension, "txt"), "typed");
     EXPECT_EQ(names.caption, "新規追加");

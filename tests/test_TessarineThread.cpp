@@ -106,8 +106,10 @@ TEST(TTessarineThread, FilteredCopyMakesEveryFolderAndCopiesOnlyMatches) {
 }
 
 TEST(TTessarineThread, ArchiveModesPublishTheirStatusLine) {
-    const std::pair<int, std::string> modes[] = {{kModeZip, "ZIP圧縮中"},    {kModeZipPassword, "ZIP圧縮中"},
-                                                {kModeSevenZip, "7-ZIP圧縮中"}, {kModeSevenZipPassword, "7-ZIP圧縮中"}};
+    const std::pair<int, std::string> modes[] = {{kModeZip, "ZIP圧縮中"},
+                                                 {kModeZipPassword, "ZIP圧縮中"},
+                                                 {kModeSevenZip, "7-ZIP圧縮中"},
+                                                 {kModeSevenZipPassword, "7-ZIP圧縮中"}};
     for (const auto& [mode, status] : modes) {
         Job job;
         const Calls calls = job.Run(mode);
@@ -131,8 +133,8 @@ TEST(TTessarineThread, FolderListJobSkipsTheFileWalkAndReportsNothingFound) {
     Job job;
     job.host.noFileMsg = 1;
     const Calls calls = job.Run(kModeFolderList);
-    EXPECT_EQ(calls, Concat(Collecting(false),
-                            {"Pos 3", "Text [] [ファイルが見つかりませんでした]", "Pos 3", "Finish"}));
+    EXPECT_EQ(calls,
+              Concat(Collecting(false), {"Pos 3", "Text [] [ファイルが見つかりませんでした]", "Pos 3", "Finish"}));
     const std::string text = ReadFile(job.host.request.OutputBase + ".txt");
     EXPECT_EQ(text.substr(0, job.src.size() + 2), job.src + "\r\n");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
@@ -232,7 +234,8 @@ TEST(TTessarineThread, VerifiedJobReadsTheProductBackAndFailsWhenItDiffers) {
     TTessarineThread worker(host);
     worker.Execute();
     EXPECT_TRUE(worker.Failed());
-    EXPECT_NE(std::find_if(host.calls.begin(), host.calls.end(),
-                           [](const std::string& c) { return c.rfind("Message エラー: 検証に失敗しました: ", 0) == 0; }),
-              host.calls.end());
+    EXPECT_NE(
+        std::find_if(host.calls.begin(), host.calls.end(),
+                     [](const std::string& c) { return c.rfind("Message エラー: 検証に失敗しました: ", 0) == 0; }),
+        host.calls.end());
 }

@@ -116,9 +116,9 @@ protected:
         MakeDir(prog + "data");
         WriteFile(prog + "data/文書.dat", kFilterText);
         WriteFile(prog + "data/画像.dat", kFilterText);
-        WriteFile(prog + "data/folderlist",
-                  "\"1\",\"作業\",\"work\",\"\",\"" + dir.path() + "/Docs/\",\r\n"
-                  "\"0\",\"隠れ\",\"hidden\",\"\",\"/nowhere/\",\r\n");
+        WriteFile(prog + "data/folderlist", "\"1\",\"作業\",\"work\",\"\",\"" + dir.path() +
+                                                "/Docs/\",\r\n"
+                                                "\"0\",\"隠れ\",\"hidden\",\"\",\"/nowhere/\",\r\n");
         user = prog + "user/" + LoginName();
         src = dir.path() + "/Docs";
         MakeDir(src);
@@ -237,8 +237,9 @@ TEST_F(MainWindow, MissingFolderListGivesAnEmptyList) {
 }
 
 TEST_F(MainWindow, SettingsAreCorrectedIntoTheControlsAndSavedOnDestruction) {
-    PrepareUser("PosX=40\r\nPosY=30\r\nMode=11\r\nAutoMode=3\r\nHiddenFolder=1\r\nHiddenFile=7\r\n"
-                "SelectFileName=gone\r\n");
+    PrepareUser(
+        "PosX=40\r\nPosY=30\r\nMode=11\r\nAutoMode=3\r\nHiddenFolder=1\r\nHiddenFile=7\r\n"
+        "SelectFileName=gone\r\n");
     Open();
     // Without the 7-Zip library every saved mode starts as copy, a list mode
     // included.
@@ -268,9 +269,9 @@ TEST_F(MainWindow, SettingsAreCorrectedIntoTheControlsAndSavedOnDestruction) {
     const int x = form->x();
     form.reset();
     const std::string ini = ReadFile(user + "/set.ini");
-    for (const char* key : {"PosX", "PosY", "SelectFileName", "Mode", "AutoMode", "HiddenFolder", "HiddenFile",
-                            "OpenFolder", "SelectSaveFolderName", "SelectSaveMode", "NoFileMsg", "FNameSelect1",
-                            "FNameSelect2", "ActMode1"}) {
+    for (const char* key :
+         {"PosX", "PosY", "SelectFileName", "Mode", "AutoMode", "HiddenFolder", "HiddenFile", "OpenFolder",
+          "SelectSaveFolderName", "SelectSaveMode", "NoFileMsg", "FNameSelect1", "FNameSelect2", "ActMode1"}) {
         EXPECT_NE(ini.find(std::string(key) + "="), std::string::npos) << key;
     }
     EXPECT_NE(ini.find("Mode=11"), std::string::npos);
@@ -286,8 +287,8 @@ TEST_F(MainWindow, ArchiverLibrariesInTheProgramFolderEnableTheirModes) {
     Open();
     EXPECT_TRUE(form->RadioButton7->isChecked());
     EXPECT_EQ(form->Settings.Mode, 5);
-    for (QRadioButton* r : {form->RadioButton2, form->RadioButton3, form->RadioButton6, form->RadioButton7,
-                            form->RadioButton8}) {
+    for (QRadioButton* r :
+         {form->RadioButton2, form->RadioButton3, form->RadioButton6, form->RadioButton7, form->RadioButton8}) {
         EXPECT_TRUE(r->isEnabled());
     }
     for (QAction* a : {form->ZIP1, form->ZIPPass1, form->Lha1, form->N7Zip1, form->N7ZipPass1}) {
@@ -415,17 +416,21 @@ TEST_F(MainWindow, EveryPopupActionLaunchesItsModeOnTheSelectedFolder) {
     const std::string registered = src + "/";
     // Two lines for the same folder: the later one's filter decides, also
     // when that line is not ticked. The combo-box filter plays no part.
-    WriteFile(user + "/folderlist.dat",
-              "\"1\",\"作業\",\"work\",\"画像\",\"" + registered + "\",\r\n"
-              "\"0\",\"作業2\",\"work\",\"文書\",\"" + registered + "\",\r\n");
+    WriteFile(user + "/folderlist.dat", "\"1\",\"作業\",\"work\",\"画像\",\"" + registered +
+                                            "\",\r\n"
+                                            "\"0\",\"作業2\",\"work\",\"文書\",\"" +
+                                            registered + "\",\r\n");
     WriteFile(user + "/set.ini", "[set]\r\n" + QuietSettings() + "SelectFileName=missing\r\n");
     Open();
     form->Settings.Mode = 12;
     form->List1Click();
     const PopupCase cases[] = {
-        {"N3", &TForm1::N3Click, 12},         {"ZIP1", &TForm1::ZIP1Click, 1},
-        {"ZIPPass1", &TForm1::ZIPPass1Click, 2}, {"Lha1", &TForm1::Lha1Click, 3},
-        {"N7Zip1", &TForm1::N7Zip1Click, 4},  {"N7ZipPass1", &TForm1::N7ZipPass1Click, 5},
+        {"N3", &TForm1::N3Click, 12},
+        {"ZIP1", &TForm1::ZIP1Click, 1},
+        {"ZIPPass1", &TForm1::ZIPPass1Click, 2},
+        {"Lha1", &TForm1::Lha1Click, 3},
+        {"N7Zip1", &TForm1::N7Zip1Click, 4},
+        {"N7ZipPass1", &TForm1::N7ZipPass1Click, 5},
     };
     // Without a selection nothing happens.
     (form.get()->*cases[0].handler)();
@@ -699,8 +704,8 @@ TEST_F(MainWindow, DialogsStayOnTheScreenOfTheMainWindow) {
     for (int i = 0; i < 2; ++i) {
         script.Then([&](QDialog* d) {
             ++seen;
-            EXPECT_TRUE(screen.contains(d->frameGeometry())) << d->windowTitle().toStdString() << " top "
-                                                            << d->frameGeometry().top();
+            EXPECT_TRUE(screen.contains(d->frameGeometry()))
+                << d->windowTitle().toStdString() << " top " << d->frameGeometry().top();
             d->reject();
         });
     }

@@ -39,15 +39,14 @@ TEST(FolderSelectionDialog, BrowsedFolderIsChosenWithClosingSeparator) {
     BrowsePath.clear();
     TForm6 dialog;
     qttest::ModalScript script;
-    script.Then([&](QDialog*) { dialog.Button3->click(); })
-        .Then([&](QDialog* browser) {
-            auto* files = qobject_cast<QFileDialog*>(browser);
-            ASSERT_NE(files, nullptr);
-            EXPECT_EQ(files->windowTitle(), QStringLiteral("フォルダを選択してください"));
-            files->setDirectory(QString::fromStdString(dir.path()));
-            files->selectFile(QString::fromStdString(dir.path() + "/Work"));
-            browser->accept();
-        });
+    script.Then([&](QDialog*) { dialog.Button3->click(); }).Then([&](QDialog* browser) {
+        auto* files = qobject_cast<QFileDialog*>(browser);
+        ASSERT_NE(files, nullptr);
+        EXPECT_EQ(files->windowTitle(), QStringLiteral("フォルダを選択してください"));
+        files->setDirectory(QString::fromStdString(dir.path()));
+        files->selectFile(QString::fromStdString(dir.path() + "/Work"));
+        browser->accept();
+    });
     // Once the browser has closed and filled the field, press "決定".
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -138,7 +137,7 @@ TEST(FolderBrowser, ComputerEntryGivesTheRootOnCancelAndOnChoose) {
             const bool clicked = ClickComputer(files);
             EXPECT_TRUE(clicked);
             if (choose && clicked) {
-                static_cast<QDialog*>(files)->accept();  // "Choose"
+                static_cast<QDialog*>(files)->accept();   // "Choose"
                 if (files->isVisible()) files->reject();  // it refused to close
             } else {
                 files->reject();

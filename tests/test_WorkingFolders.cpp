@@ -73,8 +73,10 @@ public:
         ::setenv(name, value, 1);
     }
     ~ScopedEnv() {
-        if (had_) ::setenv(name_, old_.c_str(), 1);
-        else ::unsetenv(name_);
+        if (had_)
+            ::setenv(name_, old_.c_str(), 1);
+        else
+            ::unsetenv(name_);
     }
 
 private:

@@ -11,20 +11,33 @@
 
 using namespace tessarine;
 using testsupport::MakeDir;
-using testsupport::Sorted;
 using testsupport::ReadFile;
+using testsupport::Sorted;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
 namespace {
 
 const std::vector<std::string> kAwkwardNames = {
-    "with blanks  in it ", "double\"quote", "back\\slash", "-leading-dash", "@leading-at",
-    "star*and?question", "line\nbreak", "日本語のファイル名", "accentué é ñ ü", "emoji 😀🎉",
-    std::string("invalid \xff\xfe utf8"), std::string("half \xe3\x81 char"), "表ソ十", " leading blank",
-    "trailing.dot.", "\"\",\"", "semi;colon,comma", "$dollar`back`tick'quote",
+    "with blanks  in it ",
+    "double\"quote",
+    "back\\slash",
+    "-leading-dash",
+    "@leading-at",
+    "star*and?question",
+    "line\nbreak",
+    "日本語のファイル名",
+    "accentué é ñ ü",
+    "emoji 😀🎉",
+    std::string("invalid \xff\xfe utf8"),
+    std::string("half \xe3\x81 char"),
+    "表ソ十",
+    " leading blank",
+    "trailing.dot.",
+    "\"\",\"",
+    "semi;colon,comma",
+    "$dollar`back`tick'quote",
 };
-
 
 }  // namespace
 

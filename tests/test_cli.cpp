@@ -57,13 +57,17 @@ public:
             const char* old = std::getenv(name.c_str());
             saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
         }
-        if (value) ::setenv(name.c_str(), value->c_str(), 1);
-        else ::unsetenv(name.c_str());
+        if (value)
+            ::setenv(name.c_str(), value->c_str(), 1);
+        else
+            ::unsetenv(name.c_str());
     }
     ~ScopedEnv() {
         for (const auto& [name, value] : saved_) {
-            if (value) ::setenv(name.c_str(), value->c_str(), 1);
-            else ::unsetenv(name.c_str());
+            if (value)
+                ::setenv(name.c_str(), value->c_str(), 1);
+            else
+                ::unsetenv(name.c_str());
         }
     }
 
@@ -105,7 +109,8 @@ TEST(Cli, ListAndCopyJobsPrintTheirProduct) {
     EXPECT_EQ(Lines(ReadFile(list)), 3u);
 
     // A file stands for its folder; the filter comes from the seeded data folder.
-    WriteFile(f.user + "/data/jpg.dat", "\"2\",\"0\",\"日付フィルタ\",\"0\",\"0\"\r\n\"1\",\"1\",\"画像\",\"jpg\",\r\n");
+    WriteFile(f.user + "/data/jpg.dat",
+              "\"2\",\"0\",\"日付フィルタ\",\"0\",\"0\"\r\n\"1\",\"1\",\"画像\",\"jpg\",\r\n");
     r = f.Run({"-m", "copy", "-d", f.out, "-f", "jpg", f.src + "/a.txt"});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string copy = r.out.substr(0, r.out.size() - 1);
@@ -151,8 +156,8 @@ TEST(Cli, UnreadableSettingsAreRefused) {
 TEST(Cli, SettingsApplyWhereNoOptionIsGiven) {
     CliFixture f;
     MakeDir(f.user);
-    WriteFile(f.user + "/set.ini", "[set]\r\nMode=12\r\nSelectSaveMode=2\r\nSelectSaveFolderName=  " + f.out +
-                                       "  \r\nFNameSelect2=1\r\n");
+    WriteFile(f.user + "/set.ini",
+              "[set]\r\nMode=12\r\nSelectSaveMode=2\r\nSelectSaveFolderName=  " + f.out + "  \r\nFNameSelect2=1\r\n");
     const auto r = f.Run({f.src});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find(f.out + "/src_"), std::string::npos);
@@ -196,8 +201,8 @@ TEST(Cli, MissingArchiverLibrariesFailInsteadOfReportingSuccess) {
     MakeDir(lonely);
     std::filesystem::copy_file(testsupport::ProgramFolder() + "tessarine-cli", lonely + "/tessarine-cli");
     for (const std::string mode : {"zip", "lha"}) {
-        const auto r = RunProgram(lonely + "/tessarine-cli",
-                                  {"--user-folder", f.user, "--mode", mode, "--dest", f.out, f.src});
+        const auto r =
+            RunProgram(lonely + "/tessarine-cli", {"--user-folder", f.user, "--mode", mode, "--dest", f.out, f.src});
         EXPECT_EQ(r.status, 1) << mode << ": " << r.err;
         EXPECT_TRUE(r.out.empty());
     }
@@ -238,10 +243,8 @@ TEST(Cli, OptionsAreReadTheUsualWay) {
     ScopedEnv env;
     env.Set("LC_ALL", "C");
     const std::vector<std::pair<std::vector<std::string>, std::string>> wrong = {
-        {{f.src, "--dest"}, "--dest needs a value"},
-        {{f.src, "-qd"}, "-d needs a value"},
-        {{"--open=yes", f.src}, "--open takes no value"},
-        {{"-qx", f.src}, "unknown option -x"},
+        {{f.src, "--dest"}, "--dest needs a value"},      {{f.src, "-qd"}, "-d needs a value"},
+        {{"--open=yes", f.src}, "--open takes no value"}, {{"-qx", f.src}, "unknown option -x"},
         {{"--frob=1", f.src}, "unknown option --frob"},
     };
     for (const auto& [args, message] : wrong) {

@@ -6,8 +6,8 @@ using namespace tessarine;
 
 TEST(CommandLine, QuotedNamesRoundTripEveryByte) {
     const std::vector<std::string> names = {
-        "a.txt", "sub/b.txt", "with blank", "quote\"inside", "back\\slash\\", "-x", "@a", "*", "?",
-        "line\nbreak", "日本語", std::string("\xff\xfe"), "", "trailing\\"};
+        "a.txt", "sub/b.txt", "with blank",  "quote\"inside", "back\\slash\\",         "-x", "@a",
+        "*",     "?",         "line\nbreak", "日本語",        std::string("\xff\xfe"), "",   "trailing\\"};
     std::string line = "a -tzip -r \"/out/a.zip\" \"/src/\" ";
     for (const auto& n : names) line += "\"" + EscapeQuoted(n) + "\" ";
     const auto tokens = SplitCommandLine(line);
@@ -42,8 +42,7 @@ TEST(CommandLine, PasswordAndNamesRoundTripEveryByteValue) {
     for (int b = 1; b < 256; ++b) {
         const char c = static_cast<char>(b);
         for (const std::string& pw : {std::string(1, c), "a" + std::string(1, c) + "b", std::string(2, c) + " x"}) {
-            const auto tokens =
-                SplitCommandLine("a -t7z -p" + PasswordToken(pw) + " -r \"" + EscapeQuoted(pw) + "\" ");
+            const auto tokens = SplitCommandLine("a -t7z -p" + PasswordToken(pw) + " -r \"" + EscapeQuoted(pw) + "\" ");
             ASSERT_EQ(tokens.size(), 5u) << "byte " << b;
             EXPECT_EQ(tokens[2], "-p" + pw) << "byte " << b;
             EXPECT_EQ(tokens[4], pw) << "byte " << b;

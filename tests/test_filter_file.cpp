@@ -46,9 +46,9 @@ TEST(FilterFile, ReadsOnlyExtensionRows) {
               "\"2\",\"0\",\"日付フィルタ\",\"0\",\"0\"\r\n"
               "\"1\",\"1\",\"Text\",\"txt\",\r\n"
               "\r\n"
-              "  \"1\",\"0\",\"Word\",\"doc\"  \n"   // trimmed, no final comma
-              "\"1 \",\"1\",\"Bad\",\"bad\",\r\n"    // kind not exactly "1"
-              "\"1\",\" 1\",\"Odd\",\"odd\",\r\n"    // not ticked
+              "  \"1\",\"0\",\"Word\",\"doc\"  \n"  // trimmed, no final comma
+              "\"1 \",\"1\",\"Bad\",\"bad\",\r\n"   // kind not exactly "1"
+              "\"1\",\" 1\",\"Odd\",\"odd\",\r\n"   // not ticked
               "\"1\",\"1\",\"NoExt\",\r\n"
               "\"1\",\"1\",\"Dup\",\"txt\",");
     const auto rows = ReadFilterRows(path);

@@ -24,10 +24,10 @@ TEST(FolderList, ReadsLinesInEveryAcceptedForm) {
     TempDir dir;
     const auto rows = ReadText(dir,
                                "\"1\",\"Docs\",\"Docs\",\"\",\"/home/u/Docs/\",\r\n"
-                               "\r\n"                                              // blank line: an empty row
+                               "\r\n"                                                 // blank line: an empty row
                                "\" 1\",\"Pics\",\"P\",\"画像\",\"/home/u/Pics/\",\n"  // " 1" is not ticked
-                               "  \"1\",\"  spaced \",\"s\",\"\",\"/a/\"  \r"     // blanks outside quotes ignored
-                               "\"1\",\"NoComma\",\"N\",\"f\",\"/n/\"");           // no final comma, no line end
+                               "  \"1\",\"  spaced \",\"s\",\"\",\"/a/\"  \r"         // blanks outside quotes ignored
+                               "\"1\",\"NoComma\",\"N\",\"f\",\"/n/\"");              // no final comma, no line end
     ASSERT_EQ(rows.size(), 5u);
     EXPECT_TRUE(rows[0].Enabled);
     EXPECT_EQ(rows[0].Name, "Docs");
@@ -117,8 +117,7 @@ TEST(FolderList, EnabledFoldersAreTheTickedLines) {
 
 TEST(FolderList, FilterLookupTakesTheLastExactMatch) {
     const std::vector<std::string> lines = {
-        R"("1","A","A","text","/data/docs/",)",
-        R"("1","B","B","","/data/other/",)",
+        R"("1","A","A","text","/data/docs/",)", R"("1","B","B","","/data/other/",)",
         R"("0","A2","A2","images","/data/docs/",)",  // unticked, later: decides
     };
     EXPECT_EQ(RegisteredFilterName(lines, "/data/docs/"), "images");

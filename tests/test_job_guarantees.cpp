@@ -72,8 +72,8 @@ struct HostileTree {
         for (const auto& d : {dir.path(), user, out}) ::chmod(d.c_str(), 0777);
     }
     testsupport::ProcessResult Run(const std::string& mode) {
-        return RunProgram("tessarine-cli", {"--user-folder", user, "--mode", mode, "--dest", out, src}, "pw\n",
-                          true, 120);
+        return RunProgram("tessarine-cli", {"--user-folder", user, "--mode", mode, "--dest", out, src}, "pw\n", true,
+                          120);
     }
 };
 
@@ -138,16 +138,16 @@ TEST(JobGuarantees, ProductsReplaceWhatStandsAtTheirName) {
             } else {
                 const std::string junk = t.dir.folder() + "junk.txt";
                 WriteFile(junk, "planted member");
-                ASSERT_EQ(RunProgram("/usr/bin/7zz", {"a", "-t" + (mode == "lha" ? std::string("zip") : mode),
-                                                      planted[i], junk})
+                ASSERT_EQ(RunProgram("/usr/bin/7zz",
+                                     {"a", "-t" + (mode == "lha" ? std::string("zip") : mode), planted[i], junk})
                               .status,
                           0);
             }
         }
-        const auto r = RunProgram("tessarine-cli",
-                                  {"--user-folder", t.user, "--mode", mode, "--dest", t.out, "--stamp", "long",
-                                   "--no-underscore", t.src},
-                                  {}, false, 120);
+        const auto r = RunProgram(
+            "tessarine-cli",
+            {"--user-folder", t.user, "--mode", mode, "--dest", t.out, "--stamp", "long", "--no-underscore", t.src}, {},
+            false, 120);
         ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
         const std::string product = r.out.substr(0, r.out.size() - 1);
         EXPECT_EQ(ReadFile(t.outside + "/secret.txt"), "secret") << mode;

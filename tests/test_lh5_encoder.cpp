@@ -154,8 +154,8 @@ Bytes Decode(const Bytes& stream, size_t originalSize, int* blocks = nullptr) {
 }
 
 Bytes TextLike(size_t size, uint32_t seed) {
-    static const char* words[] = {"int ", "return ", "struct ", "const ", "char* ", "void ", "(", ");\n",
-                                  "{\n", "}\n", "#define ", "static ", "unsigned ", "size_t ", "=", " "};
+    static const char* words[] = {"int ", "return ", "struct ",  "const ",  "char* ",    "void ",   "(", ");\n",
+                                  "{\n",  "}\n",     "#define ", "static ", "unsigned ", "size_t ", "=", " "};
     std::mt19937 rng(seed);
     Bytes out;
     while (out.size() < size) {
@@ -185,8 +185,8 @@ void ExpectRoundTrip(const Bytes& input, const lh5::EncoderOptions& options = {}
 }  // namespace
 
 TEST(Lh5Encoder, RoundTripsSizesAroundWindowAndBlockBoundaries) {
-    const std::vector<size_t> sizes = {0,    1,    2,     3,     4,     255,   256,   257,   8191,
-                                       8192, 8193, 16384, 65535, 65536, 65537, 3 * 8192 + 1};
+    const std::vector<size_t> sizes = {0,    1,    2,    3,     4,     255,   256,   257,
+                                       8191, 8192, 8193, 16384, 65535, 65536, 65537, 3 * 8192 + 1};
     for (const size_t size : sizes) {
         ExpectRoundTrip(TextLike(size, 1));
         ExpectRoundTrip(Bytes(size, 'x'));

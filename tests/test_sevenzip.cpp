@@ -31,9 +31,21 @@ using testsupport::WriteFile;
 namespace {
 
 const std::vector<std::string> kAwkwardNames = {
-    "with blanks  in it ", "double\"quote", "back\\slash", "-leading-dash", "@leading-at", "star*and?question",
-    "line\nbreak", "日本語のファイル名", "accentué é ñ ü", "emoji 😀🎉", std::string("invalid \xff\xfe utf8"),
-    std::string("half \xe3\x81 char"), "表ソ十", " leading blank", "$dollar`back`tick'quote",
+    "with blanks  in it ",
+    "double\"quote",
+    "back\\slash",
+    "-leading-dash",
+    "@leading-at",
+    "star*and?question",
+    "line\nbreak",
+    "日本語のファイル名",
+    "accentué é ñ ü",
+    "emoji 😀🎉",
+    std::string("invalid \xff\xfe utf8"),
+    std::string("half \xe3\x81 char"),
+    "表ソ十",
+    " leading blank",
+    "$dollar`back`tick'quote",
 };
 
 std::string BinDir() {
@@ -162,8 +174,9 @@ protected:
     void ExpectRoundTrip(const std::string& archivePath, const std::string& password = "") {
         const std::string out = dir.folder() + "out" + std::to_string(++extractions) + "/";
         std::string log;
-        ASSERT_EQ(RunProgram({"7zz", "x", "-y", "-snl", "-o" + out, password.empty() ? "-p" : "-p" + password, "--", archivePath},
-                      &log),
+        ASSERT_EQ(RunProgram({"7zz", "x", "-y", "-snl", "-o" + out, password.empty() ? "-p" : "-p" + password, "--",
+                              archivePath},
+                             &log),
                   0)
             << log;
         std::vector<std::string> expected;
@@ -198,9 +211,8 @@ protected:
     std::vector<std::string> files;
     int programs = 0;
     std::vector<std::pair<std::string, std::string>> boxes;
-    TFileArchive archive{[this](const std::string& caption, const std::string& text) {
-        boxes.emplace_back(caption, text);
-    }};
+    TFileArchive archive{
+        [this](const std::string& caption, const std::string& text) { boxes.emplace_back(caption, text); }};
     int extractions = 0;
 };
 
@@ -370,10 +382,11 @@ TEST_F(SevenZipArchives, PasswordGoesOnStandardInputAndEveryNameOnceAfterDoubleD
     const std::string program = dir.folder() + "program/";
     MakeDir(program);
     std::filesystem::copy_file(BinDir() + "/lib7-zip32.so", program + "lib7-zip32.so");
-    WriteFile(program + "7zz",
-              "#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > \"" + dir.folder() + "args\"\ncat > \"" + dir.folder() +
-                  "stdin\"\nnext=\nfor a; do [ -n \"$next\" ] && { : > \"$a\"; break; }; [ \"$a\" = -- ] && next=1; done\n"
-                  "echo Everything is Ok\n");
+    WriteFile(
+        program + "7zz",
+        "#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > \"" + dir.folder() + "args\"\ncat > \"" + dir.folder() +
+            "stdin\"\nnext=\nfor a; do [ -n \"$next\" ] && { : > \"$a\"; break; }; [ \"$a\" = -- ] && next=1; done\n"
+            "echo Everything is Ok\n");
     ::chmod((program + "7zz").c_str(), 0755);
     for (const auto& name : {"-x", "@a", "*", "sub/b"}) Add(name, name);
     TFileArchive recorded([this](const std::string& c, const std::string& t) { boxes.emplace_back(c, t); });
@@ -456,8 +469,9 @@ TEST_F(SevenZipArchives, FailingCallLeavesNothingBehind) {
     WriteFile(out + "unrelated", "x");
     // 7zz writes part of the archive and fails; 7zz ends without making
     // one; a bad switch; no 7zz at all.
-    const std::string half = "next=\nfor a; do [ -n \"$next\" ] && { echo partial > \"$a\"; break; }; "
-                             "[ \"$a\" = -- ] && next=1; done\nexit 2\n";
+    const std::string half =
+        "next=\nfor a; do [ -n \"$next\" ] && { echo partial > \"$a\"; break; }; "
+        "[ \"$a\" = -- ] && next=1; done\nexit 2\n";
     const std::vector<std::pair<std::string, std::string>> cases = {
         {LibraryWithSevenZip(half), Line("zip", out + "a.zip", src, {"a.txt"})},
         {LibraryWithSevenZip("exit 0\n"), Line("7z", out + "a.7z", src, {"a.txt"})},
@@ -498,8 +512,8 @@ TEST_F(SevenZipArchives, SevenZipKilledBySignalWritesNoCoreAndTheCallFails) {
 TEST_F(SevenZipArchives, SevenZipDiesWithTheProcessThatStartedIt) {
     Add("a.txt", "a");
     const std::string pidFile = dir.folder() + "7zz-pid";
-    const std::string library = LibraryWithSevenZip("echo $$ > \"" + pidFile + ".new\"\nmv \"" + pidFile +
-                                                    ".new\" \"" + pidFile + "\"\nexec sleep 600\n");
+    const std::string library = LibraryWithSevenZip("echo $$ > \"" + pidFile + ".new\"\nmv \"" + pidFile + ".new\" \"" +
+                                                    pidFile + "\"\nexec sleep 600\n");
     const pid_t helper = ::fork();
     if (helper == 0) {
         CallLibrary(library, Line("zip", dir.folder() + "a.zip", src, {"a.txt"}));
@@ -558,12 +572,13 @@ TEST_F(SevenZipArchives, ThousandsOfUnreadableFilesAreAllListedAndCounted) {
     const std::string result = src + "result";
     const int rc = testsupport::RunUnprivileged([&] {
         const Call call = CallLibrary(Library(), Line("zip", path, src, names));
-        WriteFile(result, std::to_string(call.status) + "\n" + call.report + std::to_string(call.leftOutCount) +
-                              "\n" + (call.leftOut.count("secret-4759") ? call.leftOut.at("secret-4759") : "-"));
+        WriteFile(result, std::to_string(call.status) + "\n" + call.report + std::to_string(call.leftOutCount) + "\n" +
+                              (call.leftOut.count("secret-4759") ? call.leftOut.at("secret-4759") : "-"));
         return 0;
     });
     ASSERT_EQ(rc, 0);
-    EXPECT_EQ(ReadFile(result), "1\n10 of 4770 files added to the archive\n4760 files left out\n4760\nPermission denied");
+    EXPECT_EQ(ReadFile(result),
+              "1\n10 of 4770 files added to the archive\n4760 files left out\n4760\nPermission denied");
     ExpectRoundTrip(path);
 }
 
@@ -573,8 +588,8 @@ TEST_F(SevenZipArchives, FilesGoneOrUnreadableWhen7zzComesToThemAreListed) {
     // user, for whom a closed file is unreadable).
     ::chmod(src.c_str(), 0777);
     Add("stays.txt", "s");
-    const std::string library = LibraryWithSevenZip("rm -f vanish\nchmod 000 turned\nexec " + RealSevenZip() +
-                                                    " \"$@\"\n");
+    const std::string library =
+        LibraryWithSevenZip("rm -f vanish\nchmod 000 turned\nexec " + RealSevenZip() + " \"$@\"\n");
     const std::string path = src + "o.7z";
     const std::string result = src + "result";
     const int rc = testsupport::RunUnprivileged([&] {
@@ -587,8 +602,9 @@ TEST_F(SevenZipArchives, FilesGoneOrUnreadableWhen7zzComesToThemAreListed) {
         return 0;
     });
     ASSERT_EQ(rc, 0);
-    EXPECT_EQ(ReadFile(result), "1\n1 of 3 files added to the archive\n2 files left out\n"
-                                "turned: Permission denied\nvanish: No such file or directory\n");
+    EXPECT_EQ(ReadFile(result),
+              "1\n1 of 3 files added to the archive\n2 files left out\n"
+              "turned: Permission denied\nvanish: No such file or directory\n");
     ExpectRoundTrip(path);
 }
 
@@ -663,7 +679,8 @@ TEST_F(SevenZipArchives, DeepBaseFolderIsArchivedAndOverlongNamesAreListed) {
 TEST_F(SevenZipArchives, WholeFoldersGoInByNameAndNothingUnlistedComesWithThem) {
     for (int i = 0; i < 3000; ++i) Add("many/IMG_" + std::to_string(20240000 + i) + ".JPG", std::to_string(i));
     WriteFile(src + "many/.hidden", "left out with the hidden files");
-    for (const std::string& name : std::vector<std::string>{"a.txt", "inner/b.txt", "inner/deeper/c.txt", "-x", "\xff bad"})
+    for (const std::string& name :
+         std::vector<std::string>{"a.txt", "inner/b.txt", "inner/deeper/c.txt", "-x", "\xff bad"})
         Add("whole/" + name, name);
     ASSERT_EQ(::symlink("a.txt", (src + "whole/link").c_str()), 0);
     files.push_back(src + "whole/link");
@@ -722,9 +739,9 @@ TEST_F(SevenZipArchives, WholeFoldersGoInByNameAndNothingUnlistedComesWithThem) 
             }
         }
         // Folders only from those named whole, nothing empty or hidden.
-        EXPECT_EQ(listedFolders, (std::vector<std::string>{".hidden-folder", "filtered", "many", "plain", "whole",
-                                                           "whole/inner", "whole/inner/deeper", "with-empty",
-                                                           "with-pipe"}));
+        EXPECT_EQ(listedFolders,
+                  (std::vector<std::string>{".hidden-folder", "filtered", "many", "plain", "whole", "whole/inner",
+                                            "whole/inner/deeper", "with-empty", "with-pipe"}));
         ExpectRoundTrip(path);
         std::string link;
         RunProgram({"7zz", "l", "-slt", path, "whole/link"}, &link);
@@ -741,9 +758,9 @@ TEST_F(SevenZipArchives, FolderChangedBefore7zzReadsItIsArchivedFromTheListedNam
     WriteFile(src + "mail/doomed", "d");
     std::vector<std::string> names = Names();
     names.push_back("mail/doomed");
-    const std::string library = LibraryWithSevenZip("[ -e '" + src + "mail/doomed' ] && { echo new > '" + src +
-                                                    "photos/new'; rm -f '" + src + "mail/doomed'; }\nexec " +
-                                                    RealSevenZip() + " \"$@\"\n");
+    const std::string library =
+        LibraryWithSevenZip("[ -e '" + src + "mail/doomed' ] && { echo new > '" + src + "photos/new'; rm -f '" + src +
+                            "mail/doomed'; }\nexec " + RealSevenZip() + " \"$@\"\n");
     const std::string path = dir.folder() + "changed.zip";
     const Call call = CallLibrary(library, Line("zip", path, src, names));
     EXPECT_EQ(call.status, 1) << call.report;

@@ -188,8 +188,8 @@ struct Fixture {
 };
 
 std::string TextLike(size_t size, uint32_t seed) {
-    static const char* words[] = {"int ", "return ", "struct ", "const ", "char* ", "void ", "(", ");\n",
-                                  "{\n", "}\n", "#define ", "static ", "unsigned ", "size_t ", "=", " "};
+    static const char* words[] = {"int ", "return ", "struct ",  "const ",  "char* ",    "void ",   "(", ");\n",
+                                  "{\n",  "}\n",     "#define ", "static ", "unsigned ", "size_t ", "=", " "};
     std::mt19937 rng(seed);
     std::string out;
     out.reserve(size + 16);
@@ -257,9 +257,12 @@ TEST(Unlha, HundredMegabyteFile) {
     big.reserve((100u << 20) + (1u << 20));
     const std::string noise = Random(1 << 20, 7);
     for (uint32_t i = 0; big.size() < (100u << 20); ++i) {
-        if (i % 3 == 0) big += TextLike(1 << 20, i);
-        else if (i % 3 == 1) big += noise.substr(i % 4096, (1 << 20) - i % 4096);
-        else big.append(1 << 20, static_cast<char>(i));
+        if (i % 3 == 0)
+            big += TextLike(1 << 20, i);
+        else if (i % 3 == 1)
+            big += noise.substr(i % 4096, (1 << 20) - i % 4096);
+        else
+            big.append(1 << 20, static_cast<char>(i));
     }
     big.resize(100u << 20);
     WriteFile(f.src + "big.bin", big);  // not kept twice in memory
@@ -303,10 +306,20 @@ TEST(Unlha, DeepPathsAndHeadersOfEveryLengthNearMultiplesOf256) {
 // UTF-8.
 TEST(Unlha, AwkwardNamesComeBackAsEachToolCanReadThem) {
     const std::vector<std::string> sjisNames = {"日本語のファイル名", "表ソ十", "全角　スペース"};
-    const std::vector<std::string> utf8Names = {
-        "with blanks  in it ", "double\"quote", "back\\slash", "-leading-dash", "@leading-at",
-        "star*and?question",   "line\nbreak",   "accentué é ñ ü", "emoji 😀🎉", "yen¥sign",
-        "pipe|name",           " leading blank", "semi;colon,comma", "$dollar`back`tick'quote"};
+    const std::vector<std::string> utf8Names = {"with blanks  in it ",
+                                                "double\"quote",
+                                                "back\\slash",
+                                                "-leading-dash",
+                                                "@leading-at",
+                                                "star*and?question",
+                                                "line\nbreak",
+                                                "accentué é ñ ü",
+                                                "emoji 😀🎉",
+                                                "yen¥sign",
+                                                "pipe|name",
+                                                " leading blank",
+                                                "semi;colon,comma",
+                                                "$dollar`back`tick'quote"};
     const std::vector<std::string> rawNames = {std::string("half \xe3\x81 char"), std::string("latin1 \xe9t\xe9")};
     Fixture f;
     std::map<std::string, std::string> forLhasa, forBsdtar;
@@ -387,10 +400,11 @@ TEST(Unlha, FilesThatCannotBeStoredAreLeftOutAndListedWithTheirReason) {
     EXPECT_EQ(run.status, 1);
     // The report counts; the list names each entry and why.
     EXPECT_EQ(run.report, "1 of 5 files added to the archive\n4 files left out\n");
-    EXPECT_EQ(LeftOut(), (std::map<std::string, std::string>{{"missing", "No such file or directory"},
-                                                             {"a folder", "フォルダー"},
-                                                             {"huge", "is 4 GiB or larger"},
-                                                             {"../outside", "has a name that cannot be stored (empty, or leading out with \"..\")"}}));
+    EXPECT_EQ(LeftOut(), (std::map<std::string, std::string>{
+                             {"missing", "No such file or directory"},
+                             {"a folder", "フォルダー"},
+                             {"huge", "is 4 GiB or larger"},
+                             {"../outside", "has a name that cannot be stored (empty, or leading out with \"..\")"}}));
     ExpectListed(f.archive, 1);
     EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
     EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
@@ -416,9 +430,9 @@ TEST(Unlha, FilesThatCannotBeStoredAreLeftOutAndListedWithTheirReason) {
 TEST(Unlha, UnknownCommandsAndSwitchesAreErrorsAndWriteNothing) {
     Fixture f;
     f.Add("a.txt", "a");
-    for (const std::string& line : {"x \"" + f.archive + "\" \"" + f.src + "\" \"a.txt\" ",
-                                    "a -a1 -zz \"" + f.archive + "\" \"" + f.src + "\" \"a.txt\" ",
-                                    std::string("a -a1 "), std::string("")}) {
+    for (const std::string& line :
+         {"x \"" + f.archive + "\" \"" + f.src + "\" \"a.txt\" ",
+          "a -a1 -zz \"" + f.archive + "\" \"" + f.src + "\" \"a.txt\" ", std::string("a -a1 "), std::string("")}) {
         const Outcome run = CallUnlha(line);
         EXPECT_EQ(run.status, 2) << line;
         EXPECT_EQ(run.report.rfind("Error", 0), 0u) << run.report;
@@ -518,7 +532,8 @@ TEST(Unlha, NameListedTwiceIsStoredOnce) {
     Fixture f;
     f.Add("a.txt", "a");
     f.Add("sub/c.txt", "c");
-    const Outcome run = CallUnlha(CommandLine(f.archive, f.src, {"a.txt", "sub/c.txt", "a.txt", "./a.txt", "sub//c.txt"}));
+    const Outcome run =
+        CallUnlha(CommandLine(f.archive, f.src, {"a.txt", "sub/c.txt", "a.txt", "./a.txt", "sub//c.txt"}));
     EXPECT_EQ(run.status, 0) << run.report;
     EXPECT_EQ(run.report, "2 of 2 files added to the archive\n");
     ExpectListed(f.archive, 2);
@@ -579,7 +594,8 @@ TEST(Unlha, ThousandsOfUnreadableFilesAreAllListedAndCounted) {
         return 0;
     });
     ASSERT_EQ(rc, 0);
-    EXPECT_EQ(ReadFile(result), "1\n10 of 4770 files added to the archive\n4760 files left out\n4760\nPermission denied");
+    EXPECT_EQ(ReadFile(result),
+              "1\n10 of 4770 files added to the archive\n4760 files left out\n4760\nPermission denied");
     ExpectListed(archive, 10);
 }
 

@@ -44,9 +44,9 @@ struct Product {
     }
     // The product of one job made by the command-line program.
     std::string Make(const std::string& mode, const std::string& password = {}) {
-        const auto r = RunProgram("tessarine-cli", {"--user-folder", dir.folder() + "user", "-q", "-m", mode, "-d", out,
-                                                    src},
-                                  password.empty() ? "" : password + "\n");
+        const auto r =
+            RunProgram("tessarine-cli", {"--user-folder", dir.folder() + "user", "-q", "-m", mode, "-d", out, src},
+                       password.empty() ? "" : password + "\n");
         EXPECT_EQ(r.status, 0) << r.err;
         return r.out.substr(0, r.out.size() - 1);
     }

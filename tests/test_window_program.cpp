@@ -35,8 +35,8 @@ std::string LoginName() {
 // Runs the program with the arguments on the offscreen platform, in
 // `folder`, its standard output into `output` when given; the exit status,
 // or -1 when it had not closed itself after `limit`.
-int RunWindowProgram(const std::string& program, const std::vector<std::string>& arguments,
-                     std::chrono::seconds limit, const std::string& folder = "/", std::string* output = nullptr) {
+int RunWindowProgram(const std::string& program, const std::vector<std::string>& arguments, std::chrono::seconds limit,
+                     const std::string& folder = "/", std::string* output = nullptr) {
     int pipeFds[2] = {-1, -1};
     if (output && ::pipe(pipeFds) != 0) return -2;
     const pid_t pid = ::fork();
@@ -139,18 +139,18 @@ TEST_P(WindowProgram, CommandLineJobMakesItsProductAndCloses) {
     }
 
     const std::string ini = ReadFile(user + "/set.ini");
-    for (const char* key : {"PosX", "PosY", "SelectFileName", "Mode", "AutoMode", "HiddenFolder", "HiddenFile",
-                            "OpenFolder", "SelectSaveFolderName", "SelectSaveMode", "NoFileMsg", "FNameSelect1",
-                            "FNameSelect2", "ActMode1"}) {
+    for (const char* key :
+         {"PosX", "PosY", "SelectFileName", "Mode", "AutoMode", "HiddenFolder", "HiddenFile", "OpenFolder",
+          "SelectSaveFolderName", "SelectSaveMode", "NoFileMsg", "FNameSelect1", "FNameSelect2", "ActMode1"}) {
         EXPECT_NE(ini.find(std::string("\n") + key + "="), std::string::npos) << key;
     }
     EXPECT_NE(ini.find("\nMode=" + std::to_string(c.mode) + "\r"), std::string::npos);
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryModeWithoutPassword, WindowProgram,
-                         ::testing::Values(ModeCase{0, "", false}, ModeCase{1, ".zip", true},
-                                           ModeCase{3, ".lzh", true}, ModeCase{4, ".7z", true},
-                                           ModeCase{11, ".txt", true}, ModeCase{12, ".txt", true}),
+                         ::testing::Values(ModeCase{0, "", false}, ModeCase{1, ".zip", true}, ModeCase{3, ".lzh", true},
+                                           ModeCase{4, ".7z", true}, ModeCase{11, ".txt", true},
+                                           ModeCase{12, ".txt", true}),
                          [](const auto& info) { return "Mode" + std::to_string(info.param.mode); });
 
 // --help, -h and --version answer and end; they never start a job on the

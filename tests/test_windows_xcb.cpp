@@ -83,8 +83,8 @@ TEST_F(XcbWindows, CaptionsAreShownAsGiven) {
     about.show();
     QMessageBox question(QMessageBox::Question, QStringLiteral("確認"), QStringLiteral("?"));
     question.show();
-    for (QWidget* window : {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about),
-                            static_cast<QWidget*>(&question)}) {
+    for (QWidget* window :
+         {static_cast<QWidget*>(&settings), static_cast<QWidget*>(&about), static_cast<QWidget*>(&question)}) {
         ASSERT_TRUE(xcbtest::WaitUntilFramed(window));
         EXPECT_EQ(xcbtest::TitleOnScreen(window), window->windowTitle().toStdString());
     }

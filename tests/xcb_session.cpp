@@ -138,8 +138,8 @@ std::string TitleOnScreen(QWidget* window) {
     unsigned long count, after;
     unsigned char* data = nullptr;
     std::string title;
-    if (XGetWindowProperty(x, static_cast<Window>(window->winId()), name, 0, 1024, False, utf8, &type, &format,
-                           &count, &after, &data) == Success &&
+    if (XGetWindowProperty(x, static_cast<Window>(window->winId()), name, 0, 1024, False, utf8, &type, &format, &count,
+                           &after, &data) == Success &&
         data) {
         title.assign(reinterpret_cast<char*>(data), count);
     }

@@ -43,8 +43,7 @@ inline bool WaitUntilFramed(QWidget* window) {
 
 }  // namespace xcbtest
 
-#define SKIP_WITHOUT_WINDOW_MANAGER()                                                          \
-    do {                                                                                       \
-        if (!xcbtest::Problem().empty())                                                       \
-            GTEST_SKIP() << "no X display with a window manager: " << xcbtest::Problem();      \
+#define SKIP_WITHOUT_WINDOW_MANAGER()                                                                                  \
+    do {                                                                                                               \
+        if (!xcbtest::Problem().empty()) GTEST_SKIP() << "no X display with a window manager: " << xcbtest::Problem(); \
     } while (0)

@@ -50,9 +50,8 @@ int BuildLengths(const uint32_t* freq, int n, uint8_t* len, int& single) {
         if (freq[i] != 0) leaves[m++] = i;
     single = m == 1 ? leaves[0] : 0;
     if (m < 2) return m;
-    std::sort(leaves.begin(), leaves.begin() + m, [&](int a, int b) {
-        return freq[a] != freq[b] ? freq[a] < freq[b] : a < b;
-    });
+    std::sort(leaves.begin(), leaves.begin() + m,
+              [&](int a, int b) { return freq[a] != freq[b] ? freq[a] < freq[b] : a < b; });
     // Two-queue construction: leaves in ascending order, then internal
     // nodes in the order they are made (which is ascending too).
     std::array<uint64_t, 2 * kNC> weight{};
@@ -311,9 +310,9 @@ struct Encoder::State {
                 PutBits(kTBit, 0);
                 PutBits(kTBit, static_cast<uint32_t>(tSingle));
             }
-            PutBits(kCBit, static_cast<uint32_t>(std::find_if(cLen.rbegin(), cLen.rend(),
-                                                               [](uint8_t l) { return l != 0; }).base() -
-                                                  cLen.begin()));
+            PutBits(kCBit, static_cast<uint32_t>(
+                               std::find_if(cLen.rbegin(), cLen.rend(), [](uint8_t l) { return l != 0; }).base() -
+                               cLen.begin()));
             WalkCLengths(cLen.data(), [&](int sym, int bits, int extra) {
                 PutBits(tLen[sym], tCode[sym]);
                 if (bits != 0) PutBits(bits, static_cast<uint32_t>(extra));

@@ -31,8 +31,7 @@ namespace {
 constexpr std::array<const char*, 7> kKnownSwitches = {"-a1", "-r2", "-x1", "-l1", "-jp1", "-o2", "-ji0"};
 
 bool KnownSwitch(const std::string& token) {
-    return std::any_of(kKnownSwitches.begin(), kKnownSwitches.end(),
-                       [&](const char* s) { return token == s; });
+    return std::any_of(kKnownSwitches.begin(), kKnownSwitches.end(), [&](const char* s) { return token == s; });
 }
 
 CommandResult Fail(std::string report) { return {2, std::move(report), {}}; }
@@ -173,7 +172,8 @@ CommandResult RunCommand(const std::string& commandLine) {
     if (!temp.RenameIntoPlace())
         return Fail("Error: cannot create the archive: " + archivers::PlainReason(errno) + "\n");
     result.status = result.leftOut.empty() ? 0 : 1;
-    result.report = std::to_string(addedCount) + " of " + std::to_string(names.size()) + " files added to the archive\n";
+    result.report =
+        std::to_string(addedCount) + " of " + std::to_string(names.size()) + " files added to the archive\n";
     if (!result.leftOut.empty()) result.report += std::to_string(result.leftOut.size()) + " files left out\n";
     return result;
 }

@@ -224,7 +224,7 @@ MemberHeader LinkHeader(const struct ::stat& st, const std::string& storedPath, 
     } else {
         h.path = storedPath + "|" + target;
         h.codePage = name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes
-                                                                                             : kCodePageUtf8;
+                                                                                              : kCodePageUtf8;
     }
     return h;
 }
@@ -260,8 +260,8 @@ bool Locate(const std::string& path, Location& at) {
         errno = ENAMETOOLONG;
         return false;
     }
-    at.folder.Reset(tessarine::OpenLongPath(AT_FDCWD, std::string_view(path).substr(0, slash + 1),
-                                            O_PATH | O_DIRECTORY));
+    at.folder.Reset(
+        tessarine::OpenLongPath(AT_FDCWD, std::string_view(path).substr(0, slash + 1), O_PATH | O_DIRECTORY));
     if (!at.folder) return false;
     at.dirFd = at.folder.Get();
     at.leaf = path.substr(slash + 1);
@@ -474,7 +474,8 @@ AddResult ArchiveWriter::AddContent(int fd, MemberHeader h) {
             uint64_t again = 0;
             uint16_t crcAgain = 0;
             for (;;) {
-                const ssize_t n = ReadFull(fd, chunk.data(), static_cast<size_t>(std::min<uint64_t>(chunk.size(), total - again)));
+                const ssize_t n =
+                    ReadFull(fd, chunk.data(), static_cast<size_t>(std::min<uint64_t>(chunk.size(), total - again)));
                 if (n < 0) {
                     out_->TruncateTo(entryStart);
                     return AddResult::Unreadable;

@@ -51,9 +51,9 @@ std::vector<uint8_t> BuildHeader(const MemberHeader& header);
 
 enum class AddResult {
     Added,
-    Unreadable,    // cannot be opened or read, or not a file
-    TooLarge,      // 4 GiB or more
-    UnsafeName,    // nothing left to store as a name, or it climbs out with ".."
+    Unreadable,  // cannot be opened or read, or not a file
+    TooLarge,    // 4 GiB or more
+    UnsafeName,  // nothing left to store as a name, or it climbs out with ".."
 };
 
 // Short English text for a failed AddResult.

@@ -24,7 +24,7 @@ void PutReport(const std::string& text, char* output, unsigned long outputSize) 
 // only when no archive was made. Returns 0 when all went well, 1 when files
 // were left out (LeftOutEntries() lists them), 2 when nothing was done.
 extern "C" __attribute__((visibility("default"))) int Unlha(void* /*ownerWindow*/, const char* commandLine,
-                                                           char* output, unsigned long outputSize) {
+                                                            char* output, unsigned long outputSize) {
     archivers::ClearLeftOut();
     try {
         const lha::CommandResult result = lha::RunCommand(commandLine ? commandLine : "");

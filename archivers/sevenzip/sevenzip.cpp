@@ -142,9 +142,8 @@ bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std:
             reason = "パスワードに改行は使えません";
             return false;
         }
-        if (request.type == "zip" &&
-            std::any_of(request.password.begin(), request.password.end(),
-                        [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+        if (request.type == "zip" && std::any_of(request.password.begin(), request.password.end(),
+                                                 [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
             reason = "ZIP のパスワードに使えるのは ASCII 文字だけです (7-Zip の制限)。7z 形式なら使えます";
             return false;
         }
@@ -630,9 +629,8 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
 // with more of them, or one that cannot go into a switch, is not named and
 // its listed entries are. The names point into `given`; `namedFolders` says
 // how many folders were named, `marks` holds each folder found whole.
-std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string>& given,
-                                              size_t& namedFolders, std::vector<std::string>& excluded,
-                                              std::vector<FolderMark>& marks) {
+std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string>& given, size_t& namedFolders,
+                                              std::vector<std::string>& excluded, std::vector<FolderMark>& marks) {
     namedFolders = 0;
     std::vector<std::string_view> names(given.begin(), given.end());
     if (!std::all_of(given.begin(), given.end(), [](const std::string& n) { return PlainRelativeName(n); }))
@@ -710,8 +708,10 @@ public:
     explicit TempFolder(const std::string& archive) {
         const size_t slash = archive.rfind('/');
         std::string pattern = archive.substr(0, slash + 1) + ".tessarine-XXXXXX";
-        if (::mkdtemp(pattern.data())) path_ = pattern;
-        else error_ = errno;
+        if (::mkdtemp(pattern.data()))
+            path_ = pattern;
+        else
+            error_ = errno;
     }
     ~TempFolder() {
         if (path_.empty()) return;
@@ -744,7 +744,7 @@ private:
 }  // namespace
 
 extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWindow*/, const char* commandLine,
-                                                              char* output, unsigned long outputSize) {
+                                                               char* output, unsigned long outputSize) {
     archivers::ClearLeftOut();
     if (output && outputSize > 0) output[0] = '\0';
     if (!commandLine) return Fail("コマンドラインがありません", output, outputSize);
@@ -909,8 +909,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     }
     if (outcome == Outcome::kFailed) return failedStatus;
     struct stat st {};
-    if (::lstat(partial.c_str(), &st) != 0 || !S_ISREG(st.st_mode))
-        return finish(2, "7zz は書庫を作りませんでした");
+    if (::lstat(partial.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return finish(2, "7zz は書庫を作りませんでした");
     // The finished archive takes the final name in one step, replacing
     // whatever file or link was there.
     if (::rename(partial.c_str(), archive.c_str()) != 0)

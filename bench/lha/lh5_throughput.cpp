@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     }
     std::sort(seconds.begin(), seconds.end());
     const double median = seconds[seconds.size() / 2];
-    std::printf("files %zu  in %.1f MB  out %.3f MB  median %.3f s of %d runs  %.1f MB/s\n", files.size(),
-                total / 1e6, packed / 1e6, median, runs, total / 1e6 / median);
+    std::printf("files %zu  in %.1f MB  out %.3f MB  median %.3f s of %d runs  %.1f MB/s\n", files.size(), total / 1e6,
+                packed / 1e6, median, runs, total / 1e6 / median);
     return 0;
 }

@@ -13,7 +13,7 @@
 #include <string>
 
 extern "C" __attribute__((visibility("default"))) int FAKE_ENTRY(void* owner, const char* commandLine, char* output,
-                                                                unsigned long outputSize) {
+                                                                 unsigned long outputSize) {
     if (const char* record = std::getenv("FAKE_ARCHIVER_RECORD")) {
         if (FILE* f = std::fopen(record, "ab")) {
             std::fprintf(f, "owner=%p size=%lu line=[%s]\n", owner, outputSize, commandLine);
