@@ -16,8 +16,10 @@ $SUDO apt-get install -y -qq --no-install-recommends openbox libx11-dev >/dev/nu
 # Screenshots and the benchmarks (scripts/screenshots.sh, bench/bench_window.sh, bench/run-all.sh: GNU time
 # for peak memory).
 $SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine time >/dev/null
-# The package check (scripts/package-check.sh, run by CI): building, linting
-# and validating the Debian package.
+# The checks CI runs besides the tests: the package check
+# (scripts/package-check.sh: building, linting and validating the Debian
+# package) and the format check (scripts/format-check.sh).
 if [ "${CI:-}" = true ] || [ "${1:-}" = --package ]; then
-  $SUDO apt-get install -y -qq --no-install-recommends file lintian appstream desktop-file-utils man-db >/dev/null
+  $SUDO apt-get install -y -qq --no-install-recommends file lintian appstream desktop-file-utils man-db \
+    clang-format >/dev/null
 fi
