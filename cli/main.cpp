@@ -258,14 +258,12 @@ FoundFolders LocateWorkingFolders(const std::string& programFolder, const std::o
     } else {
         std::string login;
         if (const passwd* pw = ::getpwuid(::geteuid())) login = pw->pw_name;
+        // Where a job would keep them: the program folder's, unless it is an
+        // installed one or holds none, then the per-user data folder's.
         f.UserFolder = f.ProgramFolder + "user" + kPathSeparator + login;
-        if (!FolderExists(f.UserFolder)) {
-            const char* data = std::getenv("XDG_DATA_HOME");
-            const char* home = std::getenv("HOME");
-            const std::string base = data && *data == kPathSeparator
-                                         ? std::string(data) + "/tessarine"
-                                         : std::string(home ? home : "") + "/.local/share/tessarine";
-            if (FolderExists(base + "/user/" + login)) f.UserFolder = base + "/user/" + login;
+        if (IsInstalledProgramFolder(f.ProgramFolder) || !FolderExists(f.UserFolder)) {
+            const std::string perUser = PerUserDataFolder() + "/user/" + login;
+            if (FolderExists(perUser) || IsInstalledProgramFolder(f.ProgramFolder)) f.UserFolder = perUser;
         }
     }
     const std::string seeds = f.ProgramFolder + "data";
