@@ -120,6 +120,14 @@ std::string_view WithoutLeadingSlashes(std::string_view name) {
     return start == std::string_view::npos ? std::string_view() : name.substr(start);
 }
 
+// The names as 7zz takes them: relative to the base folder.
+std::vector<std::string_view> RelativeNames(const std::vector<std::string_view>& names) {
+    std::vector<std::string_view> relative;
+    relative.reserve(names.size());
+    for (const std::string_view name : names) relative.push_back(WithoutLeadingSlashes(name));
+    return relative;
+}
+
 // What a command line asks for.
 struct Request {
     std::string type;  // "zip" or "7z"
@@ -478,15 +486,14 @@ const char* ExitMeaning(int code) {
 //
 // (and "WARNINGS for files:" for files found but not opened), one line per
 // entry, the name as 7-Zip shows it (line breaks and other control
-// characters replaced). A shown name that is one of the names given is taken
-// as that entry; any other line, and any entry counted but not listed, is
-// left out under the name 7-Zip showed.
-std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vector<std::string_view>& given,
-                                        const std::vector<size_t>& original,
-                                        const std::vector<std::string_view>& names) {
+// characters replaced). A shown name that is one of the names given (as
+// listed, `given`, and as handed over, relative) is taken as that entry; any
+// other line, and any entry counted but not listed, is left out under the
+// name 7-Zip showed.
+std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vector<std::string_view>& given) {
     std::unordered_map<std::string_view, size_t> index;
     index.reserve(given.size());
-    for (size_t k = 0; k < given.size(); ++k) index.emplace(given[k], k);
+    for (size_t k = 0; k < given.size(); ++k) index.emplace(WithoutLeadingSlashes(given[k]), k);
     std::unordered_set<size_t> taken;
     std::vector<LeftOutEntry> entries;
     size_t counted = 0;
@@ -523,7 +530,7 @@ std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vecto
         }
         const auto hit = index.find(shown);
         if (hit != index.end() && taken.insert(hit->second).second) {
-            entries.push_back(LeftOutEntry{std::string(names[original[hit->second]]), reason});
+            entries.push_back(LeftOutEntry{std::string(given[hit->second]), reason});
         } else {
             entries.push_back(LeftOutEntry{std::string(shown), "7-Zip could not add it"});
         }
@@ -691,21 +698,25 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const auto& listed,
 // out here, an empty folder, the folder the archive is made in) are kept out
 // by exclusion switches, added to `excluded` ("-x!" and the path); a folder
 // with more of them, or one that cannot go into a switch, is not named and
-// its listed entries are. The names point into `given`; `namedFolders` says
-// how many folders were named, `marks` holds each folder found whole.
+// its listed entries are. The names point into `given` (which holds them as
+// listed, maybe with a leading "/"); `namedFolders` says how many folders were
+// named, `marks` holds each folder found whole.
 std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string_view>& given,
                                               size_t& namedFolders, std::vector<std::string>& excluded,
                                               std::vector<FolderMark>& marks) {
     namedFolders = 0;
-    const std::vector<std::string_view>& names = given;
-    if (!std::all_of(given.begin(), given.end(), PlainRelativeName)) return names;
-    NameSet listed(names.size(), [&names](size_t k) { return names[k]; });
-    for (size_t k = 0; k < names.size(); ++k) listed.Insert(k);
+    const auto relative = [&given](size_t k) { return WithoutLeadingSlashes(given[k]); };
+    for (size_t k = 0; k < given.size(); ++k) {
+        if (!PlainRelativeName(relative(k))) return RelativeNames(given);
+    }
+    NameSet listed(given.size(), relative);
+    for (size_t k = 0; k < given.size(); ++k) listed.Insert(k);
     // Every folder holding a listed entry, and the folders above it; "" is
     // the base folder. Each is looked at after all folders below it.
     std::unordered_map<std::string_view, bool> whole;
     whole[""] = false;
-    for (const std::string_view name : names) {
+    for (size_t k = 0; k < given.size(); ++k) {
+        const std::string_view name = relative(k);
         for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1))
             whole.try_emplace(name.substr(0, slash), false);
     }
@@ -728,9 +739,10 @@ std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std:
         return {"."};
     }
     std::vector<std::string_view> handed;
-    handed.reserve(names.size());
+    handed.reserve(given.size());
     std::unordered_set<std::string_view> named;
-    for (const std::string_view name : names) {
+    for (size_t k = 0; k < given.size(); ++k) {
+        const std::string_view name = relative(k);
         std::string_view outermost;
         for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1)) {
             if (whole.at(name.substr(0, slash))) {
@@ -833,17 +845,17 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     if (!baseFd) return Fail("基準フォルダーを開けません: " + archivers::PlainReason(errno), output, outputSize);
     if (archive.back() == '/') return Fail("書庫のパスがフォルダーを指しています", output, outputSize);
 
-    // The names 7zz may have; the others are left out here with their reason.
+    // The names 7zz may have, as listed, kept in the list's own place; the
+    // others are left out here with their reason.
     std::vector<LeftOutEntry> leftOut;
-    std::vector<std::string_view> given;
-    std::vector<size_t> original;  // for each given name, its place in request.names
+    const size_t listedCount = request.names.size();
+    std::vector<std::string_view> given = std::move(request.names);
+    size_t kept = 0;
     const uid_t user = ::geteuid();
     bool anyFolderListed = false;  // a listed folder goes to 7zz whole, by its name
-    given.reserve(request.names.size());
-    original.reserve(request.names.size());
-    std::string path;  // the name being looked at, NUL-terminated for the system
-    for (size_t k = 0; k < request.names.size(); ++k) {
-        const std::string_view name = request.names[k];
+    std::string path;              // the name being looked at, NUL-terminated for the system
+    for (size_t k = 0; k < given.size(); ++k) {
+        const std::string_view name = given[k];
         const std::string_view relative = WithoutLeadingSlashes(name);
         path.assign(relative);
         bool folder = false;
@@ -853,9 +865,9 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
             leftOut.push_back(LeftOutEntry{std::string(name), std::move(why)});
             continue;
         }
-        given.push_back(relative);
-        original.push_back(k);
+        given[kept++] = name;
     }
+    given.resize(kept);
     // What the report says when the call ends: the count first, then the
     // entries left out, listed in full by LeftOutEntries().
     auto finish = [&](int status, const std::string& failure) {
@@ -863,9 +875,9 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         if (!failure.empty()) return Fail(failure, output, outputSize);
         // An entry 7zz warned about may lie inside a listed folder, so the
         // count of entries left out can exceed the names listed.
-        const size_t missing = std::min(leftOut.size(), request.names.size());
-        std::string report = std::to_string(request.names.size() - missing) + " of " +
-                             std::to_string(request.names.size()) + " files added to the archive\n";
+        const size_t missing = std::min(leftOut.size(), listedCount);
+        std::string report = std::to_string(listedCount - missing) + " of " + std::to_string(listedCount) +
+                             " files added to the archive\n";
         if (!leftOut.empty()) report += std::to_string(leftOut.size()) + " files left out\n";
         WriteReport(report, output, outputSize);
         return status;
@@ -904,7 +916,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     std::vector<std::string> excluded;
     std::vector<FolderMark> marks;
     if (anyFolderListed) {
-        handed.assign(given.begin(), given.end());
+        handed = RelativeNames(given);
     } else {
         handed = NamesToHandOver(baseFd.Get(), given, namedFolders, excluded, marks);
     }
@@ -950,11 +962,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
             if (code == 1) {
                 // Some entries could not be added (gone or made unreadable
                 // since they were looked at); 7zz made the archive without them.
-                const std::vector<std::string_view> batch(names.begin() + static_cast<long>(next),
-                                                          names.begin() + static_cast<long>(end));
-                const std::vector<size_t> places(original.begin() + static_cast<long>(next),
-                                                 original.begin() + static_cast<long>(end));
-                for (auto& e : WarnedEntries(run.out, batch, places, request.names)) leftOut.push_back(std::move(e));
+                // Without folders named whole, the names are the given ones, in order.
+                const std::vector<std::string_view> batch(given.begin() + static_cast<long>(next),
+                                                          given.begin() + static_cast<long>(end));
+                for (auto& e : WarnedEntries(run.out, batch)) leftOut.push_back(std::move(e));
             } else if (code != 0) {
                 failedStatus = finish(2, "7zz が終了コード " + std::to_string(code) + " で終わりました (" +
                                              ExitMeaning(code) + ")\n" + WithoutPaths(run.err + run.out, paths));
@@ -971,7 +982,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         ::unlink(partial.c_str());
         fixedArgs = plainArgs;
         budget = NameBudget(fixedArgs, env);
-        handed.assign(given.begin(), given.end());
+        handed = RelativeNames(given);
         outcome = addAll(handed, false);
     }
     if (outcome == Outcome::kFailed) return failedStatus;
