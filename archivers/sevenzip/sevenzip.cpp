@@ -35,6 +35,9 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -192,7 +195,6 @@ bool ParseRequest(std::vector<std::string_view> tokens, Request& request, std::s
         if (seen.Insert(kept) == kept) ++kept;
     }
     names.resize(kept);
-    names.shrink_to_fit();
     request.names = std::move(names);
     if (request.names.empty()) {
         // 7zz without names would add the whole folder.
@@ -977,6 +979,11 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         if (byFolders && (added != given.size() || !FoldersUnchanged(baseFd.Get(), marks))) return Outcome::kRedo;
         return Outcome::kDone;
     };
+#ifdef __GLIBC__
+    // What was freed while the names were looked at goes back to the system
+    // before 7zz, which needs much memory for a long list, starts.
+    ::malloc_trim(0);
+#endif
     Outcome outcome = addAll(handed, namedFolders > 0);
     if (outcome == Outcome::kRedo) {
         ::unlink(partial.c_str());
