@@ -111,7 +111,7 @@ std::string TFileArchive::LoadName(const char* fileName) const {
     return programFolder_ + fileName;
 }
 
-std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
+std::string TFileArchive::CommandLine(const std::string& baseFolder, const PathList& files,
                                       const std::string& archivePath, int jobMode) const {
     std::string line;
     switch (jobMode) {
@@ -137,7 +137,7 @@ std::string TFileArchive::CommandLine(const std::string& baseFolder, const std::
     return line;
 }
 
-void TFileArchive::CompressSevenZip(const std::string& baseFolder, const std::vector<std::string>& files,
+void TFileArchive::CompressSevenZip(const std::string& baseFolder, const PathList& files,
                                     const std::string& archivePath, int jobMode) {
     if (jobMode != 1 && jobMode != 2 && jobMode != 4 && jobMode != 5) {
         throw std::invalid_argument("not a ZIP or 7z job mode: " + std::to_string(jobMode));
@@ -146,8 +146,7 @@ void TFileArchive::CompressSevenZip(const std::string& baseFolder, const std::ve
     RunSevenZip(CommandLine(baseFolder, files, archivePath, jobMode));
 }
 
-void TFileArchive::CompressLha(const std::string& baseFolder, const std::vector<std::string>& files,
-                               const std::string& archivePath) {
+void TFileArchive::CompressLha(const std::string& baseFolder, const PathList& files, const std::string& archivePath) {
     RunLha(CommandLine(baseFolder, files, archivePath, 3));
 }
 

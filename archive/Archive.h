@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "archive/left_out.h"
+#include "engine/path_list.h"
 
 namespace tessarine {
 
@@ -63,13 +64,12 @@ public:
     // Modes 1 and 2 (ZIP), 4 and 5 (7z). Returns at once, doing nothing,
     // when the 7-Zip library is not installed. Raises TessarineError when the
     // library cannot be loaded or called.
-    void CompressSevenZip(const std::string& baseFolder, const std::vector<std::string>& files,
-                          const std::string& archivePath, int jobMode);
+    void CompressSevenZip(const std::string& baseFolder, const PathList& files, const std::string& archivePath,
+                          int jobMode);
 
     // Mode 3 (LHA). Raises TessarineError when the library cannot be loaded
     // or called.
-    void CompressLha(const std::string& baseFolder, const std::vector<std::string>& files,
-                     const std::string& archivePath);
+    void CompressLha(const std::string& baseFolder, const PathList& files, const std::string& archivePath);
 
     // Whether a file of the library's name exists in the program folder or
     // in one of the system library folders.
@@ -78,8 +78,8 @@ public:
 
     // The command line of a job (modes 1 to 5), exactly as handed to the
     // library. Raises std::invalid_argument for any other mode.
-    std::string CommandLine(const std::string& baseFolder, const std::vector<std::string>& files,
-                            const std::string& archivePath, int jobMode) const;
+    std::string CommandLine(const std::string& baseFolder, const PathList& files, const std::string& archivePath,
+                            int jobMode) const;
 
     // What the last compress call learned from its library: the report text,
     // whether it names an error, and the entries the library left out of the

@@ -8,6 +8,7 @@
 // every other byte stands for itself (blanks and line breaks included).
 // Outside quotes every byte but the blank, the tab and the double quote stands for
 // itself, so a token such as -p"two words" reads as -ptwo words.
+#include <deque>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,5 +26,11 @@ std::string PasswordToken(std::string_view password);
 // The tokens of a command line with quotes removed and escapes undone. An
 // empty quoted token ("") is kept as an empty token.
 std::vector<std::string> SplitCommandLine(std::string_view line);
+
+// The same tokens as views, for lines of a million names: a token whose text
+// stands in the line as it is (a quoted token without escapes, a plain
+// word) is a view into `line`; any other is written into `rewritten` and
+// viewed there. The views last as long as both `line` and `rewritten`.
+std::vector<std::string_view> SplitCommandLineViews(std::string_view line, std::deque<std::string>& rewritten);
 
 }  // namespace tessarine

@@ -69,7 +69,7 @@ void CliHost::PhaseDone(JobPhase phase) {
     Show(status_, detail_, false);
 }
 
-void CliHost::EntriesCollected(const std::vector<std::string>& folders, const std::vector<std::string>& files) {
+void CliHost::EntriesCollected(const std::vector<std::string>& folders, const PathList& files) {
     if (chattiness_ != Chattiness::Verbose) return;
     if (request_.JobMode == kModeCopy) {
         // Told one by one as the copy reaches them.
@@ -78,7 +78,11 @@ void CliHost::EntriesCollected(const std::vector<std::string>& folders, const st
         return;
     }
     // The other jobs hand the whole list over at once.
-    for (const auto& entry : request_.JobMode == kModeFolderList ? folders : files) Tell(entry);
+    if (request_.JobMode == kModeFolderList) {
+        for (const auto& entry : folders) Tell(entry);
+    } else {
+        for (const auto entry : files) Tell(entry);
+    }
 }
 
 void CliHost::CopyStarted(int32_t folders, int32_t files) { copySteps_ = folders + files; }
@@ -124,9 +128,10 @@ void CliHost::FinishJob() {
 
 void CliHost::OpenFolder(const std::string& path) { OpenFolderInFileManager(path); }
 
-void CliHost::Tell(const std::string& line) {
+void CliHost::Tell(std::string_view line) {
     ClearBar();
-    std::fprintf(out_, "%s\n", line.c_str());
+    std::fwrite(line.data(), 1, line.size(), out_);
+    std::fputc('\n', out_);
     std::fflush(out_);
 }
 

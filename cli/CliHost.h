@@ -30,7 +30,7 @@ public:
     void JobStarted() override {}
     void PhaseStarted(JobPhase phase) override;
     void PhaseDone(JobPhase phase) override;
-    void EntriesCollected(const std::vector<std::string>& folders, const std::vector<std::string>& files) override;
+    void EntriesCollected(const std::vector<std::string>& folders, const PathList& files) override;
     void CopyStarted(int32_t folders, int32_t files) override;
     void MakingFolder(int32_t index, int32_t count) override;
     void CopyingFile(int32_t index, int32_t count) override;
@@ -55,10 +55,11 @@ private:
     bool barOnScreen_ = false;
     std::chrono::steady_clock::time_point lastDraw_{};
     // Verbose copy: the collected lists, told one entry at a time.
-    std::vector<std::string> folders_, files_;
+    std::vector<std::string> folders_;
+    PathList files_;
 
     void Show(const std::string& status, const std::string& detail, bool force);
-    void Tell(const std::string& line);
+    void Tell(std::string_view line);
     void ClearBar();
 };
 

@@ -276,7 +276,8 @@ FoundFolders LocateWorkingFolders(const std::string& programFolder, const std::o
 // on standard output, writing nothing.
 int DryRun(const JobRequest& request, Chattiness chattiness) {
     TFileOperation operation;
-    std::vector<std::string> folders, files;
+    std::vector<std::string> folders;
+    PathList files;
     const bool filter = !request.FilterFile.empty();
     if (filter) operation.LoadFilter(request.FilterFile);
     operation.CollectFolders(request.SourcePath, folders, request.IncludeHiddenFolders);
@@ -298,7 +299,7 @@ int DryRun(const JobRequest& request, Chattiness chattiness) {
             for (const auto& f : folders) std::printf("%s\n", f.c_str());
         }
         if (request.JobMode != kModeFolderList) {
-            for (const auto& f : files) std::printf("%s\n", f.c_str());
+            for (const auto f : files) std::printf("%.*s\n", static_cast<int>(f.size()), f.data());
         }
     }
     std::fflush(stdout);

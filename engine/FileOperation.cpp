@@ -4,6 +4,9 @@
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -129,7 +132,7 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
 }
 
 void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bool filter, bool includeHidden,
-                                  std::vector<std::string>& fileList) {
+                                  PathList& fileList) {
     fileList.clear();
 
     // The patterns of the filter, each "*." + the trimmed extension.
@@ -142,9 +145,15 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
     }
 
     if (!filter) {
-        size_t total = 0;
-        for (const auto& entry : folderFiles_) total += entry.second.ends.size();
-        fileList.reserve(total);
+        // Room for every path: each folder's path once per name in it, and
+        // the names (their NULs stand in for the separators not needed).
+        size_t count = 0;
+        size_t bytes = 0;
+        for (const auto& [folder, names] : folderFiles_) {
+            count += names.ends.size();
+            bytes += folder.size() * names.ends.size() + names.names.size();
+        }
+        fileList.reserve(count, bytes);
     }
     FileNames unread;
     for (const auto& folder : folderList) {
@@ -181,11 +190,7 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
                 take(name);
             }
         };
-        auto add = [&](std::string_view name) {
-            std::string& path = fileList.emplace_back();
-            path.reserve(folder.size() + name.size());
-            path.append(folder).append(name);
-        };
+        auto add = [&](std::string_view name) { fileList.Append(folder, name); };
         if (!filter) {
             forEachName(add);
         } else {
@@ -197,6 +202,12 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
         }
     }
     folderFiles_.clear();
+#ifdef __GLIBC__
+    // The blocks of names were made on the reading threads, whose heaps keep
+    // the freed memory for those threads; it goes back to the system here,
+    // before the job's long phase.
+    ::malloc_trim(0);
+#endif
 }
 
 void TFileOperation::ClearFilter() {
@@ -221,9 +232,10 @@ void TFileOperation::BuildExtensionList() {
 // ---------------------------------------------------------------------------
 // Output
 
-std::string TFileOperation::StripRoot(const std::string& path, const std::string& root) {
-    if (path.compare(0, root.size(), root) == 0 && path.size() >= root.size()) return path.substr(root.size());
-    return path;
+std::string TFileOperation::StripRoot(std::string_view path, std::string_view root) {
+    if (path.compare(0, root.size(), root) == 0 && path.size() >= root.size())
+        return std::string(path.substr(root.size()));
+    return std::string(path);
 }
 
 bool TFileOperation::MakeFolderPath(std::string path, int& error) {
@@ -273,6 +285,8 @@ void TFileOperation::CopyOneFile(const std::string& source, const std::string& t
     CopyEntryAt(*this, from.Get(), sourceName.c_str(), to.Get(), targetName.c_str(), source, target);
 }
 
-void SaveListFile(const std::string& path, const std::vector<std::string>& list) { WriteLinesAtomically(path, list); }
+void SaveListFile(const std::string& path, const PathList& list) {
+    WriteLinesAtomically(path, list.size(), [&list](size_t k) { return list[k]; });
+}
 
 }  // namespace tessarine

@@ -10,6 +10,7 @@
 
 #include "engine/Common.h"
 #include "engine/JobHost.h"
+#include "engine/path_list.h"
 
 namespace tessarine {
 
@@ -43,8 +44,7 @@ public:
     // all files, or with the filter the files of each extension in turn, in
     // the order of ExtensionList (a file matching two rows is listed twice).
     // Folders already read by CollectFolders are not read again.
-    void CollectFiles(const std::vector<std::string>& folderList, bool filter, bool includeHidden,
-                      std::vector<std::string>& fileList);
+    void CollectFiles(const std::vector<std::string>& folderList, bool filter, bool includeHidden, PathList& fileList);
 
     // ClearFilter, then the lines of the filter file, then BuildExtensionList.
     // Raises "ファイル %s は開けません" when the file cannot be read.
@@ -54,7 +54,7 @@ public:
 
     // The path without the root at its front when it begins with the root
     // byte for byte; otherwise the path unchanged.
-    static std::string StripRoot(const std::string& path, const std::string& root);
+    static std::string StripRoot(std::string_view path, std::string_view root);
 
     // Creates the folder and every missing parent; one trailing separator is
     // allowed. A failure is recorded in Problems.
@@ -86,6 +86,6 @@ private:
 // Writes a list file: every entry followed by CR LF, an empty list as a file
 // of 0 bytes, an existing file replaced as a whole. Raises
 // "ファイル %s を作成できません" when it cannot be written.
-void SaveListFile(const std::string& path, const std::vector<std::string>& list);
+void SaveListFile(const std::string& path, const PathList& list);
 
 }  // namespace tessarine

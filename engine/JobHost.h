@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/path_list.h"
+
 namespace tessarine {
 
 // The job description: filled by the launcher, copied by the worker once at
@@ -83,8 +85,7 @@ public:
     virtual void PhaseDone(JobPhase phase) = 0;
     // The collected folders and files, once both walks are done (the lists
     // the job then works through, in order).
-    virtual void EntriesCollected(const std::vector<std::string>& /*folders*/,
-                                  const std::vector<std::string>& /*files*/) {}
+    virtual void EntriesCollected(const std::vector<std::string>& /*folders*/, const PathList& /*files*/) {}
     // A copy of `folders` folders and `files` files begins; then each folder
     // is announced before it is made and each file before it is copied,
     // counted from 1; then the copy is done.

@@ -43,7 +43,7 @@ void TTessarineThread::Join() {
 
 void TTessarineThread::Execute() {
     std::vector<std::string> folders;
-    std::vector<std::string> files;
+    PathList files;
     bool filter = false;
     outcome_ = JobOutcome{};
     failed_ = false;
@@ -77,7 +77,7 @@ void TTessarineThread::Execute() {
 }
 
 void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders,
-                                std::vector<std::string>& files) {
+                                PathList& files) {
     const JobRequest& r = request_;
     host_.PhaseStarted(JobPhase::CollectingFolders);
 
@@ -86,7 +86,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
 
     operation.CollectFolders(r.SourcePath, folders, r.IncludeHiddenFolders);
     folders.insert(folders.begin(), r.SourcePath);
-    if (r.JobMode == kModeFolderList) SaveListFile(r.OutputBase + ".txt", folders);
+    if (r.JobMode == kModeFolderList) SaveListFile(r.OutputBase + ".txt", PathList(folders));
     host_.PhaseDone(JobPhase::CollectingFolders);
 
     if (r.JobMode != kModeFolderList) {
@@ -121,7 +121,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     if (!listMode && (!filter || !files.empty()) && r.OpenFolderWhenDone) host_.OpenFolder(r.FolderToOpen);
 }
 
-void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std::string>& files) {
+void TTessarineThread::Compress(TFileOperation& operation, const PathList& files) {
     const JobRequest& r = request_;
     const bool sevenZip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZip ||
                           r.JobMode == kModeSevenZipPassword;
@@ -158,7 +158,7 @@ void TTessarineThread::Compress(TFileOperation& operation, const std::vector<std
 }
 
 void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std::string>& folders,
-                                const std::vector<std::string>& files) {
+                                const PathList& files) {
     const JobRequest& r = request_;
     const auto F = static_cast<int32_t>(folders.size());
     const auto N = static_cast<int32_t>(files.size());

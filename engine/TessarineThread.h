@@ -68,11 +68,9 @@ private:
     bool failed_ = false;
     std::string failureText_;
 
-    void RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders,
-                  std::vector<std::string>& files);
-    void CopyTree(TFileOperation& operation, const std::vector<std::string>& folders,
-                  const std::vector<std::string>& files);
-    void Compress(TFileOperation& operation, const std::vector<std::string>& files);
+    void RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders, PathList& files);
+    void CopyTree(TFileOperation& operation, const std::vector<std::string>& folders, const PathList& files);
+    void Compress(TFileOperation& operation, const PathList& files);
 };
 
 }  // namespace tessarine

@@ -171,7 +171,7 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 }  // namespace
 
 std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& outputBase,
-                                       const std::vector<std::string>& folders, const std::vector<std::string>& files,
+                                       const std::vector<std::string>& folders, const PathList& files,
                                        const std::vector<std::string>& skipped) {
     const std::unordered_set<std::string> skip(skipped.begin(), skipped.end());
     const auto targetOf = [&](const std::string& entry) {
@@ -201,7 +201,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
                 std::lock_guard lock(mutex);
                 if (i > firstBad) return;
             }
-            const std::string& file = files[i];
+            const std::string file(files[i]);
             if (TFileOperation::StripRoot(file, sourceRoot).empty()) continue;
             const std::string target = targetOf(file);
             if (skip.count(file) || skip.count(target)) continue;
@@ -269,7 +269,7 @@ std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive) {
     return std::nullopt;
 }
 
-std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const std::vector<std::string>& entries) {
+std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const PathList& entries) {
     const UniqueFd fd(OpenLongPath(AT_FDCWD, listFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     if (!fd) return VerifyDefect{listFile, "cannot be read: " + Why(errno)};
     // The file is compared with the lines it should hold a piece at a time.
@@ -288,7 +288,8 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const st
             if (end == std::string::npos) break;
             if (line >= entries.size()) return VerifyDefect{listFile, "holds more lines than were collected"};
             if (pending.compare(at, end - at, entries[line]) != 0) {
-                return VerifyDefect{entries[line], "line " + std::to_string(line + 1) + " of the list differs"};
+                return VerifyDefect{std::string(entries[line]),
+                                    "line " + std::to_string(line + 1) + " of the list differs"};
             }
             ++line;
             at = end + 2;
@@ -296,12 +297,12 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const st
         pending.erase(0, at);
     }
     if (!pending.empty()) return VerifyDefect{listFile, "ends inside a line"};
-    if (line < entries.size()) return VerifyDefect{entries[line], "is missing from the list"};
+    if (line < entries.size()) return VerifyDefect{std::string(entries[line]), "is missing from the list"};
     return std::nullopt;
 }
 
-void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders,
-                   const std::vector<std::string>& files, const std::vector<Problem>& problems) {
+void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders, const PathList& files,
+                   const std::vector<Problem>& problems) {
     const std::string product = JobProductPath(request);
     std::optional<VerifyDefect> defect;
     switch (request.JobMode) {
@@ -318,7 +319,7 @@ void VerifyProduct(const JobRequest& request, const std::vector<std::string>& fo
         case kModeSevenZipPassword: defect = VerifySevenZipArchive(product, request.Password); break;
         case kModeLha: defect = VerifyLhaArchive(product); break;
         case kModeFileList: defect = VerifyListFile(product, files); break;
-        case kModeFolderList: defect = VerifyListFile(product, folders); break;
+        case kModeFolderList: defect = VerifyListFile(product, PathList(folders)); break;
         default: break;
     }
     if (defect) throw TessarineError("検証に失敗しました: " + defect->entry + " (" + defect->reason + ")");

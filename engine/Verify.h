@@ -25,16 +25,16 @@ struct VerifyDefect {
 // Entries the job itself reported as not handled (their copies are absent
 // or partial by design) are passed as `skipped`, by source or target path.
 std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& outputBase,
-                                       const std::vector<std::string>& folders, const std::vector<std::string>& files,
+                                       const std::vector<std::string>& folders, const PathList& files,
                                        const std::vector<std::string>& skipped = {});
 std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, const std::string& password);
 std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive);
-std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const std::vector<std::string>& entries);
+std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const PathList& entries);
 
 // The check that fits the request's mode, on JobProductPath(request).
 // Raises TessarineError "検証に失敗しました: <entry> (<reason>)" for the
 // first bad entry.
-void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders,
-                   const std::vector<std::string>& files, const std::vector<Problem>& problems);
+void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders, const PathList& files,
+                   const std::vector<Problem>& problems);
 
 }  // namespace tessarine

@@ -205,15 +205,15 @@ void WriteFileAtomically(const std::string& path, std::string_view contents) {
     file.Commit();
 }
 
-void WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines) {
+void WriteLinesAtomically(const std::string& path, size_t count, const std::function<std::string_view(size_t)>& line) {
     // Streamed through a buffer: a list of a million paths needs no second
     // copy of itself in memory.
     AtomicFile file(path);
     std::string buffer;
     constexpr size_t kChunk = 64 * 1024;
     buffer.reserve(kChunk + 4096);
-    for (const auto& line : lines) {
-        buffer += line;
+    for (size_t k = 0; k < count; ++k) {
+        buffer += line(k);
         buffer += "\r\n";
         if (buffer.size() >= kChunk) {
             file.Write(buffer.data(), buffer.size());
@@ -222,6 +222,10 @@ void WriteLinesAtomically(const std::string& path, const std::vector<std::string
     }
     file.Write(buffer.data(), buffer.size());
     file.Commit();
+}
+
+void WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines) {
+    WriteLinesAtomically(path, lines.size(), [&lines](size_t k) { return std::string_view(lines[k]); });
 }
 
 }  // namespace tessarine

@@ -3,6 +3,7 @@
 // filters and list files.
 #include <string>
 #include <string_view>
+#include <functional>
 #include <vector>
 
 namespace tessarine {
@@ -50,6 +51,8 @@ std::vector<std::string> ReadDataLines(const std::string& path);
 // renamed over the target, so a crash or a full disk leaves either the old
 // file or the new one. Raises "ファイル %s を作成できません" on failure.
 void WriteLinesAtomically(const std::string& path, const std::vector<std::string>& lines);
+// Same, for `count` lines, the one at each place given by `line`.
+void WriteLinesAtomically(const std::string& path, size_t count, const std::function<std::string_view(size_t)>& line);
 
 // Same, for text that is already complete.
 void WriteFileAtomically(const std::string& path, std::string_view contents);

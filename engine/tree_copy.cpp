@@ -604,7 +604,7 @@ void TreeCopy::FinishFolders() {
 // ---------------------------------------------------------------------------
 // Copier threads
 
-ParallelCopier::ParallelCopier(TreeCopy& tree, const std::vector<std::string>& files) : tree_(tree), files_(files) {
+ParallelCopier::ParallelCopier(TreeCopy& tree, const PathList& files) : tree_(tree), files_(files) {
     const unsigned count = WorkerThreads(2, 4);
     for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
 }

@@ -123,7 +123,7 @@ private:
 // second copy would write the same bytes to the same target.
 class ParallelCopier {
 public:
-    ParallelCopier(TreeCopy& tree, const std::vector<std::string>& files);
+    ParallelCopier(TreeCopy& tree, const PathList& files);
     ~ParallelCopier() { Finish(); }
 
     // Files 1 .. count may now be copied. Waits while more than a few
@@ -136,7 +136,7 @@ public:
 
 private:
     TreeCopy& tree_;
-    const std::vector<std::string>& files_;
+    const PathList& files_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable ready_;

@@ -13,6 +13,7 @@ using namespace tessarine;
 using testsupport::MakeDir;
 using testsupport::ReadFile;
 using testsupport::Sorted;
+using testsupport::SortedPaths;
 using testsupport::TempDir;
 using testsupport::WriteFile;
 
@@ -77,10 +78,10 @@ TEST(CollectFiles, HiddenFilesNeedTheirFlagAndHiddenFoldersBoth) {
     SourceTree t;
     TFileOperation op;
     auto folders = t.Folders(op, false);
-    std::vector<std::string> files;
+    PathList files;
     op.CollectFiles(folders, false, false, files);
-    EXPECT_EQ(Sorted(files), Sorted({t.src + "top.txt", t.src + "top.jpg", t.src + "a/one.TXT", t.src + "a/c/deep.md",
-                                     t.src + "b/two.jpg"}));
+    EXPECT_EQ(SortedPaths(files), Sorted({t.src + "top.txt", t.src + "top.jpg", t.src + "a/one.TXT",
+                                          t.src + "a/c/deep.md", t.src + "b/two.jpg"}));
     TFileOperation op2;
     folders = t.Folders(op2, false);
     op2.CollectFiles(folders, false, true, files);
@@ -107,12 +108,12 @@ TEST(CollectFiles, FilterGroupsByRowOrderListsDoublesAndIgnoresOtherRows) {
                      "\"1\",\"1\",\"また画像\",\"JPG\""));
     EXPECT_EQ(op.ExtensionList, (std::vector<std::string>{"jpg", "  txt ", "", "JPG"}));
     const auto folders = t.Folders(op, false);
-    std::vector<std::string> files{"stale"};
+    PathList files{"stale"};
     op.CollectFiles(folders, true, false, files);
     // Within the source folder: jpg, then txt, then jpg again.
     std::vector<std::string> top;
     for (const auto& f : files)
-        if (f.find('/', t.src.size()) == std::string::npos) top.push_back(f);
+        if (f.find('/', t.src.size()) == std::string::npos) top.emplace_back(f);
     EXPECT_EQ(top, (std::vector<std::string>{t.src + "top.jpg", t.src + "top.txt", t.src + "top.jpg"}));
     EXPECT_EQ(std::count(files.begin(), files.end(), t.src + "b/two.jpg"), 2);
     EXPECT_EQ(std::count(files.begin(), files.end(), t.src + "a/one.TXT"), 1);
@@ -124,7 +125,7 @@ TEST(CollectFiles, FilterWithoutEnabledRowsCollectsNothing) {
     TFileOperation op;
     op.LoadFilter(t.FilterFile("\"2\",\"0\",\"日付フィルタ\",\"0\",\"0\"\r\n\"1\",\"0\",\"x\",\"txt\","));
     EXPECT_TRUE(op.ExtensionList.empty());
-    std::vector<std::string> files;
+    PathList files;
     op.CollectFiles(t.Folders(op, true), true, true, files);
     EXPECT_TRUE(files.empty());
 }
@@ -132,9 +133,9 @@ TEST(CollectFiles, FilterWithoutEnabledRowsCollectsNothing) {
 TEST(CollectFiles, WorksOnFoldersThatWereNotWalked) {
     SourceTree t;
     TFileOperation op;
-    std::vector<std::string> files;
+    PathList files;
     op.CollectFiles({t.src + "a/", t.src + "b/"}, false, false, files);
-    EXPECT_EQ(Sorted(files), Sorted({t.src + "a/one.TXT", t.src + "b/two.jpg"}));
+    EXPECT_EQ(SortedPaths(files), Sorted({t.src + "a/one.TXT", t.src + "b/two.jpg"}));
 }
 
 TEST(LoadFilter, MissingFileRaisesAndClearsTheOldFilter) {
@@ -152,7 +153,7 @@ TEST(Collection, UnreadableFolderIsSkippedAndRecorded) {
         std::vector<std::string> folders;
         op.CollectFolders(t.src, folders, false);
         folders.insert(folders.begin(), t.src);
-        std::vector<std::string> files;
+        PathList files;
         op.CollectFiles(folders, false, false, files);
         // a/ is listed (it exists) but not entered; its file is missing.
         if (std::find(folders.begin(), folders.end(), t.src + "a/") == folders.end()) return 1;

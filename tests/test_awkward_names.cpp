@@ -66,8 +66,9 @@ TEST(AwkwardNames, CollectedCopiedAndListedExactlyWithLinkCycles) {
     std::vector<std::string> folders;
     op.CollectFolders(src, folders, true);
     folders.insert(folders.begin(), src);
-    std::vector<std::string> files;
-    op.CollectFiles(folders, false, true, files);
+    PathList collected;
+    op.CollectFiles(folders, false, true, collected);
+    const std::vector<std::string> files(collected.begin(), collected.end());
     EXPECT_EQ(Sorted(folders), Sorted(expectedFolders));
     EXPECT_EQ(Sorted(files), Sorted(expectedFiles));
 
@@ -92,7 +93,7 @@ TEST(AwkwardNames, CollectedCopiedAndListedExactlyWithLinkCycles) {
 
     // The lists hold the names byte for byte, one per CR LF line. A name with
     // a line break spans two lines of the file; the bytes are still exact.
-    SaveListFile(dir.folder() + "files.txt", files);
+    SaveListFile(dir.folder() + "files.txt", collected);
     std::string expectedText;
     for (const auto& f : files) expectedText += f + "\r\n";
     EXPECT_EQ(ReadFile(dir.folder() + "files.txt"), expectedText);

@@ -49,3 +49,21 @@ TEST(CommandLine, PasswordAndNamesRoundTripEveryByteValue) {
         }
     }
 }
+
+// The views point into the line or into the rewritten tokens; those must
+// stay where they are while more are added (short ones live inside their
+// string object, so a growing array would move them away from their views).
+TEST(CommandLine, ViewsStayValidAcrossManyRewrittenTokens) {
+    std::vector<std::string> names;
+    std::string line = "a -t7z -p\"two words\" ";
+    for (int i = 0; i < 5000; ++i) {
+        const std::string number = std::to_string(i);
+        names.push_back(i % 3 == 0 ? "q\"" + number : i % 3 == 1 ? "b\\" + number : "p" + number);
+        line += "\"" + EscapeQuoted(names.back()) + "\" ";
+    }
+    std::deque<std::string> rewritten;
+    const auto views = SplitCommandLineViews(line, rewritten);
+    ASSERT_EQ(views.size(), 3 + names.size());
+    EXPECT_EQ(views[2], "-ptwo words");
+    for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(views[3 + i], names[i]) << i;
+}

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/path_list.h"
+
 namespace testsupport {
 
 class TempDir {
@@ -71,6 +73,9 @@ inline std::string ReadFile(const std::string& path) {
 inline std::vector<std::string> Sorted(std::vector<std::string> v) {
     std::sort(v.begin(), v.end());
     return v;
+}
+inline std::vector<std::string> SortedPaths(const tessarine::PathList& list) {
+    return Sorted(std::vector<std::string>(list.begin(), list.end()));
 }
 
 inline void MakeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }

@@ -35,12 +35,16 @@
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -66,6 +70,67 @@ using tessarine::UniqueFd;
 // The longest password taken, in bytes.
 constexpr size_t kMaxPassword = 1000;
 
+// A set of names held as places in a list of names kept elsewhere: one
+// array of 4-byte slots, open addressing. A million names cost 8 MB here,
+// against a node of its own per name in a std::unordered_set. `keyOf` gives
+// the name at a place; what it refers to must outlive the set.
+template <class KeyOf>
+class NameSet {
+public:
+    static constexpr size_t kNone = SIZE_MAX;
+
+    // Room for `count` names.
+    NameSet(size_t count, KeyOf keyOf) : keyOf_(std::move(keyOf)) {
+        size_t slots = 16;
+        while (slots < 2 * count) slots *= 2;
+        slots_.assign(slots, kEmpty);
+    }
+
+    // Adds the name at `place` unless an equal name is in; returns the place
+    // of the name that is in the set now.
+    size_t Insert(size_t place) {
+        const std::string_view key = keyOf_(place);
+        for (size_t s = Start(key);; s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s] == kEmpty) {
+                slots_[s] = static_cast<uint32_t>(place);
+                return place;
+            }
+            if (keyOf_(slots_[s]) == key) return slots_[s];
+        }
+    }
+
+    // The place of the name equal to `key`, or kNone.
+    size_t Find(std::string_view key) const {
+        for (size_t s = Start(key);; s = (s + 1) & (slots_.size() - 1)) {
+            if (slots_[s] == kEmpty) return kNone;
+            if (keyOf_(slots_[s]) == key) return slots_[s];
+        }
+    }
+
+private:
+    static constexpr uint32_t kEmpty = UINT32_MAX;
+    size_t Start(std::string_view key) const { return std::hash<std::string_view>{}(key) & (slots_.size() - 1); }
+
+    KeyOf keyOf_;
+    std::vector<uint32_t> slots_;
+};
+
+// The most names a command line may hold (places in a NameSet are 4 bytes).
+constexpr size_t kMaxNames = UINT32_MAX - 1;
+
+std::string_view WithoutLeadingSlashes(std::string_view name) {
+    const size_t start = name.find_first_not_of('/');
+    return start == std::string_view::npos ? std::string_view() : name.substr(start);
+}
+
+// The names as 7zz takes them: relative to the base folder.
+std::vector<std::string_view> RelativeNames(const std::vector<std::string_view>& names) {
+    std::vector<std::string_view> relative;
+    relative.reserve(names.size());
+    for (const std::string_view name : names) relative.push_back(WithoutLeadingSlashes(name));
+    return relative;
+}
+
 // What a command line asks for.
 struct Request {
     std::string type;  // "zip" or "7z"
@@ -73,31 +138,33 @@ struct Request {
     std::string password;
     std::string archive;
     std::string baseFolder;
-    std::vector<std::string> names;  // relative to the base folder, each once
+    // Relative to the base folder, each once; views into the command line's
+    // tokens.
+    std::vector<std::string_view> names;
 };
 
 // Reads the command line. Switches come before the archive path; every
 // token after the base folder is a name, whatever it looks like. False,
 // with the reason, when the line cannot be carried out.
-bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std::string& reason) {
+bool ParseRequest(std::vector<std::string_view> tokens, Request& request, std::string& reason) {
     if (tokens.empty() || !EqualsNoCase(tokens[0], "a")) {
         reason = "対応していないコマンドです (使えるのは a だけです)";
         return false;
     }
     size_t i = 1;
     for (; i < tokens.size() && !tokens[i].empty() && tokens[i][0] == '-'; ++i) {
-        const std::string& token = tokens[i];
+        const std::string_view token = tokens[i];
         if (EqualsNoCase(token, "-tzip")) {
             request.type = "zip";
         } else if (EqualsNoCase(token, "-t7z")) {
             request.type = "7z";
         } else if (token.size() >= 2 && (token[1] == 'p' || token[1] == 'P')) {
             request.encrypt = true;
-            request.password = token.substr(2);
+            request.password = std::string(token.substr(2));
         } else if (EqualsNoCase(token, "-r")) {
             // The list names every file itself; nothing is searched for.
         } else {
-            reason = "対応していないスイッチです: " + token;
+            reason = "対応していないスイッチです: " + std::string(token);
             return false;
         }
     }
@@ -105,24 +172,30 @@ bool ParseRequest(const std::vector<std::string>& tokens, Request& request, std:
         reason = "書庫のパスと基準フォルダーが必要です";
         return false;
     }
-    request.archive = tokens[i++];
-    request.baseFolder = tokens[i++];
+    request.archive = std::string(tokens[i++]);
+    request.baseFolder = std::string(tokens[i++]);
     if (request.type.empty()) {
         const auto dot = request.archive.rfind('.');
         request.type = dot != std::string::npos && EqualsNoCase(request.archive.substr(dot), ".zip") ? "zip" : "7z";
     }
-    // 7-Zip refuses a list that holds a name twice; each name goes once, at
-    // its first place.
-    // A name beginning with "/" (from a base folder given without its
-    // closing separator) is the same entry as without it.
-    std::unordered_set<std::string_view> seen;
-    seen.reserve(tokens.size() - i);
-    for (; i < tokens.size(); ++i) {
-        std::string_view key = tokens[i];
-        while (!key.empty() && key.front() == '/') key.remove_prefix(1);
-        if (tokens[i].empty() || !seen.insert(key).second) continue;
-        request.names.push_back(tokens[i]);
+    if (tokens.size() - i > kMaxNames) {
+        reason = "名前が多すぎます";
+        return false;
     }
+    // 7-Zip refuses a list that holds a name twice; each name goes once, at
+    // its first place. A name beginning with "/" (from a base folder given
+    // without its closing separator) is the same entry as without it. The
+    // names are kept in the tokens' own list, moved to its front.
+    std::vector<std::string_view>& names = tokens;
+    NameSet seen(tokens.size() - i, [&names](size_t k) { return WithoutLeadingSlashes(names[k]); });
+    size_t kept = 0;
+    for (; i < tokens.size(); ++i) {
+        if (tokens[i].empty()) continue;
+        names[kept] = tokens[i];
+        if (seen.Insert(kept) == kept) ++kept;
+    }
+    names.resize(kept);
+    request.names = std::move(names);
     if (request.names.empty()) {
         // 7zz without names would add the whole folder.
         reason = "圧縮するファイルがありません";
@@ -415,14 +488,14 @@ const char* ExitMeaning(int code) {
 //
 // (and "WARNINGS for files:" for files found but not opened), one line per
 // entry, the name as 7-Zip shows it (line breaks and other control
-// characters replaced). A shown name that is one of the names given is taken
-// as that entry; any other line, and any entry counted but not listed, is
-// left out under the name 7-Zip showed.
-std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vector<std::string>& given,
-                                        const std::vector<size_t>& original, const std::vector<std::string>& names) {
+// characters replaced). A shown name that is one of the names given (as
+// listed, `given`, and as handed over, relative) is taken as that entry; any
+// other line, and any entry counted but not listed, is left out under the
+// name 7-Zip showed.
+std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vector<std::string_view>& given) {
     std::unordered_map<std::string_view, size_t> index;
     index.reserve(given.size());
-    for (size_t k = 0; k < given.size(); ++k) index.emplace(given[k], k);
+    for (size_t k = 0; k < given.size(); ++k) index.emplace(WithoutLeadingSlashes(given[k]), k);
     std::unordered_set<size_t> taken;
     std::vector<LeftOutEntry> entries;
     size_t counted = 0;
@@ -459,7 +532,7 @@ std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vecto
         }
         const auto hit = index.find(shown);
         if (hit != index.end() && taken.insert(hit->second).second) {
-            entries.push_back(LeftOutEntry{names[original[hit->second]], reason});
+            entries.push_back(LeftOutEntry{std::string(given[hit->second]), reason});
         } else {
             entries.push_back(LeftOutEntry{std::string(shown), "7-Zip could not add it"});
         }
@@ -568,7 +641,7 @@ bool FoldersUnchanged(int baseFd, const std::vector<FolderMark>& marks) {
 // entries, folders already found to be so, and at most a few entries that
 // are not listed, which are then added to `excluded`. Every entry counts,
 // hidden ones too, as 7zz would find it.
-bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set<std::string_view>& listed,
+bool FolderIsWhole(int baseFd, std::string_view folder, const auto& listed,
                    const std::unordered_map<std::string_view, bool>& whole, std::vector<std::string>& excluded,
                    std::vector<FolderMark>& marks) {
     UniqueFd fd(folder.empty() ? ::openat(baseFd, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC)
@@ -590,7 +663,7 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
         if (name == "." || name == "..") continue;
         child.resize(prefix);
         child.append(name);
-        if (listed.count(child)) continue;
+        if (listed.Find(child) != listed.kNone) continue;
         bool isFolder = e->d_type == DT_DIR;
         if (e->d_type == DT_UNKNOWN) {
             struct stat st {};
@@ -627,22 +700,25 @@ bool FolderIsWhole(int baseFd, std::string_view folder, const std::unordered_set
 // out here, an empty folder, the folder the archive is made in) are kept out
 // by exclusion switches, added to `excluded` ("-x!" and the path); a folder
 // with more of them, or one that cannot go into a switch, is not named and
-// its listed entries are. The names point into `given`; `namedFolders` says
-// how many folders were named, `marks` holds each folder found whole.
-std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string>& given, size_t& namedFolders,
-                                              std::vector<std::string>& excluded, std::vector<FolderMark>& marks) {
+// its listed entries are. The names point into `given` (which holds them as
+// listed, maybe with a leading "/"); `namedFolders` says how many folders were
+// named, `marks` holds each folder found whole.
+std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std::string_view>& given,
+                                              size_t& namedFolders, std::vector<std::string>& excluded,
+                                              std::vector<FolderMark>& marks) {
     namedFolders = 0;
-    std::vector<std::string_view> names(given.begin(), given.end());
-    if (!std::all_of(given.begin(), given.end(), [](const std::string& n) { return PlainRelativeName(n); }))
-        return names;
-    std::unordered_set<std::string_view> listed;
-    listed.reserve(names.size());
-    listed.insert(names.begin(), names.end());
+    const auto relative = [&given](size_t k) { return WithoutLeadingSlashes(given[k]); };
+    for (size_t k = 0; k < given.size(); ++k) {
+        if (!PlainRelativeName(relative(k))) return RelativeNames(given);
+    }
+    NameSet listed(given.size(), relative);
+    for (size_t k = 0; k < given.size(); ++k) listed.Insert(k);
     // Every folder holding a listed entry, and the folders above it; "" is
     // the base folder. Each is looked at after all folders below it.
     std::unordered_map<std::string_view, bool> whole;
     whole[""] = false;
-    for (const std::string_view name : names) {
+    for (size_t k = 0; k < given.size(); ++k) {
+        const std::string_view name = relative(k);
         for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1))
             whole.try_emplace(name.substr(0, slash), false);
     }
@@ -665,9 +741,10 @@ std::vector<std::string_view> NamesToHandOver(int baseFd, const std::vector<std:
         return {"."};
     }
     std::vector<std::string_view> handed;
-    handed.reserve(names.size());
+    handed.reserve(given.size());
     std::unordered_set<std::string_view> named;
-    for (const std::string_view name : names) {
+    for (size_t k = 0; k < given.size(); ++k) {
+        const std::string_view name = relative(k);
         std::string_view outermost;
         for (size_t slash = name.find('/'); slash != std::string_view::npos; slash = name.find('/', slash + 1)) {
             if (whole.at(name.substr(0, slash))) {
@@ -749,9 +826,12 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     if (output && outputSize > 0) output[0] = '\0';
     if (!commandLine) return Fail("コマンドラインがありません", output, outputSize);
 
+    // The names stay views into the command line, which the caller holds
+    // throughout the call, or into `rewritten` for the few that hold escapes.
+    std::deque<std::string> rewritten;
     Request request;
     std::string reason;
-    if (!ParseRequest(tessarine::SplitCommandLine(commandLine), request, reason)) {
+    if (!ParseRequest(tessarine::SplitCommandLineViews(commandLine, rewritten), request, reason)) {
         return Fail(reason, output, outputSize);
     }
     const std::string program = FindSevenZipProgram();
@@ -767,28 +847,29 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     if (!baseFd) return Fail("基準フォルダーを開けません: " + archivers::PlainReason(errno), output, outputSize);
     if (archive.back() == '/') return Fail("書庫のパスがフォルダーを指しています", output, outputSize);
 
-    // The names 7zz may have; the others are left out here with their reason.
+    // The names 7zz may have, as listed, kept in the list's own place; the
+    // others are left out here with their reason.
     std::vector<LeftOutEntry> leftOut;
-    std::vector<std::string> given;
-    std::vector<size_t> original;  // for each given name, its place in request.names
+    const size_t listedCount = request.names.size();
+    std::vector<std::string_view> given = std::move(request.names);
+    size_t kept = 0;
     const uid_t user = ::geteuid();
     bool anyFolderListed = false;  // a listed folder goes to 7zz whole, by its name
-    given.reserve(request.names.size());
-    original.reserve(request.names.size());
-    for (size_t k = 0; k < request.names.size(); ++k) {
-        const std::string& name = request.names[k];
-        const size_t start = name.find_first_not_of('/');
-        std::string relative = start == std::string::npos ? std::string() : name.substr(start);
+    std::string path;              // the name being looked at, NUL-terminated for the system
+    for (size_t k = 0; k < given.size(); ++k) {
+        const std::string_view name = given[k];
+        const std::string_view relative = WithoutLeadingSlashes(name);
+        path.assign(relative);
         bool folder = false;
-        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), relative, user, folder);
+        std::string why = relative.empty() ? "名前がありません" : CheckEntry(baseFd.Get(), path, user, folder);
         anyFolderListed = anyFolderListed || (why.empty() && folder);
         if (!why.empty()) {
-            leftOut.push_back(LeftOutEntry{name, std::move(why)});
+            leftOut.push_back(LeftOutEntry{std::string(name), std::move(why)});
             continue;
         }
-        given.push_back(std::move(relative));
-        original.push_back(k);
+        given[kept++] = name;
     }
+    given.resize(kept);
     // What the report says when the call ends: the count first, then the
     // entries left out, listed in full by LeftOutEntries().
     auto finish = [&](int status, const std::string& failure) {
@@ -796,9 +877,9 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         if (!failure.empty()) return Fail(failure, output, outputSize);
         // An entry 7zz warned about may lie inside a listed folder, so the
         // count of entries left out can exceed the names listed.
-        const size_t missing = std::min(leftOut.size(), request.names.size());
-        std::string report = std::to_string(request.names.size() - missing) + " of " +
-                             std::to_string(request.names.size()) + " files added to the archive\n";
+        const size_t missing = std::min(leftOut.size(), listedCount);
+        std::string report = std::to_string(listedCount - missing) + " of " + std::to_string(listedCount) +
+                             " files added to the archive\n";
         if (!leftOut.empty()) report += std::to_string(leftOut.size()) + " files left out\n";
         WriteReport(report, output, outputSize);
         return status;
@@ -837,7 +918,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     std::vector<std::string> excluded;
     std::vector<FolderMark> marks;
     if (anyFolderListed) {
-        handed.assign(given.begin(), given.end());
+        handed = RelativeNames(given);
     } else {
         handed = NamesToHandOver(baseFd.Get(), given, namedFolders, excluded, marks);
     }
@@ -883,11 +964,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
             if (code == 1) {
                 // Some entries could not be added (gone or made unreadable
                 // since they were looked at); 7zz made the archive without them.
-                const std::vector<std::string> batch(names.begin() + static_cast<long>(next),
-                                                     names.begin() + static_cast<long>(end));
-                const std::vector<size_t> places(original.begin() + static_cast<long>(next),
-                                                 original.begin() + static_cast<long>(end));
-                for (auto& e : WarnedEntries(run.out, batch, places, request.names)) leftOut.push_back(std::move(e));
+                // Without folders named whole, the names are the given ones, in order.
+                const std::vector<std::string_view> batch(given.begin() + static_cast<long>(next),
+                                                          given.begin() + static_cast<long>(end));
+                for (auto& e : WarnedEntries(run.out, batch)) leftOut.push_back(std::move(e));
             } else if (code != 0) {
                 failedStatus = finish(2, "7zz が終了コード " + std::to_string(code) + " で終わりました (" +
                                              ExitMeaning(code) + ")\n" + WithoutPaths(run.err + run.out, paths));
@@ -899,12 +979,17 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         if (byFolders && (added != given.size() || !FoldersUnchanged(baseFd.Get(), marks))) return Outcome::kRedo;
         return Outcome::kDone;
     };
+#ifdef __GLIBC__
+    // What was freed while the names were looked at goes back to the system
+    // before 7zz, which needs much memory for a long list, starts.
+    ::malloc_trim(0);
+#endif
     Outcome outcome = addAll(handed, namedFolders > 0);
     if (outcome == Outcome::kRedo) {
         ::unlink(partial.c_str());
         fixedArgs = plainArgs;
         budget = NameBudget(fixedArgs, env);
-        handed.assign(given.begin(), given.end());
+        handed = RelativeNames(given);
         outcome = addAll(handed, false);
     }
     if (outcome == Outcome::kFailed) return failedStatus;

@@ -27,7 +27,7 @@ int main(int argc, char** argv) {
     TFileOperation operation;
     std::vector<std::string> folders{folder};
     operation.CollectFolders(folder, folders, true);
-    std::vector<std::string> files;
+    PathList files;
     operation.CollectFiles(folders, false, true, files);
 
     if (what == "--list") {
