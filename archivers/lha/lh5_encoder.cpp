@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstring>
+#include <utility>
 
 namespace lh5 {
 
@@ -33,8 +35,12 @@ constexpr int kChainMask = kChainSize - 1;
 constexpr int kBufSize = 1 << 18;
 constexpr int kLookahead = kMaxMatch + kMinMatch + 1;
 constexpr int kHashBits = 15;
+constexpr int kHash3Bits = 12;
 constexpr int kNil = -1;
 
+// What a literal is taken to cost in bits when a match is weighed against
+// the literals it replaces.
+constexpr int kLiteralBits = 6;
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
 }  // namespace
@@ -121,6 +127,7 @@ struct Encoder::State {
     int fill = 0;  // valid bytes in buf
     int pos = 0;   // next position to code
     std::vector<int32_t> head = std::vector<int32_t>(1 << kHashBits, kNil);
+    std::vector<int32_t> head3 = std::vector<int32_t>(1 << kHash3Bits, kNil);
     std::vector<int32_t> prev = std::vector<int32_t>(kChainSize, kNil);
     int matchLength = kMinMatch - 1;
     int matchDist = 0;
@@ -148,54 +155,87 @@ struct Encoder::State {
         out.reserve(1 << 17);
     }
 
-    uint32_t Hash(int p) const {
+    uint32_t Hash3(int p) const {
         const uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
+        return (v * 2654435761u) >> (32 - kHash3Bits);
+    }
+    uint32_t Hash4(int p) const {
+        uint32_t v;
+        std::memcpy(&v, buf.get() + p, 4);
         return (v * 2654435761u) >> (32 - kHashBits);
     }
 
-    // Links position p into its hash chain; returns the previous head.
-    int Insert(int p) {
-        const uint32_t h = Hash(p);
-        const int old = head[h];
-        prev[p & kChainMask] = old;
-        head[h] = p;
-        return old;
+    // Enters position p (at least 3 bytes before the end of the input):
+    // the last position with its first 3 bytes becomes p, and p is linked
+    // into the chain of positions that share its first 4. Returns the
+    // previous last position of each.
+    std::pair<int, int> Insert(int p) {
+        int32_t& h3 = head3[Hash3(p)];
+        const int last3 = h3;
+        h3 = p;
+        int last4 = kNil;
+        if (fill - p >= 4) {
+            int32_t& h4 = head[Hash4(p)];
+            last4 = h4;
+            h4 = p;
+        }
+        prev[p & kChainMask] = last4;
+        return {last3, last4};
     }
 
-    // The longest match for pos longer than `best`, searching back from
-    // `candidate`; sets matchDist when one is found.
-    int LongestMatch(int candidate, int best) {
+    // How many bytes from `m` on match those from `scan` on, up to maxLen.
+    static int MatchLength(const uint8_t* m, const uint8_t* scan, int maxLen) {
+        int len = 0;
+        while (len + 8 <= maxLen) {
+            uint64_t a, b;
+            std::memcpy(&a, m + len, 8);
+            std::memcpy(&b, scan + len, 8);
+            if (a != b) return len + (__builtin_ctzll(a ^ b) >> 3);
+            len += 8;
+        }
+        while (len < maxLen && m[len] == scan[len]) ++len;
+        return len;
+    }
+
+    // Bits saved by coding `length` bytes as a match `dist` back rather
+    // than as literals, by rough prices of the codes.
+    int Gain(int length, int dist) const {
+        const int bits = BitLength(static_cast<unsigned>(dist - 1));
+        const int lengthBits = length < 5 ? 5 : length < 9 ? 6 : length < 17 ? 8 : 10;
+        return length * kLiteralBits - lengthBits - 3 - (bits > 1 ? bits - 1 : 0);
+    }
+
+    // The match for pos that saves the most bits among those longer than
+    // `best`: the nearest 3-byte match (the last position sharing 3 bytes)
+    // and the chain of positions sharing 4, nearest first, each taken when
+    // longer than all before it. Sets matchDist when one is found; returns
+    // its length, or `best` when there is none.
+    int LongestMatch(std::pair<int, int> last, int best) {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
-        const int limit = pos - kDicSize;
+        const int limit = std::max(0, pos - kDicSize);
         const uint8_t* scan = buf.get() + pos;
+        int chosen = best, chosenGain = INT_MIN;
+        auto consider = [&](int candidate) {
+            const uint8_t* m = buf.get() + candidate;
+            if (m[best] != scan[best]) return false;
+            const int len = MatchLength(m, scan, maxLen);
+            if (len <= best) return false;
+            best = len;
+            const int gain = Gain(len, pos - candidate);
+            if (gain > chosenGain) {
+                chosenGain = gain;
+                chosen = len;
+                matchDist = pos - candidate;
+            }
+            return len >= opt.niceLength || len >= maxLen;
+        };
+        if (best < kMinMatch && last.first >= limit && consider(last.first)) return chosen;
         int chain = opt.maxChain;
         if (best >= 32) chain >>= 2;
-        while (candidate >= limit && candidate >= 0 && chain-- > 0) {
-            const uint8_t* m = buf.get() + candidate;
-            if (m[best] == scan[best] && m[0] == scan[0] && m[1] == scan[1]) {
-                int len = 2;
-                while (len + 8 <= maxLen) {
-                    uint64_t a, b;
-                    std::memcpy(&a, m + len, 8);
-                    std::memcpy(&b, scan + len, 8);
-                    if (a != b) {
-                        len += __builtin_ctzll(a ^ b) >> 3;
-                        goto measured;
-                    }
-                    len += 8;
-                }
-                while (len < maxLen && m[len] == scan[len]) ++len;
-            measured:
-                if (len > best) {
-                    best = len;
-                    matchDist = pos - candidate;
-                    if (len >= opt.niceLength || len >= maxLen) break;
-                }
-            }
-            candidate = prev[candidate & kChainMask];
-        }
-        return best;
+        for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & kChainMask])
+            if (consider(candidate)) break;
+        return chosen;
     }
 
     void PutBits(int n, uint32_t v) {
@@ -354,6 +394,7 @@ struct Encoder::State {
         fill -= delta;
         pos -= delta;
         for (auto& h : head) h = h >= delta ? h - delta : kNil;
+        for (auto& h : head3) h = h >= delta ? h - delta : kNil;
         for (auto& p : prev) p = p >= delta ? p - delta : kNil;
     }
 
@@ -362,17 +403,21 @@ struct Encoder::State {
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
-            int candidate = kNil;
-            if (avail >= kMinMatch) candidate = Insert(pos);
+            std::pair<int, int> last{kNil, kNil};
+            if (avail >= kMinMatch) last = Insert(pos);
             const int prevLength = matchLength;
             const int prevDist = matchDist;
             matchLength = kMinMatch - 1;
-            if (candidate != kNil && prevLength < opt.niceLength && pos - candidate <= kDicSize) {
-                matchLength = LongestMatch(candidate, std::max(prevLength, kMinMatch - 1));
-                // A 3-byte match far back costs more bits than three literals.
-                if (matchLength == kMinMatch && matchDist > 512) matchLength = kMinMatch - 1;
+            int gain = 0;
+            if (last.first != kNil && prevLength < opt.niceLength) {
+                // Matches as long as the one before count too: a nearer one
+                // may cost fewer bits.
+                matchLength = LongestMatch(last, std::max(prevLength - 1, kMinMatch - 1));
+                gain = matchLength >= kMinMatch ? Gain(matchLength, matchDist) : 0;
+                if (gain <= 0) matchLength = kMinMatch - 1;
             }
-            if (prevLength >= kMinMatch && matchLength <= prevLength) {
+            const int prevGain = prevLength >= kMinMatch ? Gain(prevLength, prevDist) : 0;
+            if (prevLength >= kMinMatch && gain - kLiteralBits <= prevGain) {
                 EmitMatch(prevLength, prevDist);
                 const int end = pos - 1 + prevLength;
                 for (int p = pos + 1; p < end; ++p)
