@@ -120,15 +120,22 @@ struct Encoder::State {
     ByteSink& sink;
     EncoderOptions opt;
 
-    // Input and match finding.
-    // Left uninitialised: only bytes below `fill` are ever read, and most
-    // inputs (one file each) are far smaller than the buffer.
-    std::unique_ptr<uint8_t[]> buf{new uint8_t[kBufSize]};
-    int fill = 0;  // valid bytes in buf
-    int pos = 0;   // next position to code
-    std::vector<int32_t> head = std::vector<int32_t>(1 << kHashBits, kNil);
-    std::vector<int32_t> head3 = std::vector<int32_t>(1 << kHash3Bits, kNil);
-    std::vector<int32_t> prev = std::vector<int32_t>(kChainSize, kNil);
+    // Input and match finding. Most inputs are one small file each, so the
+    // buffer grows with the input (up to kBufSize), and the tables are made
+    // when coding starts: as small as an input that is complete by then
+    // allows, full size otherwise. Memory is thus in proportion to the
+    // input, and several encoders a second on small files touch little.
+    // The buffer is left uninitialised: only bytes below `fill` are read.
+    std::unique_ptr<uint8_t[]> buf;
+    int capacity = 0;  // bytes allocated for buf
+    int fill = 0;      // valid bytes in buf
+    int pos = 0;       // next position to code
+    std::vector<int32_t> head;
+    std::vector<int32_t> head3;
+    std::vector<int32_t> prev;
+    int hashShift = 32 - kHashBits;
+    int hash3Shift = 32 - kHash3Bits;
+    int chainMask = kChainMask;
     int matchLength = kMinMatch - 1;
     int matchDist = 0;
     bool matchAvailable = false;
@@ -150,19 +157,48 @@ struct Encoder::State {
         opt.blockCodes = std::clamp(opt.blockCodes, 1, 65535);
         opt.maxChain = std::max(opt.maxChain, 1);
         opt.niceLength = std::clamp(opt.niceLength, kMinMatch, kMaxMatch);
-        codes.reserve(static_cast<size_t>(opt.blockCodes));
-        positions.reserve(static_cast<size_t>(opt.blockCodes));
-        out.reserve(1 << 17);
+    }
+
+    // Makes room for `more` bytes of input beyond `fill`, up to kBufSize.
+    void Reserve(size_t more) {
+        const size_t want = std::min<size_t>(kBufSize, static_cast<size_t>(fill) + more);
+        if (want <= static_cast<size_t>(capacity)) return;
+        const int grown =
+            static_cast<int>(std::max(want, std::min<size_t>(kBufSize, 2 * static_cast<size_t>(capacity))));
+        std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(grown)]);
+        if (fill > 0) std::memcpy(bigger.get(), buf.get(), static_cast<size_t>(fill));
+        buf = std::move(bigger);
+        capacity = grown;
+    }
+
+    // The match-finding tables, made once, before the first position is
+    // entered. When all input is there (`complete`), they are sized to it:
+    // positions then never reach past `fill`, so a chain table of that size
+    // never reuses a slot.
+    void MakeTables(bool complete) {
+        if (!head.empty()) return;
+        int bits = kHashBits, chainSize = kChainSize;
+        if (complete) {
+            const int need = std::max(fill, 1);
+            bits = std::clamp(BitLength(static_cast<unsigned>(need - 1)) + 1, 10, kHashBits);
+            chainSize = std::min(kChainSize, 1 << std::max(10, BitLength(static_cast<unsigned>(need - 1))));
+        }
+        hashShift = 32 - bits;
+        hash3Shift = 32 - std::min(bits, kHash3Bits);
+        chainMask = chainSize - 1;
+        head.assign(size_t{1} << bits, kNil);
+        head3.assign(size_t{1} << (32 - hash3Shift), kNil);
+        prev.assign(static_cast<size_t>(chainSize), kNil);
     }
 
     uint32_t Hash3(int p) const {
         const uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
-        return (v * 2654435761u) >> (32 - kHash3Bits);
+        return (v * 2654435761u) >> hash3Shift;
     }
     uint32_t Hash4(int p) const {
         uint32_t v;
         std::memcpy(&v, buf.get() + p, 4);
-        return (v * 2654435761u) >> (32 - kHashBits);
+        return (v * 2654435761u) >> hashShift;
     }
 
     // Enters position p (at least 3 bytes before the end of the input):
@@ -179,7 +215,7 @@ struct Encoder::State {
             last4 = h4;
             h4 = p;
         }
-        prev[p & kChainMask] = last4;
+        prev[p & chainMask] = last4;
         return {last3, last4};
     }
 
@@ -233,7 +269,7 @@ struct Encoder::State {
         if (best < kMinMatch && last.first >= limit && consider(last.first)) return chosen;
         int chain = opt.maxChain;
         if (best >= 32) chain >>= 2;
-        for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & kChainMask])
+        for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
             if (consider(candidate)) break;
         return chosen;
     }
@@ -400,6 +436,7 @@ struct Encoder::State {
 
     // Codes input up to where look-ahead runs short (or all of it at the end).
     void Process(bool finishing) {
+        MakeTables(finishing);
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
@@ -452,6 +489,7 @@ void Encoder::Write(const uint8_t* data, size_t size) {
             s.Process(false);
             s.Slide();
         }
+        s.Reserve(size);
         const size_t room = static_cast<size_t>(kBufSize - s.fill);
         const size_t take = std::min(room, size);
         std::memcpy(s.buf.get() + s.fill, data, take);
