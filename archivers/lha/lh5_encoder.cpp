@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
 #include <climits>
 #include <cstring>
 #include <utility>
@@ -38,9 +39,6 @@ constexpr int kHashBits = 15;
 constexpr int kHash3Bits = 12;
 constexpr int kNil = -1;
 
-// What a literal is taken to cost in bits when a match is weighed against
-// the literals it replaces.
-constexpr int kLiteralBits = 6;
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
 }  // namespace
@@ -136,6 +134,7 @@ struct Encoder::State {
     int hashShift = 32 - kHashBits;
     int hash3Shift = 32 - kHash3Bits;
     int chainMask = kChainMask;
+    std::vector<int32_t> literalCost;
     int matchLength = kMinMatch - 1;
     int matchDist = 0;
     bool matchAvailable = false;
@@ -233,12 +232,31 @@ struct Encoder::State {
         return len;
     }
 
-    // Bits saved by coding `length` bytes as a match `dist` back rather
-    // than as literals, by rough prices of the codes.
-    int Gain(int length, int dist) const {
+    // Sixteenths of a bit saved by coding the `length` bytes at `at` as a
+    // match `dist` back rather than as literals. Literals are priced by how
+    // often their byte occurs in the buffer (see PriceLiterals), lengths and
+    // distances by a rough guess at their codes.
+    int Gain(int length, int dist, int at) const {
         const int bits = BitLength(static_cast<unsigned>(dist - 1));
         const int lengthBits = length < 5 ? 5 : length < 9 ? 6 : length < 17 ? 8 : 10;
-        return length * kLiteralBits - lengthBits - 3 - (bits > 1 ? bits - 1 : 0);
+        return literalCost[static_cast<size_t>(at + length)] - literalCost[static_cast<size_t>(at)] -
+               16 * (lengthBits + 3 + (bits > 1 ? bits - 1 : 0));
+    }
+
+    // literalCost[p]: what the bytes before p would cost as literals, each
+    // priced at its information content in the buffer plus half a bit (the
+    // code tables and the rounding of code lengths), 1 to 16 bits.
+    void PriceLiterals() {
+        std::array<uint32_t, 256> count{};
+        for (int p = 0; p < fill; ++p) ++count[buf[p]];
+        std::array<int32_t, 256> price{};
+        for (int c = 0; c < 256; ++c)
+            price[c] = count[c] == 0 ? 16 * 12
+                                     : std::clamp(static_cast<int>(16 * std::log2(double(fill) / count[c])) + 8, 16,
+                                                  16 * kMaxCodeLength);
+        literalCost.resize(static_cast<size_t>(fill) + 1);
+        literalCost[0] = 0;
+        for (int p = 0; p < fill; ++p) literalCost[p + 1] = literalCost[p] + price[buf[p]];
     }
 
     // The match for pos that saves the most bits among those longer than
@@ -258,7 +276,7 @@ struct Encoder::State {
             const int len = MatchLength(m, scan, maxLen);
             if (len <= best) return false;
             best = len;
-            const int gain = Gain(len, pos - candidate);
+            const int gain = Gain(len, pos - candidate, pos);
             if (gain > chosenGain) {
                 chosenGain = gain;
                 chosen = len;
@@ -437,6 +455,7 @@ struct Encoder::State {
     // Codes input up to where look-ahead runs short (or all of it at the end).
     void Process(bool finishing) {
         MakeTables(finishing);
+        PriceLiterals();
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
@@ -450,11 +469,13 @@ struct Encoder::State {
                 // Matches as long as the one before count too: a nearer one
                 // may cost fewer bits.
                 matchLength = LongestMatch(last, std::max(prevLength - 1, kMinMatch - 1));
-                gain = matchLength >= kMinMatch ? Gain(matchLength, matchDist) : 0;
+                gain = matchLength >= kMinMatch ? Gain(matchLength, matchDist, pos) : 0;
                 if (gain <= 0) matchLength = kMinMatch - 1;
             }
-            const int prevGain = prevLength >= kMinMatch ? Gain(prevLength, prevDist) : 0;
-            if (prevLength >= kMinMatch && gain - kLiteralBits <= prevGain) {
+            const int prevGain = prevLength >= kMinMatch ? Gain(prevLength, prevDist, pos - 1) : 0;
+            // Deferring the match before by one byte codes that byte as a
+            // literal.
+            if (prevLength >= kMinMatch && gain - (literalCost[pos] - literalCost[pos - 1]) <= prevGain) {
                 EmitMatch(prevLength, prevDist);
                 const int end = pos - 1 + prevLength;
                 for (int p = pos + 1; p < end; ++p)
