@@ -257,14 +257,17 @@ CommandResult RunCommand(std::string_view commandLine) {
     const std::string base(baseToken);
     // Each member once, at its first place: two names that store as the
     // same path would make a reader stop at its overwrite question.
+    // The table of stored paths is only needed while the list is read.
     std::vector<std::string_view> names;
-    StoredPathSet seen(names);
-    while (reader.Next(token)) {
-        std::string cleaned;
-        std::string_view stored = token;
-        if (!AlreadyClean(token)) stored = cleaned = CleanRelativePath(std::string(token));
-        if (!stored.empty() && !seen.Insert(names.size(), stored)) continue;
-        names.push_back(token);
+    {
+        StoredPathSet seen(names);
+        while (reader.Next(token)) {
+            std::string cleaned;
+            std::string_view stored = token;
+            if (!AlreadyClean(token)) stored = cleaned = CleanRelativePath(std::string(token));
+            if (!stored.empty() && !seen.Insert(names.size(), stored)) continue;
+            names.push_back(token);
+        }
     }
     if (names.empty()) return Fail("Error: no files to add\n");
 
