@@ -647,13 +647,17 @@ TEST(Unlha, RandomTreesComeBackExactlyFromBothTools) {
 
 TEST(Unlha, MembersKeepTheListOrderWhenPreparedAheadOnSeveralThreads) {
     // Far more members than are prepared ahead at a time, small ones next to
-    // ones read straight into the archive (over 2 MiB), in an order that is
+    // ones read straight into the archive (over 8 MiB), in an order that is
     // not sorted: the archive must hold them in exactly the listed order.
+    // Members of a few MiB fill the bytes that may wait before the small
+    // ones behind them are begun.
     Fixture f;
     std::vector<std::string> names;
-    for (int i = 0; i < 120; ++i) {
-        const std::string name = "m" + std::to_string((i * 37) % 120) + (i % 2 ? "/x" : ".txt");
-        const size_t size = i % 29 == 0 ? (3u << 20) + static_cast<size_t>(i) : static_cast<size_t>(i * 977 % 20000);
+    for (int i = 0; i < 160; ++i) {
+        const std::string name = "m" + std::to_string((i * 37) % 160) + (i % 2 ? "/x" : ".txt");
+        const size_t size = i % 53 == 0  ? (8u << 20) + 1 + static_cast<size_t>(i)
+                            : i % 9 == 0 ? (3u << 20) + static_cast<size_t>(i)
+                                         : static_cast<size_t>(i * 977 % 20000);
         f.Add(name, i % 3 == 0 ? Random(size, static_cast<uint32_t>(i)) : TextLike(size, static_cast<uint32_t>(i)));
         names.push_back(name);
     }

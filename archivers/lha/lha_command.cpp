@@ -160,10 +160,12 @@ private:
     size_t count_ = 0;
 };
 
-// Prepares members (reads and compresses small files) on worker threads a
-// bounded distance ahead of the writer, which takes them strictly in list
-// order; the archive is byte for byte the same as a one-thread run. Only
-// the members within that distance are held, in a ring of slots.
+// Prepares members (reads and compresses files that are held in memory) on
+// worker threads a bounded distance ahead of the writer, which takes them
+// strictly in list order; the archive is byte for byte the same as a
+// one-thread run. Only the members within that distance are held, in a ring
+// of slots, and no new one is begun ahead while those waiting hold more
+// than kHeldBytes.
 class MemberPipeline {
 public:
     MemberPipeline(const std::string& base, const std::vector<std::string_view>& names) : base_(base), names_(names) {
@@ -187,6 +189,7 @@ public:
         changed_.wait(lock, [&] { return ready_[i % kAhead] != 0; });
         PreparedMember m = std::move(slots_[i % kAhead]);
         ready_[i % kAhead] = 0;
+        held_ -= m.data.size();
         taken_ = i + 1;
         lock.unlock();
         changed_.notify_all();
@@ -194,16 +197,21 @@ public:
     }
 
 private:
-    // How far ahead of the writer preparation may run; bounds the memory
-    // held to this many small files.
-    static constexpr size_t kAhead = 16;
+    // How far ahead of the writer preparation may run, in members and in
+    // bytes waiting to be written.
+    static constexpr size_t kAhead = 64;
+    static constexpr size_t kHeldBytes = 32u << 20;
 
     void Work() {
         for (;;) {
             size_t i;
             {
                 std::unique_lock<std::mutex> lock(mutex_);
-                changed_.wait(lock, [&] { return stop_ || next_ >= names_.size() || next_ < taken_ + kAhead; });
+                // The member the writer waits for is always begun.
+                changed_.wait(lock, [&] {
+                    return stop_ || next_ >= names_.size() ||
+                           (next_ < taken_ + kAhead && (next_ == taken_ || held_ < kHeldBytes));
+                });
                 if (stop_ || next_ >= names_.size()) return;
                 i = next_++;
             }
@@ -219,6 +227,7 @@ private:
                 // The slot is free: its last member, kAhead before this one,
                 // has been taken.
                 std::lock_guard<std::mutex> lock(mutex_);
+                held_ += m.data.size();
                 slots_[i % kAhead] = std::move(m);
                 ready_[i % kAhead] = 1;
             }
@@ -232,6 +241,7 @@ private:
     std::array<char, kAhead> ready_{};
     size_t next_ = 0;
     size_t taken_ = 0;
+    size_t held_ = 0;  // bytes of the prepared members waiting in the slots
     bool stop_ = false;
     std::mutex mutex_;
     std::condition_variable changed_;
