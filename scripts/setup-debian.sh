@@ -16,6 +16,12 @@ $SUDO apt-get install -y -qq --no-install-recommends openbox libx11-dev >/dev/nu
 # Screenshots and the benchmarks (scripts/screenshots.sh, bench/bench_window.sh, bench/run-all.sh: GNU time
 # for peak memory).
 $SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine time >/dev/null
+# The LHA benchmark's peer (bench/lha/run_lha_bench.sh, the LHA row of
+# bench/run-all.sh): jlha, a Java LHA archiver. Only on request, since it
+# brings a Java runtime and no test needs it.
+if [ "${1:-}" = --bench ]; then
+  $SUDO apt-get install -y -qq --no-install-recommends jlha-utils >/dev/null
+fi
 # The checks CI runs besides the tests: the package check
 # (scripts/package-check.sh: building, linting and validating the Debian
 # package) and the format check (scripts/format-check.sh).

@@ -290,3 +290,26 @@ TEST(Lh5Huffman, OneOrNoSymbolNeedsNoCodeBits) {
     EXPECT_EQ(single, 5);
     for (const uint8_t l : len) EXPECT_EQ(l, 0);
 }
+
+TEST(Lh5Encoder, RoundTripsRepeatsOfThreeBytesAndNearerShorterMatches) {
+    // Repeats that share only 3 bytes (found apart from the 4-byte chains),
+    // and long repeats far back with shorter ones near, where the nearer,
+    // shorter match is the one taken; both right at the window's far edge.
+    std::mt19937 rng(11);
+    Bytes input;
+    const Bytes far = Random(300, 12);
+    for (int i = 0; i < 400; ++i) {
+        const uint8_t a = static_cast<uint8_t>(rng()), b = static_cast<uint8_t>(rng());
+        for (int k = 0; k < 3; ++k) {
+            input.insert(input.end(), {a, b, static_cast<uint8_t>(k), static_cast<uint8_t>(rng())});
+        }
+        if (i % 50 == 0) input.insert(input.end(), far.begin(), far.end());
+        if (i % 7 == 0) input.insert(input.end(), far.begin(), far.begin() + 1 + i % 40);
+    }
+    while (input.size() % 8192 != 8189) input.push_back(static_cast<uint8_t>(rng()));
+    input.insert(input.end(), input.begin(), input.begin() + 3);
+    const Bytes copy = input;
+    input.insert(input.end(), copy.begin(), copy.end());
+    ExpectRoundTrip(input);
+    for (const int chain : {1, 4, 4096}) ExpectRoundTrip(input, {chain, 256, 32768});
+}

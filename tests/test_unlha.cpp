@@ -644,3 +644,29 @@ TEST(Unlha, RandomTreesComeBackExactlyFromBothTools) {
         EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files) << round;
     }
 }
+
+TEST(Unlha, MembersKeepTheListOrderWhenPreparedAheadOnSeveralThreads) {
+    // Far more members than are prepared ahead at a time, small ones next to
+    // ones read straight into the archive (over 8 MiB), in an order that is
+    // not sorted: the archive must hold them in exactly the listed order.
+    // Members of a few MiB fill the bytes that may wait before the small
+    // ones behind them are begun.
+    Fixture f;
+    std::vector<std::string> names;
+    for (int i = 0; i < 160; ++i) {
+        const std::string name = "m" + std::to_string((i * 37) % 160) + (i % 2 ? "/x" : ".txt");
+        const size_t size = i % 53 == 0  ? (8u << 20) + 1 + static_cast<size_t>(i)
+                            : i % 9 == 0 ? (3u << 20) + static_cast<size_t>(i)
+                                         : static_cast<size_t>(i * 977 % 20000);
+        f.Add(name, i % 3 == 0 ? Random(size, static_cast<uint32_t>(i)) : TextLike(size, static_cast<uint32_t>(i)));
+        names.push_back(name);
+    }
+    const Outcome run = CallUnlha(CommandLine(f.archive, f.src, names));
+    EXPECT_EQ(run.status, 0) << run.report;
+    int rc = -1;
+    std::string expected;
+    for (const auto& n : names) expected += n + "\n";
+    EXPECT_EQ(Tool({"bsdtar", "-tf", f.archive}, "/", &rc), expected);
+    EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
+    EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
+}

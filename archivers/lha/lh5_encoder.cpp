@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <array>
+#include <cmath>
+#include <climits>
 #include <cstring>
+#include <utility>
 
 namespace lh5 {
 
@@ -33,6 +36,7 @@ constexpr int kChainMask = kChainSize - 1;
 constexpr int kBufSize = 1 << 18;
 constexpr int kLookahead = kMaxMatch + kMinMatch + 1;
 constexpr int kHashBits = 15;
+constexpr int kHash3Bits = 12;
 constexpr int kNil = -1;
 
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
@@ -114,14 +118,23 @@ struct Encoder::State {
     ByteSink& sink;
     EncoderOptions opt;
 
-    // Input and match finding.
-    // Left uninitialised: only bytes below `fill` are ever read, and most
-    // inputs (one file each) are far smaller than the buffer.
-    std::unique_ptr<uint8_t[]> buf{new uint8_t[kBufSize]};
-    int fill = 0;  // valid bytes in buf
-    int pos = 0;   // next position to code
-    std::vector<int32_t> head = std::vector<int32_t>(1 << kHashBits, kNil);
-    std::vector<int32_t> prev = std::vector<int32_t>(kChainSize, kNil);
+    // Input and match finding. Most inputs are one small file each, so the
+    // buffer grows with the input (up to kBufSize), and the tables are made
+    // when coding starts: as small as an input that is complete by then
+    // allows, full size otherwise. Memory is thus in proportion to the
+    // input, and several encoders a second on small files touch little.
+    // The buffer is left uninitialised: only bytes below `fill` are read.
+    std::unique_ptr<uint8_t[]> buf;
+    int capacity = 0;  // bytes allocated for buf
+    int fill = 0;      // valid bytes in buf
+    int pos = 0;       // next position to code
+    std::vector<int32_t> head;
+    std::vector<int32_t> head3;
+    std::vector<int32_t> prev;
+    int hashShift = 32 - kHashBits;
+    int hash3Shift = 32 - kHash3Bits;
+    int chainMask = kChainMask;
+    std::vector<int32_t> literalCost;
     int matchLength = kMinMatch - 1;
     int matchDist = 0;
     bool matchAvailable = false;
@@ -143,59 +156,140 @@ struct Encoder::State {
         opt.blockCodes = std::clamp(opt.blockCodes, 1, 65535);
         opt.maxChain = std::max(opt.maxChain, 1);
         opt.niceLength = std::clamp(opt.niceLength, kMinMatch, kMaxMatch);
-        codes.reserve(static_cast<size_t>(opt.blockCodes));
-        positions.reserve(static_cast<size_t>(opt.blockCodes));
-        out.reserve(1 << 17);
     }
 
-    uint32_t Hash(int p) const {
+    // Makes room for `more` bytes of input beyond `fill`, up to kBufSize.
+    void Reserve(size_t more) {
+        const size_t want = std::min<size_t>(kBufSize, static_cast<size_t>(fill) + more);
+        if (want <= static_cast<size_t>(capacity)) return;
+        const int grown =
+            static_cast<int>(std::max(want, std::min<size_t>(kBufSize, 2 * static_cast<size_t>(capacity))));
+        std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(grown)]);
+        if (fill > 0) std::memcpy(bigger.get(), buf.get(), static_cast<size_t>(fill));
+        buf = std::move(bigger);
+        capacity = grown;
+    }
+
+    // The match-finding tables, made once, before the first position is
+    // entered. When all input is there (`complete`), they are sized to it:
+    // positions then never reach past `fill`, so a chain table of that size
+    // never reuses a slot.
+    void MakeTables(bool complete) {
+        if (!head.empty()) return;
+        int bits = kHashBits, chainSize = kChainSize;
+        if (complete) {
+            const int need = std::max(fill, 1);
+            bits = std::clamp(BitLength(static_cast<unsigned>(need - 1)) + 1, 10, kHashBits);
+            chainSize = std::min(kChainSize, 1 << std::max(10, BitLength(static_cast<unsigned>(need - 1))));
+        }
+        hashShift = 32 - bits;
+        hash3Shift = 32 - std::min(bits, kHash3Bits);
+        chainMask = chainSize - 1;
+        head.assign(size_t{1} << bits, kNil);
+        head3.assign(size_t{1} << (32 - hash3Shift), kNil);
+        prev.assign(static_cast<size_t>(chainSize), kNil);
+    }
+
+    uint32_t Hash3(int p) const {
         const uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
-        return (v * 2654435761u) >> (32 - kHashBits);
+        return (v * 2654435761u) >> hash3Shift;
+    }
+    uint32_t Hash4(int p) const {
+        uint32_t v;
+        std::memcpy(&v, buf.get() + p, 4);
+        return (v * 2654435761u) >> hashShift;
     }
 
-    // Links position p into its hash chain; returns the previous head.
-    int Insert(int p) {
-        const uint32_t h = Hash(p);
-        const int old = head[h];
-        prev[p & kChainMask] = old;
-        head[h] = p;
-        return old;
+    // Enters position p (at least 3 bytes before the end of the input):
+    // the last position with its first 3 bytes becomes p, and p is linked
+    // into the chain of positions that share its first 4. Returns the
+    // previous last position of each.
+    std::pair<int, int> Insert(int p) {
+        int32_t& h3 = head3[Hash3(p)];
+        const int last3 = h3;
+        h3 = p;
+        int last4 = kNil;
+        if (fill - p >= 4) {
+            int32_t& h4 = head[Hash4(p)];
+            last4 = h4;
+            h4 = p;
+        }
+        prev[p & chainMask] = last4;
+        return {last3, last4};
     }
 
-    // The longest match for pos longer than `best`, searching back from
-    // `candidate`; sets matchDist when one is found.
-    int LongestMatch(int candidate, int best) {
+    // How many bytes from `m` on match those from `scan` on, up to maxLen.
+    static int MatchLength(const uint8_t* m, const uint8_t* scan, int maxLen) {
+        int len = 0;
+        while (len + 8 <= maxLen) {
+            uint64_t a, b;
+            std::memcpy(&a, m + len, 8);
+            std::memcpy(&b, scan + len, 8);
+            if (a != b) return len + (__builtin_ctzll(a ^ b) >> 3);
+            len += 8;
+        }
+        while (len < maxLen && m[len] == scan[len]) ++len;
+        return len;
+    }
+
+    // Sixteenths of a bit saved by coding the `length` bytes at `at` as a
+    // match `dist` back rather than as literals. Literals are priced by how
+    // often their byte occurs in the buffer (see PriceLiterals), lengths and
+    // distances by a rough guess at their codes.
+    int Gain(int length, int dist, int at) const {
+        const int bits = BitLength(static_cast<unsigned>(dist - 1));
+        const int lengthBits = length < 5 ? 5 : length < 9 ? 6 : length < 17 ? 8 : 10;
+        return literalCost[static_cast<size_t>(at + length)] - literalCost[static_cast<size_t>(at)] -
+               16 * (lengthBits + 3 + (bits > 1 ? bits - 1 : 0));
+    }
+
+    // literalCost[p]: what the bytes before p would cost as literals, each
+    // priced at its information content in the buffer plus half a bit (the
+    // code tables and the rounding of code lengths), 1 to 16 bits.
+    void PriceLiterals() {
+        std::array<uint32_t, 256> count{};
+        for (int p = 0; p < fill; ++p) ++count[buf[p]];
+        std::array<int32_t, 256> price{};
+        for (int c = 0; c < 256; ++c)
+            price[c] = count[c] == 0 ? 16 * 12
+                                     : std::clamp(static_cast<int>(16 * std::log2(double(fill) / count[c])) + 8, 16,
+                                                  16 * kMaxCodeLength);
+        literalCost.resize(static_cast<size_t>(fill) + 1);
+        literalCost[0] = 0;
+        for (int p = 0; p < fill; ++p) literalCost[p + 1] = literalCost[p] + price[buf[p]];
+    }
+
+    // The match for pos that saves the most bits among those longer than
+    // `best`: the nearest 3-byte match (the last position sharing 3 bytes)
+    // and the chain of positions sharing 4, nearest first, each taken when
+    // longer than all before it. Sets matchDist when one is found; returns
+    // its length, or `best` when there is none.
+    int LongestMatch(std::pair<int, int> last, int best) {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
-        const int limit = pos - kDicSize;
+        const int limit = std::max(0, pos - kDicSize);
         const uint8_t* scan = buf.get() + pos;
+        int chosen = best, chosenGain = INT_MIN;
+        auto consider = [&](int candidate) {
+            const uint8_t* m = buf.get() + candidate;
+            if (m[best] != scan[best]) return false;
+            const int len = MatchLength(m, scan, maxLen);
+            if (len <= best) return false;
+            best = len;
+            const int gain = Gain(len, pos - candidate, pos);
+            if (gain > chosenGain) {
+                chosenGain = gain;
+                chosen = len;
+                matchDist = pos - candidate;
+            }
+            return len >= opt.niceLength || len >= maxLen;
+        };
+        if (best < kMinMatch && last.first >= limit && consider(last.first)) return chosen;
         int chain = opt.maxChain;
         if (best >= 32) chain >>= 2;
-        while (candidate >= limit && candidate >= 0 && chain-- > 0) {
-            const uint8_t* m = buf.get() + candidate;
-            if (m[best] == scan[best] && m[0] == scan[0] && m[1] == scan[1]) {
-                int len = 2;
-                while (len + 8 <= maxLen) {
-                    uint64_t a, b;
-                    std::memcpy(&a, m + len, 8);
-                    std::memcpy(&b, scan + len, 8);
-                    if (a != b) {
-                        len += __builtin_ctzll(a ^ b) >> 3;
-                        goto measured;
-                    }
-                    len += 8;
-                }
-                while (len < maxLen && m[len] == scan[len]) ++len;
-            measured:
-                if (len > best) {
-                    best = len;
-                    matchDist = pos - candidate;
-                    if (len >= opt.niceLength || len >= maxLen) break;
-                }
-            }
-            candidate = prev[candidate & kChainMask];
-        }
-        return best;
+        for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
+            if (consider(candidate)) break;
+        return chosen;
     }
 
     void PutBits(int n, uint32_t v) {
@@ -354,25 +448,34 @@ struct Encoder::State {
         fill -= delta;
         pos -= delta;
         for (auto& h : head) h = h >= delta ? h - delta : kNil;
+        for (auto& h : head3) h = h >= delta ? h - delta : kNil;
         for (auto& p : prev) p = p >= delta ? p - delta : kNil;
     }
 
     // Codes input up to where look-ahead runs short (or all of it at the end).
     void Process(bool finishing) {
+        MakeTables(finishing);
+        PriceLiterals();
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
-            int candidate = kNil;
-            if (avail >= kMinMatch) candidate = Insert(pos);
+            std::pair<int, int> last{kNil, kNil};
+            if (avail >= kMinMatch) last = Insert(pos);
             const int prevLength = matchLength;
             const int prevDist = matchDist;
             matchLength = kMinMatch - 1;
-            if (candidate != kNil && prevLength < opt.niceLength && pos - candidate <= kDicSize) {
-                matchLength = LongestMatch(candidate, std::max(prevLength, kMinMatch - 1));
-                // A 3-byte match far back costs more bits than three literals.
-                if (matchLength == kMinMatch && matchDist > 512) matchLength = kMinMatch - 1;
+            int gain = 0;
+            if (last.first != kNil && prevLength < opt.niceLength) {
+                // Matches as long as the one before count too: a nearer one
+                // may cost fewer bits.
+                matchLength = LongestMatch(last, std::max(prevLength - 1, kMinMatch - 1));
+                gain = matchLength >= kMinMatch ? Gain(matchLength, matchDist, pos) : 0;
+                if (gain <= 0) matchLength = kMinMatch - 1;
             }
-            if (prevLength >= kMinMatch && matchLength <= prevLength) {
+            const int prevGain = prevLength >= kMinMatch ? Gain(prevLength, prevDist, pos - 1) : 0;
+            // Deferring the match before by one byte codes that byte as a
+            // literal.
+            if (prevLength >= kMinMatch && gain - (literalCost[pos] - literalCost[pos - 1]) <= prevGain) {
                 EmitMatch(prevLength, prevDist);
                 const int end = pos - 1 + prevLength;
                 for (int p = pos + 1; p < end; ++p)
@@ -407,6 +510,7 @@ void Encoder::Write(const uint8_t* data, size_t size) {
             s.Process(false);
             s.Slide();
         }
+        s.Reserve(size);
         const size_t room = static_cast<size_t>(kBufSize - s.fill);
         const size_t take = std::min(room, size);
         std::memcpy(s.buf.get() + s.fill, data, take);

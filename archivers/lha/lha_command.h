@@ -10,6 +10,7 @@
 // literally: "-x", "@list" or "*" name files, never switches or wildcards.
 // A name listed twice is stored once.
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archive/left_out.h"
@@ -24,6 +25,6 @@ struct CommandResult {
     std::vector<tessarine::LeftOutEntry> leftOut;  // each with its reason
 };
 
-CommandResult RunCommand(const std::string& commandLine);
+CommandResult RunCommand(std::string_view commandLine);
 
 }  // namespace lha

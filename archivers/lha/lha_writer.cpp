@@ -27,7 +27,7 @@ constexpr uint64_t kSizeLimit = uint64_t{1} << 32;  // sizes are 32-bit fields
 constexpr size_t kChunk = 1 << 18;
 // Files up to this size are read and compressed whole in memory, which lets
 // several be prepared at once; larger ones are streamed into the archive.
-constexpr uint64_t kHoldLimit = 2u << 20;
+constexpr uint64_t kHoldLimit = 8u << 20;
 // While a streamed file is compressed, it is also kept in memory up to this
 // size, so the stored fallback needs no second read.
 constexpr size_t kKeepInMemory = 8u << 20;

@@ -27,7 +27,8 @@ extern "C" __attribute__((visibility("default"))) int Unlha(void* /*ownerWindow*
                                                             char* output, unsigned long outputSize) {
     archivers::ClearLeftOut();
     try {
-        const lha::CommandResult result = lha::RunCommand(commandLine ? commandLine : "");
+        const lha::CommandResult result =
+            lha::RunCommand(commandLine ? std::string_view(commandLine) : std::string_view());
         archivers::StoreLeftOut(tessarine::EncodeLeftOut(result.leftOut));
         PutReport(result.report, output, outputSize);
         return result.status;
