@@ -17,6 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "archive/command_line.h"
+#include "archivers/name_set.h"
 #include "archivers/plain_reason.h"
 #include "archivers/lha/lha_writer.h"
 #include "engine/temp_file.h"
@@ -37,68 +39,6 @@ bool KnownSwitch(std::string_view token) {
 
 CommandResult Fail(std::string report) { return {2, std::move(report), {}}; }
 
-// The tokens of a command line one at a time, read as SplitCommandLine
-// reads them. A token that is a single quoted part without escapes, or that
-// has no quotes at all, is handed out as a view into the line; any other is
-// spelled out into `spill`, which keeps it for as long as the views are in
-// use. A list of a million names thus costs a view per name, not a string.
-class TokenReader {
-public:
-    TokenReader(std::string_view line, std::deque<std::string>& spill) : line_(line), spill_(spill) {}
-
-    bool Next(std::string_view& token) {
-        const size_t n = line_.size();
-        while (i_ < n && IsBlank(line_[i_])) ++i_;
-        if (i_ >= n) return false;
-        if (line_[i_] == '"') {
-            size_t j = i_ + 1;
-            while (j < n && line_[j] != '"' && line_[j] != '\\') ++j;
-            if (j < n && line_[j] == '"' && (j + 1 == n || IsBlank(line_[j + 1]))) {
-                token = line_.substr(i_ + 1, j - i_ - 1);
-                i_ = j + 1;
-                return true;
-            }
-        } else {
-            size_t j = i_;
-            while (j < n && !IsBlank(line_[j]) && line_[j] != '"') ++j;
-            if (j == n || line_[j] != '"') {
-                token = line_.substr(i_, j - i_);
-                i_ = j;
-                return true;
-            }
-        }
-        std::string current;
-        bool quoted = false;
-        for (; i_ < n; ++i_) {
-            const char c = line_[i_];
-            if (quoted) {
-                if (c == '\\' && i_ + 1 < n && (line_[i_ + 1] == '"' || line_[i_ + 1] == '\\'))
-                    current.push_back(line_[++i_]);
-                else if (c == '"')
-                    quoted = false;
-                else
-                    current.push_back(c);
-            } else if (c == '"') {
-                quoted = true;
-            } else if (IsBlank(c)) {
-                break;
-            } else {
-                current.push_back(c);
-            }
-        }
-        spill_.push_back(std::move(current));
-        token = spill_.back();
-        return true;
-    }
-
-private:
-    static bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-    std::string_view line_;
-    std::deque<std::string>& spill_;
-    size_t i_ = 0;
-};
-
 // Whether a relative path is stored as it is (CleanRelativePath would give
 // it back unchanged): no empty, "." or ".." component.
 bool AlreadyClean(std::string_view path) {
@@ -112,53 +52,6 @@ bool AlreadyClean(std::string_view path) {
         i = j + 1;
     }
 }
-
-// The stored paths seen so far, each kept as the index of the name it came
-// from: a slot holds a 32-bit hash of the stored path and the index + 1.
-// Names are compared in full only when their hashes agree.
-class StoredPathSet {
-public:
-    explicit StoredPathSet(const std::vector<std::string_view>& names) : names_(names), slots_(1024, 0) {}
-
-    // Enters names[index], stored as `stored`; false when a name stored the
-    // same way came before.
-    bool Insert(size_t index, std::string_view stored) {
-        if (2 * (count_ + 1) > slots_.size()) Grow();
-        const uint32_t hash = static_cast<uint32_t>(std::hash<std::string_view>{}(stored));
-        const size_t mask = slots_.size() - 1;
-        for (size_t at = hash & mask;; at = (at + 1) & mask) {
-            const uint64_t slot = slots_[at];
-            if (slot == 0) {
-                slots_[at] = (uint64_t{hash} << 32) | (index + 1);
-                ++count_;
-                return true;
-            }
-            if (static_cast<uint32_t>(slot >> 32) == hash && StoredPath(names_[(slot & 0xFFFFFFFFu) - 1]) == stored)
-                return false;
-        }
-    }
-
-    static std::string StoredPath(std::string_view name) {
-        return AlreadyClean(name) ? std::string(name) : CleanRelativePath(std::string(name));
-    }
-
-private:
-    void Grow() {
-        std::vector<uint64_t> old(slots_.size() * 2, 0);
-        old.swap(slots_);
-        const size_t mask = slots_.size() - 1;
-        for (const uint64_t slot : old) {
-            if (slot == 0) continue;
-            size_t at = (slot >> 32) & mask;
-            while (slots_[at] != 0) at = (at + 1) & mask;
-            slots_[at] = slot;
-        }
-    }
-
-    const std::vector<std::string_view>& names_;
-    std::vector<uint64_t> slots_;
-    size_t count_ = 0;
-};
 
 // Prepares members (reads and compresses files that are held in memory) on
 // worker threads a bounded distance ahead of the writer, which takes them
@@ -251,33 +144,45 @@ private:
 }  // namespace
 
 CommandResult RunCommand(std::string_view commandLine) {
-    std::deque<std::string> spill;
-    TokenReader reader(commandLine, spill);
-    std::string_view token;
-    if (!reader.Next(token)) return Fail("Error: empty command line\n");
-    if (token != "a" && token != "A") return Fail("Error: unknown command \"" + std::string(token) + "\"\n");
+    std::deque<std::string> rewritten;
+    std::vector<std::string_view> tokens = tessarine::SplitCommandLineViews(commandLine, rewritten);
+    if (tokens.empty()) return Fail("Error: empty command line\n");
+    if (tokens[0] != "a" && tokens[0] != "A")
+        return Fail("Error: unknown command \"" + std::string(tokens[0]) + "\"\n");
     std::string badSwitches;
-    bool more = reader.Next(token);
-    for (; more && !token.empty() && token[0] == '-'; more = reader.Next(token))
-        if (!KnownSwitch(token)) badSwitches += "Error: unknown switch \"" + std::string(token) + "\"\n";
+    size_t first = 1;
+    for (; first < tokens.size() && !tokens[first].empty() && tokens[first][0] == '-'; ++first)
+        if (!KnownSwitch(tokens[first]))
+            badSwitches += "Error: unknown switch \"" + std::string(tokens[first]) + "\"\n";
     if (!badSwitches.empty()) return Fail(badSwitches);
-    std::string_view baseToken;
-    if (!more || !reader.Next(baseToken)) return Fail("Error: archive path or base folder missing\n");
-    const std::string archive(token);
-    const std::string base(baseToken);
+    if (first + 2 > tokens.size()) return Fail("Error: archive path or base folder missing\n");
+    const std::string archive(tokens[first]);
+    const std::string base(tokens[first + 1]);
+    // The names are what follows; the token list becomes the list of names.
+    std::vector<std::string_view> names = std::move(tokens);
+    names.erase(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(first + 2));
     // Each member once, at its first place: two names that store as the
-    // same path would make a reader stop at its overwrite question.
-    // The table of stored paths is only needed while the list is read.
-    std::vector<std::string_view> names;
+    // same path would make a reader stop at its overwrite question. The
+    // paths they store as are only needed while the list is read.
     {
-        StoredPathSet seen(names);
-        while (reader.Next(token)) {
-            std::string cleaned;
-            std::string_view stored = token;
-            if (!AlreadyClean(token)) stored = cleaned = CleanRelativePath(std::string(token));
-            if (!stored.empty() && !seen.Insert(names.size(), stored)) continue;
-            names.push_back(token);
+        std::deque<std::string> cleaned;
+        std::vector<std::string_view> stored;
+        stored.reserve(names.size());
+        archivers::NameSet seen(names.size(), [&stored](size_t k) { return stored[k]; });
+        size_t kept = 0;
+        for (const std::string_view name : names) {
+            std::string_view path = name;
+            if (!AlreadyClean(name)) path = cleaned.emplace_back(CleanRelativePath(std::string(name)));
+            if (!path.empty()) {
+                stored.push_back(path);
+                if (seen.Insert(stored.size() - 1) != stored.size() - 1) {
+                    stored.pop_back();
+                    continue;
+                }
+            }
+            names[kept++] = name;
         }
+        names.resize(kept);
     }
     if (names.empty()) return Fail("Error: no files to add\n");
 

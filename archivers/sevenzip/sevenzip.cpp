@@ -55,6 +55,7 @@
 #include "engine/Common.h"
 #include "archive/left_out.h"
 #include "archivers/left_out_store.h"
+#include "archivers/name_set.h"
 #include "archivers/plain_reason.h"
 #include "engine/text_process.h"
 #include "engine/unique_fd.h"
@@ -63,57 +64,13 @@ extern "C" char** environ;
 
 namespace {
 
+using archivers::NameSet;
 using tessarine::EqualsNoCase;
 using tessarine::LeftOutEntry;
 using tessarine::UniqueFd;
 
 // The longest password taken, in bytes.
 constexpr size_t kMaxPassword = 1000;
-
-// A set of names held as places in a list of names kept elsewhere: one
-// array of 4-byte slots, open addressing. A million names cost 8 MB here,
-// against a node of its own per name in a std::unordered_set. `keyOf` gives
-// the name at a place; what it refers to must outlive the set.
-template <class KeyOf>
-class NameSet {
-public:
-    static constexpr size_t kNone = SIZE_MAX;
-
-    // Room for `count` names.
-    NameSet(size_t count, KeyOf keyOf) : keyOf_(std::move(keyOf)) {
-        size_t slots = 16;
-        while (slots < 2 * count) slots *= 2;
-        slots_.assign(slots, kEmpty);
-    }
-
-    // Adds the name at `place` unless an equal name is in; returns the place
-    // of the name that is in the set now.
-    size_t Insert(size_t place) {
-        const std::string_view key = keyOf_(place);
-        for (size_t s = Start(key);; s = (s + 1) & (slots_.size() - 1)) {
-            if (slots_[s] == kEmpty) {
-                slots_[s] = static_cast<uint32_t>(place);
-                return place;
-            }
-            if (keyOf_(slots_[s]) == key) return slots_[s];
-        }
-    }
-
-    // The place of the name equal to `key`, or kNone.
-    size_t Find(std::string_view key) const {
-        for (size_t s = Start(key);; s = (s + 1) & (slots_.size() - 1)) {
-            if (slots_[s] == kEmpty) return kNone;
-            if (keyOf_(slots_[s]) == key) return slots_[s];
-        }
-    }
-
-private:
-    static constexpr uint32_t kEmpty = UINT32_MAX;
-    size_t Start(std::string_view key) const { return std::hash<std::string_view>{}(key) & (slots_.size() - 1); }
-
-    KeyOf keyOf_;
-    std::vector<uint32_t> slots_;
-};
 
 // The most names a command line may hold (places in a NameSet are 4 bytes).
 constexpr size_t kMaxNames = UINT32_MAX - 1;
