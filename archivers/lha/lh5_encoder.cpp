@@ -36,7 +36,7 @@ constexpr int kChainMask = kChainSize - 1;
 constexpr int kBufSize = 1 << 18;
 constexpr int kLookahead = kMaxMatch + kMinMatch + 1;
 constexpr int kHashBits = 15;
-constexpr int kHash3Bits = 12;
+constexpr int kHash3Bits = 14;
 constexpr int kNil = -1;
 
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
@@ -134,7 +134,8 @@ struct Encoder::State {
     int hashShift = 32 - kHashBits;
     int hash3Shift = 32 - kHash3Bits;
     int chainMask = kChainMask;
-    std::vector<int32_t> literalCost;
+    std::unique_ptr<int32_t[]> literalCost;
+    int literalCapacity = 0;
     int matchLength = kMinMatch - 1;
     int matchDist = 0;
     bool matchAvailable = false;
@@ -254,7 +255,11 @@ struct Encoder::State {
             price[c] = count[c] == 0 ? 16 * 12
                                      : std::clamp(static_cast<int>(16 * std::log2(double(fill) / count[c])) + 8, 16,
                                                   16 * kMaxCodeLength);
-        literalCost.resize(static_cast<size_t>(fill) + 1);
+        // Every entry is written below: no need to clear them first.
+        if (literalCapacity < fill + 1) {
+            literalCapacity = fill + 1;
+            literalCost.reset(new int32_t[static_cast<size_t>(literalCapacity)]);
+        }
         literalCost[0] = 0;
         for (int p = 0; p < fill; ++p) literalCost[p + 1] = literalCost[p] + price[buf[p]];
     }
@@ -272,7 +277,16 @@ struct Encoder::State {
         int chosen = best, chosenGain = INT_MIN;
         auto consider = [&](int candidate) {
             const uint8_t* m = buf.get() + candidate;
-            if (m[best] != scan[best]) return false;
+            // A longer match agrees on the bytes up to `best`; the last four
+            // of them turn most candidates away with one compare.
+            if (best >= 3) {
+                uint32_t x, y;
+                std::memcpy(&x, m + best - 3, 4);
+                std::memcpy(&y, scan + best - 3, 4);
+                if (x != y) return false;
+            } else if (m[best] != scan[best]) {
+                return false;
+            }
             const int len = MatchLength(m, scan, maxLen);
             if (len <= best) return false;
             best = len;
@@ -286,7 +300,9 @@ struct Encoder::State {
         };
         if (best < kMinMatch && last.first >= limit && consider(last.first)) return chosen;
         int chain = opt.maxChain;
-        if (best >= 32) chain >>= 2;
+        // Already long enough to be worth having: a shorter search for a
+        // longer one.
+        if (best >= 16) chain >>= 2;
         for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
             if (consider(candidate)) break;
         return chosen;
@@ -298,10 +314,15 @@ struct Encoder::State {
         if (bitCount >= 32) {
             bitCount -= 32;
             const uint32_t word = static_cast<uint32_t>(bitBuf >> bitCount);
-            out.push_back(static_cast<uint8_t>(word >> 24));
-            out.push_back(static_cast<uint8_t>(word >> 16));
-            out.push_back(static_cast<uint8_t>(word >> 8));
-            out.push_back(static_cast<uint8_t>(word));
+            // One size change for the four bytes keeps this small enough to
+            // be inlined at every call.
+            const size_t at = out.size();
+            out.resize(at + 4);
+            uint8_t* d = out.data() + at;
+            d[0] = static_cast<uint8_t>(word >> 24);
+            d[1] = static_cast<uint8_t>(word >> 16);
+            d[2] = static_cast<uint8_t>(word >> 8);
+            d[3] = static_cast<uint8_t>(word);
         }
     }
 
