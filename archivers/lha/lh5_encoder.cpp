@@ -136,9 +136,7 @@ struct Encoder::State {
     int chainMask = kChainMask;
     std::unique_ptr<int32_t[]> literalCost;
     int literalCapacity = 0;
-    int matchLength = kMinMatch - 1;
     int matchDist = 0;
-    bool matchAvailable = false;
     uint64_t totalIn = 0;
     uint64_t totalOut = 0;
 
@@ -267,9 +265,9 @@ struct Encoder::State {
     // The match for pos that saves the most bits among those longer than
     // `best`: the nearest 3-byte match (the last position sharing 3 bytes)
     // and the chain of positions sharing 4, nearest first, each taken when
-    // longer than all before it. Sets matchDist when one is found; returns
-    // its length, or `best` when there is none.
-    int LongestMatch(std::pair<int, int> last, int best) {
+    // longer than all before it, at most `chain` of them. Sets matchDist when
+    // one is found; returns its length, or `best` when there is none.
+    int LongestMatch(std::pair<int, int> last, int best, int chain) {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
         const int limit = std::max(0, pos - kDicSize);
@@ -299,10 +297,9 @@ struct Encoder::State {
             return len >= opt.niceLength || len >= maxLen;
         };
         if (best < kMinMatch && last.first >= limit && consider(last.first)) return chosen;
-        int chain = opt.maxChain;
         // Already long enough to be worth having: a shorter search for a
         // longer one.
-        if (best >= 16) chain >>= 2;
+        if (best >= 8) chain >>= 2;
         for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
             if (consider(candidate)) break;
         return chosen;
@@ -474,47 +471,59 @@ struct Encoder::State {
     }
 
     // Codes input up to where look-ahead runs short (or all of it at the end).
+    // At each position the best match is looked for; before it is taken, the
+    // next position is tried, and the one after that with a short search,
+    // and a match there that saves more, once the bytes it skips are paid
+    // for as literals, replaces it.
     void Process(bool finishing) {
         MakeTables(finishing);
         PriceLiterals();
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
-            std::pair<int, int> last{kNil, kNil};
-            if (avail >= kMinMatch) last = Insert(pos);
-            const int prevLength = matchLength;
-            const int prevDist = matchDist;
-            matchLength = kMinMatch - 1;
-            int gain = 0;
-            if (last.first != kNil && prevLength < opt.niceLength) {
-                // Matches as long as the one before count too: a nearer one
-                // may cost fewer bits.
-                matchLength = LongestMatch(last, std::max(prevLength - 1, kMinMatch - 1));
-                gain = matchLength >= kMinMatch ? Gain(matchLength, matchDist, pos) : 0;
-                if (gain <= 0) matchLength = kMinMatch - 1;
-            }
-            const int prevGain = prevLength >= kMinMatch ? Gain(prevLength, prevDist, pos - 1) : 0;
-            // Deferring the match before by one byte codes that byte as a
-            // literal.
-            if (prevLength >= kMinMatch && gain - (literalCost[pos] - literalCost[pos - 1]) <= prevGain) {
-                EmitMatch(prevLength, prevDist);
-                const int end = pos - 1 + prevLength;
-                for (int p = pos + 1; p < end; ++p)
-                    if (fill - p >= kMinMatch) Insert(p);
-                pos = end;
-                matchAvailable = false;
-                matchLength = kMinMatch - 1;
-            } else if (matchAvailable) {
-                EmitLiteral(buf[pos - 1]);
+            int length = avail >= kMinMatch ? LongestMatch(Insert(pos), kMinMatch - 1, opt.maxChain) : 0;
+            int dist = matchDist;
+            int gain = length >= kMinMatch ? Gain(length, dist, pos) : 0;
+            if (gain <= 0) {
+                EmitLiteral(buf[pos]);
                 ++pos;
-            } else {
-                matchAvailable = true;
-                ++pos;
+                continue;
             }
-        }
-        if (finishing && matchAvailable) {
-            EmitLiteral(buf[pos - 1]);
-            matchAvailable = false;
+            const int start = pos;
+            int at = pos;            // where the match chosen so far begins
+            int inserted = pos + 1;  // positions below this are in the tables
+            for (bool moved = true; moved && length < opt.niceLength;) {
+                moved = false;
+                for (int step = 1; step <= 2; ++step) {
+                    const int next = at + step;
+                    if (fill - next < kMinMatch || (!finishing && fill - next < kLookahead)) break;
+                    pos = next;
+                    const auto last = Insert(next);
+                    inserted = next + 1;
+                    // One byte on, matches as long as this one count too (a
+                    // nearer one may cost fewer bits); two bytes on, one
+                    // byte shorter ones.
+                    const int l = LongestMatch(last, std::max(length - step, kMinMatch - 1),
+                                               step == 1 ? opt.maxChain : std::max(1, opt.maxChain / 12));
+                    if (l < kMinMatch) continue;
+                    const int skipped = literalCost[next] - literalCost[at];
+                    const int g = Gain(l, matchDist, next);
+                    if (g - skipped > gain) {
+                        gain = g;
+                        length = l;
+                        dist = matchDist;
+                        at = next;
+                        moved = true;
+                        break;
+                    }
+                }
+            }
+            for (int p = start; p < at; ++p) EmitLiteral(buf[p]);
+            EmitMatch(length, dist);
+            const int end = at + length;
+            for (int p = inserted; p < end; ++p)
+                if (fill - p >= kMinMatch) Insert(p);
+            pos = end;
         }
     }
 };
