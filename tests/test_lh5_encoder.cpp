@@ -12,6 +12,7 @@
 
 #include "archivers/lha/lh5_encoder.h"
 #include "archivers/lha/lh5_huffman.h"
+#include "engine/crc16.h"
 
 namespace {
 
@@ -312,4 +313,25 @@ TEST(Lh5Encoder, RoundTripsRepeatsOfThreeBytesAndNearerShorterMatches) {
     input.insert(input.end(), copy.begin(), copy.end());
     ExpectRoundTrip(input);
     for (const int chain : {1, 4, 4096}) ExpectRoundTrip(input, {chain, 256, 32768});
+}
+
+// The checksum of every member: eight bytes are taken at a time, so every
+// length and start around that step must give what one byte at a time does.
+TEST(Crc16, AgreesWithTheBytewiseDefinitionAtEveryLengthAndOffset) {
+    const uint8_t check[] = {'1', '2', '3', '4', '5', '6', '7', '8', '9'};
+    EXPECT_EQ(tessarine::Crc16(0, check, sizeof check), 0xBB3D);
+    std::mt19937 rng(7);
+    Bytes data(100);
+    for (auto& b : data) b = static_cast<uint8_t>(rng());
+    auto bytewise = [](uint16_t crc, const uint8_t* p, size_t n) {
+        for (size_t i = 0; i < n; ++i) {
+            crc ^= p[i];
+            for (int j = 0; j < 8; ++j) crc = (crc & 1) ? (crc >> 1) ^ 0xA001 : crc >> 1;
+        }
+        return crc;
+    };
+    for (size_t start = 0; start < 9; ++start)
+        for (size_t n = 0; start + n <= data.size(); ++n)
+            ASSERT_EQ(tessarine::Crc16(0x1234, data.data() + start, n), bytewise(0x1234, data.data() + start, n))
+                << start << " " << n;
 }

@@ -36,7 +36,7 @@ constexpr int kChainMask = kChainSize - 1;
 constexpr int kBufSize = 1 << 18;
 constexpr int kLookahead = kMaxMatch + kMinMatch + 1;
 constexpr int kHashBits = 15;
-constexpr int kHash3Bits = 12;
+constexpr int kHash3Bits = 14;
 constexpr int kNil = -1;
 
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
@@ -134,10 +134,9 @@ struct Encoder::State {
     int hashShift = 32 - kHashBits;
     int hash3Shift = 32 - kHash3Bits;
     int chainMask = kChainMask;
-    std::vector<int32_t> literalCost;
-    int matchLength = kMinMatch - 1;
+    std::unique_ptr<int32_t[]> literalCost;
+    int literalCapacity = 0;
     int matchDist = 0;
-    bool matchAvailable = false;
     uint64_t totalIn = 0;
     uint64_t totalOut = 0;
 
@@ -254,7 +253,11 @@ struct Encoder::State {
             price[c] = count[c] == 0 ? 16 * 12
                                      : std::clamp(static_cast<int>(16 * std::log2(double(fill) / count[c])) + 8, 16,
                                                   16 * kMaxCodeLength);
-        literalCost.resize(static_cast<size_t>(fill) + 1);
+        // Every entry is written below: no need to clear them first.
+        if (literalCapacity < fill + 1) {
+            literalCapacity = fill + 1;
+            literalCost.reset(new int32_t[static_cast<size_t>(literalCapacity)]);
+        }
         literalCost[0] = 0;
         for (int p = 0; p < fill; ++p) literalCost[p + 1] = literalCost[p] + price[buf[p]];
     }
@@ -262,9 +265,9 @@ struct Encoder::State {
     // The match for pos that saves the most bits among those longer than
     // `best`: the nearest 3-byte match (the last position sharing 3 bytes)
     // and the chain of positions sharing 4, nearest first, each taken when
-    // longer than all before it. Sets matchDist when one is found; returns
-    // its length, or `best` when there is none.
-    int LongestMatch(std::pair<int, int> last, int best) {
+    // longer than all before it, at most `chain` of them. Sets matchDist when
+    // one is found; returns its length, or `best` when there is none.
+    int LongestMatch(std::pair<int, int> last, int best, int chain) {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
         const int limit = std::max(0, pos - kDicSize);
@@ -272,7 +275,16 @@ struct Encoder::State {
         int chosen = best, chosenGain = INT_MIN;
         auto consider = [&](int candidate) {
             const uint8_t* m = buf.get() + candidate;
-            if (m[best] != scan[best]) return false;
+            // A longer match agrees on the bytes up to `best`; the last four
+            // of them turn most candidates away with one compare.
+            if (best >= 3) {
+                uint32_t x, y;
+                std::memcpy(&x, m + best - 3, 4);
+                std::memcpy(&y, scan + best - 3, 4);
+                if (x != y) return false;
+            } else if (m[best] != scan[best]) {
+                return false;
+            }
             const int len = MatchLength(m, scan, maxLen);
             if (len <= best) return false;
             best = len;
@@ -285,8 +297,9 @@ struct Encoder::State {
             return len >= opt.niceLength || len >= maxLen;
         };
         if (best < kMinMatch && last.first >= limit && consider(last.first)) return chosen;
-        int chain = opt.maxChain;
-        if (best >= 32) chain >>= 2;
+        // Already long enough to be worth having: a shorter search for a
+        // longer one.
+        if (best >= 8) chain >>= 2;
         for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
             if (consider(candidate)) break;
         return chosen;
@@ -298,10 +311,15 @@ struct Encoder::State {
         if (bitCount >= 32) {
             bitCount -= 32;
             const uint32_t word = static_cast<uint32_t>(bitBuf >> bitCount);
-            out.push_back(static_cast<uint8_t>(word >> 24));
-            out.push_back(static_cast<uint8_t>(word >> 16));
-            out.push_back(static_cast<uint8_t>(word >> 8));
-            out.push_back(static_cast<uint8_t>(word));
+            // One size change for the four bytes keeps this small enough to
+            // be inlined at every call.
+            const size_t at = out.size();
+            out.resize(at + 4);
+            uint8_t* d = out.data() + at;
+            d[0] = static_cast<uint8_t>(word >> 24);
+            d[1] = static_cast<uint8_t>(word >> 16);
+            d[2] = static_cast<uint8_t>(word >> 8);
+            d[3] = static_cast<uint8_t>(word);
         }
     }
 
@@ -453,47 +471,59 @@ struct Encoder::State {
     }
 
     // Codes input up to where look-ahead runs short (or all of it at the end).
+    // At each position the best match is looked for; before it is taken, the
+    // next position is tried, and the one after that with a short search,
+    // and a match there that saves more, once the bytes it skips are paid
+    // for as literals, replaces it.
     void Process(bool finishing) {
         MakeTables(finishing);
         PriceLiterals();
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
-            std::pair<int, int> last{kNil, kNil};
-            if (avail >= kMinMatch) last = Insert(pos);
-            const int prevLength = matchLength;
-            const int prevDist = matchDist;
-            matchLength = kMinMatch - 1;
-            int gain = 0;
-            if (last.first != kNil && prevLength < opt.niceLength) {
-                // Matches as long as the one before count too: a nearer one
-                // may cost fewer bits.
-                matchLength = LongestMatch(last, std::max(prevLength - 1, kMinMatch - 1));
-                gain = matchLength >= kMinMatch ? Gain(matchLength, matchDist, pos) : 0;
-                if (gain <= 0) matchLength = kMinMatch - 1;
-            }
-            const int prevGain = prevLength >= kMinMatch ? Gain(prevLength, prevDist, pos - 1) : 0;
-            // Deferring the match before by one byte codes that byte as a
-            // literal.
-            if (prevLength >= kMinMatch && gain - (literalCost[pos] - literalCost[pos - 1]) <= prevGain) {
-                EmitMatch(prevLength, prevDist);
-                const int end = pos - 1 + prevLength;
-                for (int p = pos + 1; p < end; ++p)
-                    if (fill - p >= kMinMatch) Insert(p);
-                pos = end;
-                matchAvailable = false;
-                matchLength = kMinMatch - 1;
-            } else if (matchAvailable) {
-                EmitLiteral(buf[pos - 1]);
+            int length = avail >= kMinMatch ? LongestMatch(Insert(pos), kMinMatch - 1, opt.maxChain) : 0;
+            int dist = matchDist;
+            int gain = length >= kMinMatch ? Gain(length, dist, pos) : 0;
+            if (gain <= 0) {
+                EmitLiteral(buf[pos]);
                 ++pos;
-            } else {
-                matchAvailable = true;
-                ++pos;
+                continue;
             }
-        }
-        if (finishing && matchAvailable) {
-            EmitLiteral(buf[pos - 1]);
-            matchAvailable = false;
+            const int start = pos;
+            int at = pos;            // where the match chosen so far begins
+            int inserted = pos + 1;  // positions below this are in the tables
+            for (bool moved = true; moved && length < opt.niceLength;) {
+                moved = false;
+                for (int step = 1; step <= 2; ++step) {
+                    const int next = at + step;
+                    if (fill - next < kMinMatch || (!finishing && fill - next < kLookahead)) break;
+                    pos = next;
+                    const auto last = Insert(next);
+                    inserted = next + 1;
+                    // One byte on, matches as long as this one count too (a
+                    // nearer one may cost fewer bits); two bytes on, one
+                    // byte shorter ones.
+                    const int l = LongestMatch(last, std::max(length - step, kMinMatch - 1),
+                                               step == 1 ? opt.maxChain : std::max(1, opt.maxChain / 12));
+                    if (l < kMinMatch) continue;
+                    const int skipped = literalCost[next] - literalCost[at];
+                    const int g = Gain(l, matchDist, next);
+                    if (g - skipped > gain) {
+                        gain = g;
+                        length = l;
+                        dist = matchDist;
+                        at = next;
+                        moved = true;
+                        break;
+                    }
+                }
+            }
+            for (int p = start; p < at; ++p) EmitLiteral(buf[p]);
+            EmitMatch(length, dist);
+            const int end = at + length;
+            for (int p = inserted; p < end; ++p)
+                if (fill - p >= kMinMatch) Insert(p);
+            pos = end;
         }
     }
 };
