@@ -45,9 +45,9 @@ inline uint16_t Crc16(uint16_t crc, const uint8_t* data, size_t size) {
             hi = __builtin_bswap32(hi);
         }
         lo ^= crc;
-        crc = static_cast<uint16_t>(t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^
-                                    t[4][lo >> 24] ^ t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^
-                                    t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24]);
+        crc =
+            static_cast<uint16_t>(t[7][lo & 0xFF] ^ t[6][(lo >> 8) & 0xFF] ^ t[5][(lo >> 16) & 0xFF] ^ t[4][lo >> 24] ^
+                                  t[3][hi & 0xFF] ^ t[2][(hi >> 8) & 0xFF] ^ t[1][(hi >> 16) & 0xFF] ^ t[0][hi >> 24]);
     }
     for (; i < size; ++i) crc = static_cast<uint16_t>(t[0][(crc ^ data[i]) & 0xFF] ^ (crc >> 8));
     return crc;

@@ -604,9 +604,9 @@ void TreeCopy::FinishFolders() {
 // ---------------------------------------------------------------------------
 // Copier threads
 
-ParallelCopier::ParallelCopier(TreeCopy& tree, const PathList& files) : tree_(tree), files_(files) {
-    const unsigned count = WorkerThreads(2, 4);
-    for (unsigned i = 0; i < count; ++i) threads_.emplace_back([this] { Run(); });
+ParallelCopier::ParallelCopier(TreeCopy& tree, const PathList& files)
+    : tree_(tree), files_(files), copiers_(WorkerThreads(2, 4)) {
+    for (unsigned i = 0; i < copiers_; ++i) threads_.emplace_back([this] { Run(); });
 }
 
 void ParallelCopier::Release(size_t count) {
@@ -633,25 +633,30 @@ void ParallelCopier::Finish() {
 
 void ParallelCopier::Run() {
     CopyPlace place;
-    bool finishedOne = false;  // a file was handled since the lock was last held
+    size_t handled = 0;  // files handled since the lock was last held
+    std::vector<size_t> batch;
     while (true) {
-        size_t index;
+        batch.clear();
         {
             std::unique_lock lock(mutex_);
-            if (finishedOne) {
-                ++finished_;
-                if (ownerWaiting_ && released_ - finished_ <= kAhead / 2) copied_.notify_one();
-            }
+            finished_ += handled;
+            if (handled > 0 && ownerWaiting_ && released_ - finished_ <= kAhead / 2) copied_.notify_one();
             ++idle_;
             ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
             --idle_;
             if (claimed_ >= released_) return;
-            index = claimed_++;
-            finishedOne = true;
-            if (!seen_.insert(files_[index]).second) continue;
+            // A few files at a time, so that the lock is taken once per few
+            // files; at most a share of those waiting, so that every copier
+            // has work.
+            const size_t take = std::clamp<size_t>((released_ - claimed_) / copiers_, 1, kBatch);
+            handled = take;
+            for (size_t k = 0; k < take; ++k, ++claimed_)
+                if (seen_.insert(files_[claimed_]).second) batch.push_back(claimed_);
         }
-        const std::string rel = TFileOperation::StripRoot(files_[index], tree_.SourceRoot());
-        if (!rel.empty()) tree_.CopyEntry(place, rel);
+        for (const size_t index : batch) {
+            const std::string rel = TFileOperation::StripRoot(files_[index], tree_.SourceRoot());
+            if (!rel.empty()) tree_.CopyEntry(place, rel);
+        }
     }
 }
 

@@ -137,11 +137,16 @@ public:
 private:
     TreeCopy& tree_;
     const PathList& files_;
+    const unsigned copiers_;
     std::vector<std::thread> threads_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable copied_;
-    static constexpr size_t kAhead = 16;
+    // At most kAhead files are released and not yet copied: the progress
+    // shown is never further ahead, and this thread wakes once per kAhead/2
+    // files. A copier takes up to kBatch files per turn of the lock.
+    static constexpr size_t kAhead = 64;
+    static constexpr size_t kBatch = 8;
     size_t released_ = 0;
     size_t claimed_ = 0;
     size_t finished_ = 0;
