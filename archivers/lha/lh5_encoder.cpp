@@ -300,8 +300,27 @@ struct Encoder::State {
         // Already long enough to be worth having: a shorter search for a
         // longer one.
         if (best >= 8) chain >>= 2;
-        for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
+        // The walk itself, with the tables in locals (the stores to matchDist
+        // would otherwise make the compiler reload them at every step):
+        // candidates that differ in the four bytes ending at `best` are
+        // passed over without leaving this loop.
+        const int32_t* link = prev.data();
+        const int mask = chainMask;
+        const uint8_t* base = buf.get();
+        int candidate = last.second;
+        while (candidate >= limit && chain-- > 0) {
+            if (best >= 3) {
+                uint32_t x, y;
+                std::memcpy(&x, base + candidate + best - 3, 4);
+                std::memcpy(&y, scan + best - 3, 4);
+                if (x != y) {
+                    candidate = link[candidate & mask];
+                    continue;
+                }
+            }
             if (consider(candidate)) break;
+            candidate = link[candidate & mask];
+        }
         return chosen;
     }
 
