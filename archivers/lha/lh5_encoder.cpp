@@ -149,7 +149,10 @@ struct Encoder::State {
     // Bit output.
     uint64_t bitBuf = 0;
     int bitCount = 0;
+    // out holds outLen bytes; its size is room made ahead by Room(), so that
+    // PutBits writes without a size check.
     std::vector<uint8_t> out;
+    size_t outLen = 0;
 
     State(ByteSink& s, const EncoderOptions& o) : sink(s), opt(o) {
         opt.blockCodes = std::clamp(opt.blockCodes, 1, 65535);
@@ -330,23 +333,25 @@ struct Encoder::State {
         if (bitCount >= 32) {
             bitCount -= 32;
             const uint32_t word = static_cast<uint32_t>(bitBuf >> bitCount);
-            // One size change for the four bytes keeps this small enough to
-            // be inlined at every call.
-            const size_t at = out.size();
-            out.resize(at + 4);
-            uint8_t* d = out.data() + at;
-            d[0] = static_cast<uint8_t>(word >> 24);
-            d[1] = static_cast<uint8_t>(word >> 16);
-            d[2] = static_cast<uint8_t>(word >> 8);
-            d[3] = static_cast<uint8_t>(word);
+            // No size check here (SendBlock made the room): this stays small
+            // enough to be inlined at every call.
+            const uint32_t be = __builtin_bswap32(word);
+            std::memcpy(out.data() + outLen, &be, 4);
+            outLen += 4;
         }
     }
 
+    // Makes room for `bits` more bits of output.
+    void Room(size_t bits) {
+        const size_t want = outLen + bits / 8 + 8;
+        if (out.size() < want) out.resize(std::max(want, 2 * out.size()));
+    }
+
     void FlushBytes() {
-        if (out.empty()) return;
-        sink.Put(out.data(), out.size());
-        totalOut += out.size();
-        out.clear();
+        if (outLen == 0) return;
+        sink.Put(out.data(), outLen);
+        totalOut += outLen;
+        outLen = 0;
     }
 
     void EmitLiteral(uint8_t c) {
@@ -426,6 +431,9 @@ struct Encoder::State {
         std::array<uint16_t, kNP> pCode{};
         int cSingle = 0, pSingle = 0;
         const int cUsed = BuildLengths(cFreq.data(), kNC, cLen.data(), cSingle);
+        // The tables take at most 16 + 5 + 19 * 16 + 9 + 510 * (16 + 9) + 4 + 14 * 16 bits; each code at most
+        // 16 bits for the literal or length, 16 for the distance's bit length and 12 for its low bits.
+        Room(16 + 5 + kNT * 16 + kCBit + kNC * (16 + kCBit) + kPBit + kNP * 16 + codes.size() * (16 + 16 + 12));
         PutBits(16, static_cast<uint32_t>(codes.size()));
         if (cUsed >= 2) {
             MakeCodes(cLen.data(), kNC, cCode.data());
@@ -574,11 +582,12 @@ void Encoder::Finish() {
     s.Process(true);
     s.SendBlock();
     if (s.bitCount > 0) {
+        s.Room(64);
         // Pad the last byte with zero bits.
         while (s.bitCount % 8 != 0) s.PutBits(1, 0);
         while (s.bitCount > 0) {
             s.bitCount -= 8;
-            s.out.push_back(static_cast<uint8_t>(s.bitBuf >> s.bitCount));
+            s.out[s.outLen++] = static_cast<uint8_t>(s.bitBuf >> s.bitCount);
         }
     }
     s.FlushBytes();
