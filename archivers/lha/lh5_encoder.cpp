@@ -249,8 +249,21 @@ struct Encoder::State {
     // priced at its information content in the buffer plus half a bit (the
     // code tables and the rounding of code lengths), 1 to 16 bits.
     void PriceLiterals() {
+        // Four tables, so that runs of one byte (indentation, padding) do
+        // not each wait on the increment just before.
+        const uint8_t* const in = buf.get();
+        const int n = fill;
+        std::array<std::array<uint32_t, 256>, 4> counts{};
+        int q = 0;
+        for (; q + 4 <= n; q += 4) {
+            ++counts[0][in[q]];
+            ++counts[1][in[q + 1]];
+            ++counts[2][in[q + 2]];
+            ++counts[3][in[q + 3]];
+        }
+        for (; q < n; ++q) ++counts[0][in[q]];
         std::array<uint32_t, 256> count{};
-        for (int p = 0; p < fill; ++p) ++count[buf[p]];
+        for (int c = 0; c < 256; ++c) count[c] = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
         std::array<int32_t, 256> price{};
         for (int c = 0; c < 256; ++c)
             price[c] = count[c] == 0 ? 16 * 12
@@ -261,8 +274,14 @@ struct Encoder::State {
             literalCapacity = fill + 1;
             literalCost.reset(new int32_t[static_cast<size_t>(literalCapacity)]);
         }
-        literalCost[0] = 0;
-        for (int p = 0; p < fill; ++p) literalCost[p + 1] = literalCost[p] + price[buf[p]];
+        // The sum is kept in a register: stores to the table could alias fill.
+        int32_t* const cost = literalCost.get();
+        int32_t sum = 0;
+        cost[0] = 0;
+        for (int p = 0; p < n; ++p) {
+            sum += price[in[p]];
+            cost[p + 1] = sum;
+        }
     }
 
     // The match for pos that saves the most bits among those longer than
