@@ -330,16 +330,22 @@ struct Encoder::State {
         const int mask = chainMask;
         const uint8_t* base = buf.get();
         int candidate = last.second;
-        while (candidate >= limit && chain-- > 0) {
+        while (candidate >= limit && chain > 0) {
             if (best >= 3) {
-                uint32_t x, y;
-                std::memcpy(&x, base + candidate + best - 3, 4);
+                // The bytes to agree on only change when best does.
+                const uint8_t* const probe = base + best - 3;
+                uint32_t y;
                 std::memcpy(&y, scan + best - 3, 4);
-                if (x != y) {
+                for (;;) {
+                    uint32_t x;
+                    std::memcpy(&x, probe + candidate, 4);
+                    if (x == y) break;
+                    --chain;
                     candidate = link[candidate & mask];
-                    continue;
+                    if (candidate < limit || chain <= 0) return chosen;
                 }
             }
+            --chain;
             if (consider(candidate)) break;
             candidate = link[candidate & mask];
         }
