@@ -289,7 +289,9 @@ struct Encoder::State {
     // and the chain of positions sharing 4, nearest first, each taken when
     // longer than all before it, at most `chain` of them. Sets matchDist when
     // one is found; returns its length, or `best` when there is none.
-    int LongestMatch(std::pair<int, int> last, int best, int chain) {
+    // Inlined at both calls: each then keeps its own constants and tables in
+    // registers through the chain walk.
+    [[gnu::always_inline]] int LongestMatch(std::pair<int, int> last, int best, int chain) {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
         const int limit = std::max(0, pos - kDicSize);
