@@ -149,7 +149,10 @@ struct Encoder::State {
     // Bit output.
     uint64_t bitBuf = 0;
     int bitCount = 0;
+    // out holds outLen bytes; its size is room made ahead by Room(), so that
+    // PutBits writes without a size check.
     std::vector<uint8_t> out;
+    size_t outLen = 0;
 
     State(ByteSink& s, const EncoderOptions& o) : sink(s), opt(o) {
         opt.blockCodes = std::clamp(opt.blockCodes, 1, 65535);
@@ -246,8 +249,21 @@ struct Encoder::State {
     // priced at its information content in the buffer plus half a bit (the
     // code tables and the rounding of code lengths), 1 to 16 bits.
     void PriceLiterals() {
+        // Four tables, so that runs of one byte (indentation, padding) do
+        // not each wait on the increment just before.
+        const uint8_t* const in = buf.get();
+        const int n = fill;
+        std::array<std::array<uint32_t, 256>, 4> counts{};
+        int q = 0;
+        for (; q + 4 <= n; q += 4) {
+            ++counts[0][in[q]];
+            ++counts[1][in[q + 1]];
+            ++counts[2][in[q + 2]];
+            ++counts[3][in[q + 3]];
+        }
+        for (; q < n; ++q) ++counts[0][in[q]];
         std::array<uint32_t, 256> count{};
-        for (int p = 0; p < fill; ++p) ++count[buf[p]];
+        for (int c = 0; c < 256; ++c) count[c] = counts[0][c] + counts[1][c] + counts[2][c] + counts[3][c];
         std::array<int32_t, 256> price{};
         for (int c = 0; c < 256; ++c)
             price[c] = count[c] == 0 ? 16 * 12
@@ -258,8 +274,14 @@ struct Encoder::State {
             literalCapacity = fill + 1;
             literalCost.reset(new int32_t[static_cast<size_t>(literalCapacity)]);
         }
-        literalCost[0] = 0;
-        for (int p = 0; p < fill; ++p) literalCost[p + 1] = literalCost[p] + price[buf[p]];
+        // The sum is kept in a register: stores to the table could alias fill.
+        int32_t* const cost = literalCost.get();
+        int32_t sum = 0;
+        cost[0] = 0;
+        for (int p = 0; p < n; ++p) {
+            sum += price[in[p]];
+            cost[p + 1] = sum;
+        }
     }
 
     // The match for pos that saves the most bits among those longer than
@@ -267,7 +289,9 @@ struct Encoder::State {
     // and the chain of positions sharing 4, nearest first, each taken when
     // longer than all before it, at most `chain` of them. Sets matchDist when
     // one is found; returns its length, or `best` when there is none.
-    int LongestMatch(std::pair<int, int> last, int best, int chain) {
+    // Inlined at both calls: each then keeps its own constants and tables in
+    // registers through the chain walk.
+    [[gnu::always_inline]] int LongestMatch(std::pair<int, int> last, int best, int chain) {
         const int maxLen = std::min(kMaxMatch, fill - pos);
         if (best >= maxLen) return kMinMatch - 1;
         const int limit = std::max(0, pos - kDicSize);
@@ -300,8 +324,33 @@ struct Encoder::State {
         // Already long enough to be worth having: a shorter search for a
         // longer one.
         if (best >= 8) chain >>= 2;
-        for (int candidate = last.second; candidate >= limit && chain-- > 0; candidate = prev[candidate & chainMask])
+        // The walk itself, with the tables in locals (the stores to matchDist
+        // would otherwise make the compiler reload them at every step):
+        // candidates that differ in the four bytes ending at `best` are
+        // passed over without leaving this loop.
+        const int32_t* link = prev.data();
+        const int mask = chainMask;
+        const uint8_t* base = buf.get();
+        int candidate = last.second;
+        while (candidate >= limit && chain > 0) {
+            if (best >= 3) {
+                // The bytes to agree on only change when best does.
+                const uint8_t* const probe = base + best - 3;
+                uint32_t y;
+                std::memcpy(&y, scan + best - 3, 4);
+                for (;;) {
+                    uint32_t x;
+                    std::memcpy(&x, probe + candidate, 4);
+                    if (x == y) break;
+                    --chain;
+                    candidate = link[candidate & mask];
+                    if (candidate < limit || chain <= 0) return chosen;
+                }
+            }
+            --chain;
             if (consider(candidate)) break;
+            candidate = link[candidate & mask];
+        }
         return chosen;
     }
 
@@ -311,23 +360,25 @@ struct Encoder::State {
         if (bitCount >= 32) {
             bitCount -= 32;
             const uint32_t word = static_cast<uint32_t>(bitBuf >> bitCount);
-            // One size change for the four bytes keeps this small enough to
-            // be inlined at every call.
-            const size_t at = out.size();
-            out.resize(at + 4);
-            uint8_t* d = out.data() + at;
-            d[0] = static_cast<uint8_t>(word >> 24);
-            d[1] = static_cast<uint8_t>(word >> 16);
-            d[2] = static_cast<uint8_t>(word >> 8);
-            d[3] = static_cast<uint8_t>(word);
+            // No size check here (SendBlock made the room): this stays small
+            // enough to be inlined at every call.
+            const uint32_t be = __builtin_bswap32(word);
+            std::memcpy(out.data() + outLen, &be, 4);
+            outLen += 4;
         }
     }
 
+    // Makes room for `bits` more bits of output.
+    void Room(size_t bits) {
+        const size_t want = outLen + bits / 8 + 8;
+        if (out.size() < want) out.resize(std::max(want, 2 * out.size()));
+    }
+
     void FlushBytes() {
-        if (out.empty()) return;
-        sink.Put(out.data(), out.size());
-        totalOut += out.size();
-        out.clear();
+        if (outLen == 0) return;
+        sink.Put(out.data(), outLen);
+        totalOut += outLen;
+        outLen = 0;
     }
 
     void EmitLiteral(uint8_t c) {
@@ -407,6 +458,9 @@ struct Encoder::State {
         std::array<uint16_t, kNP> pCode{};
         int cSingle = 0, pSingle = 0;
         const int cUsed = BuildLengths(cFreq.data(), kNC, cLen.data(), cSingle);
+        // The tables take at most 16 + 5 + 19 * 16 + 9 + 510 * (16 + 9) + 4 + 14 * 16 bits; each code at most
+        // 16 bits for the literal or length, 16 for the distance's bit length and 12 for its low bits.
+        Room(16 + 5 + kNT * 16 + kCBit + kNC * (16 + kCBit) + kPBit + kNP * 16 + codes.size() * (16 + 16 + 12));
         PutBits(16, static_cast<uint32_t>(codes.size()));
         if (cUsed >= 2) {
             MakeCodes(cLen.data(), kNC, cCode.data());
@@ -555,11 +609,12 @@ void Encoder::Finish() {
     s.Process(true);
     s.SendBlock();
     if (s.bitCount > 0) {
+        s.Room(64);
         // Pad the last byte with zero bits.
         while (s.bitCount % 8 != 0) s.PutBits(1, 0);
         while (s.bitCount > 0) {
             s.bitCount -= 8;
-            s.out.push_back(static_cast<uint8_t>(s.bitBuf >> s.bitCount));
+            s.out[s.outLen++] = static_cast<uint8_t>(s.bitBuf >> s.bitCount);
         }
     }
     s.FlushBytes();
