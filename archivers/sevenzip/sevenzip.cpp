@@ -344,6 +344,10 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         ::sigemptyset(&none);
         ::sigprocmask(SIG_SETMASK, &none, nullptr);
         const struct rlimit noCore = {0, 0};
+        // 7zz's large buffers on transparent huge pages cost more to zero
+        // at each fault than they save: a 7z archive of 100,000 small files
+        // took 8 s instead of 3 s. Kernels without the switch just go on.
+        ::prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0 || ::setrlimit(RLIMIT_CORE, &noCore) != 0) {
             error = errno;
         } else if (::getppid() != parent) {
