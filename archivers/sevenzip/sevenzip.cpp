@@ -143,16 +143,15 @@ bool ParseRequest(std::vector<std::string_view> tokens, Request& request, std::s
     // its first place. A name beginning with "/" (from a base folder given
     // without its closing separator) is the same entry as without it. The
     // names are kept in the tokens' own list, moved to its front.
-    std::vector<std::string_view>& names = tokens;
-    NameSet seen(tokens.size() - i, [&names](size_t k) { return WithoutLeadingSlashes(names[k]); });
+    NameSet seen(tokens.size() - i, [&tokens](size_t k) { return WithoutLeadingSlashes(tokens[k]); });
     size_t kept = 0;
     for (; i < tokens.size(); ++i) {
         if (tokens[i].empty()) continue;
-        names[kept] = tokens[i];
+        tokens[kept] = tokens[i];
         if (seen.Insert(kept) == kept) ++kept;
     }
-    names.resize(kept);
-    request.names = std::move(names);
+    tokens.resize(kept);
+    request.names = std::move(tokens);
     if (request.names.empty()) {
         // 7zz without names would add the whole folder.
         reason = "圧縮するファイルがありません";
