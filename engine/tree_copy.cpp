@@ -514,7 +514,7 @@ void TreeCopy::MakeFolder(const std::string& rel) {
     operation_.RecordProblem(shown, ErrorText(errno));
 }
 
-void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
+uint64_t TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
     const std::string folder = ParentOf(rel);
     const std::string name = NameOf(rel);
     if (!place.open || place.rel != folder) {
@@ -527,13 +527,18 @@ void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
     }
     const std::string sourceShown = sourceRoot_ + rel;
     const std::string targetShown = outputBase_ + "/" + rel;
-    if (!place.source) return operation_.RecordProblem(sourceShown, ErrorText(place.sourceError));
-    if (!place.target) return operation_.RecordProblem(targetShown, ErrorText(place.targetError));
+    if (!place.source || !place.target) {
+        operation_.RecordProblem(place.source ? targetShown : sourceShown,
+                                 ErrorText(place.source ? place.targetError : place.sourceError));
+        return 0;
+    }
 
     struct stat st {};
     if (::fstatat(place.source.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        return operation_.RecordProblem(sourceShown, ErrorText(errno));
+        operation_.RecordProblem(sourceShown, ErrorText(errno));
+        return 0;
     }
+    const uint64_t size = S_ISREG(st.st_mode) ? static_cast<uint64_t>(st.st_size) : 0;
     if (S_ISREG(st.st_mode) && st.st_nlink > 1) {
         // A hard link: the first of its names to come is copied, the later
         // ones become links of that copy.
@@ -544,7 +549,7 @@ void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
             const bool made = link->second.made;
             const std::string firstRel = link->second.rel;
             lock.unlock();
-            if (made && LinkToFirstCopy(place, name.c_str(), firstRel)) return;
+            if (made && LinkToFirstCopy(place, name.c_str(), firstRel)) return size;
         } else {
             link->second.rel = rel;
             lock.unlock();
@@ -554,11 +559,12 @@ void TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
             link->second.done = true;
             link->second.made = made;
             linkMade_.notify_all();
-            return;
+            return size;
         }
     }
     CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st, sourceShown,
                 targetShown);
+    return size;
 }
 
 bool TreeCopy::LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel) {
@@ -605,19 +611,33 @@ void TreeCopy::FinishFolders() {
 // Copier threads
 
 ParallelCopier::ParallelCopier(TreeCopy& tree, const PathList& files)
-    : tree_(tree), files_(files), copiers_(WorkerThreads(2, 4)) {
-    for (unsigned i = 0; i < copiers_; ++i) threads_.emplace_back([this] { Run(); });
+    : tree_(tree), files_(files), copiers_(WorkerThreads(2, 4)), working_(copiers_) {
+    for (unsigned i = 0; i < copiers_; ++i) threads_.emplace_back([this, i] { Run(i); });
+}
+
+size_t ParallelCopier::Lead() const {
+    if (finished_ == 0 || finishedBytes_ == 0) return finished_ == 0 ? kLeastAhead : kMostAhead;
+    const uint64_t files = kAheadBytes * finished_ / finishedBytes_;
+    return static_cast<size_t>(std::clamp<uint64_t>(files, kLeastAhead, kMostAhead));
 }
 
 void ParallelCopier::Release(size_t count) {
     std::unique_lock lock(mutex_);
-    released_ = count;
+    for (size_t i = released_; i < count; ++i) {
+        const std::string_view path = files_[i];
+        const std::string_view folder = path.substr(0, path.rfind('/') + 1);
+        if (!pending_.empty() && pending_.back().folder == folder && pending_.back().first + pending_.back().count == i)
+            ++pending_.back().count;
+        else
+            pending_.push_back({i, 1, folder});
+    }
+    released_ = std::max(released_, count);
     if (idle_ > 0) ready_.notify_one();
-    if (released_ - finished_ <= kAhead) return;
+    if (released_ - finished_ <= Lead()) return;
     // Waits until half the files ahead are copied, so that the copiers wake
     // this thread once per few files rather than once per file.
     ownerWaiting_ = true;
-    copied_.wait(lock, [this] { return released_ - finished_ <= kAhead / 2; });
+    copied_.wait(lock, [this] { return released_ - finished_ <= Lead() / 2; });
     ownerWaiting_ = false;
 }
 
@@ -631,31 +651,55 @@ void ParallelCopier::Finish() {
         if (t.joinable()) t.join();
 }
 
-void ParallelCopier::Run() {
+void ParallelCopier::Claim(unsigned self, std::vector<size_t>& batch) {
+    // The first run in a folder no other copier is in, else the first.
+    auto run = pending_.begin();
+    for (auto it = pending_.begin(); it != pending_.end() && it - pending_.begin() < static_cast<long>(kLookAt); ++it) {
+        bool taken = false;
+        for (unsigned other = 0; other < copiers_; ++other)
+            taken = taken || (other != self && working_[other] == it->folder);
+        if (!taken) {
+            run = it;
+            break;
+        }
+    }
+    // A few files at a time, so that the lock is taken once per few files;
+    // at most a share of those waiting, so that every copier has work.
+    const size_t take = std::min(run->count, std::clamp<size_t>((released_ - claimed_) / copiers_, 1, kBatch));
+    for (size_t k = 0; k < take; ++k)
+        if (seen_.insert(files_[run->first + k]).second) batch.push_back(run->first + k);
+    working_[self] = run->folder;
+    claimed_ += take;
+    run->first += take;
+    run->count -= take;
+    if (run->count == 0) pending_.erase(run);
+}
+
+void ParallelCopier::Run(unsigned self) {
     CopyPlace place;
     size_t handled = 0;  // files handled since the lock was last held
+    uint64_t bytes = 0;  // and their sizes
     std::vector<size_t> batch;
     while (true) {
         batch.clear();
         {
             std::unique_lock lock(mutex_);
             finished_ += handled;
-            if (handled > 0 && ownerWaiting_ && released_ - finished_ <= kAhead / 2) copied_.notify_one();
+            finishedBytes_ += bytes;
+            working_[self] = {};
+            if (handled > 0 && ownerWaiting_ && released_ - finished_ <= Lead() / 2) copied_.notify_one();
             ++idle_;
             ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
             --idle_;
             if (claimed_ >= released_) return;
-            // A few files at a time, so that the lock is taken once per few
-            // files; at most a share of those waiting, so that every copier
-            // has work.
-            const size_t take = std::clamp<size_t>((released_ - claimed_) / copiers_, 1, kBatch);
-            handled = take;
-            for (size_t k = 0; k < take; ++k, ++claimed_)
-                if (seen_.insert(files_[claimed_]).second) batch.push_back(claimed_);
+            const size_t before = claimed_;
+            Claim(self, batch);
+            handled = claimed_ - before;
         }
+        bytes = 0;
         for (const size_t index : batch) {
             const std::string rel = TFileOperation::StripRoot(files_[index], tree_.SourceRoot());
-            if (!rel.empty()) tree_.CopyEntry(place, rel);
+            if (!rel.empty()) bytes += tree_.CopyEntry(place, rel);
         }
     }
 }

@@ -14,6 +14,8 @@
 #include <unistd.h>
 
 #include <condition_variable>
+#include <cstdint>
+#include <deque>
 #include <map>
 #include <mutex>
 #include <string>
@@ -87,8 +89,9 @@ public:
     // Copies the collected entry at `rel` (relative to the source root) into
     // the product. Safe to call from several threads, each with its own
     // place. A file that is a hard link of one copied before becomes a hard
-    // link of that copy.
-    void CopyEntry(CopyPlace& place, const std::string& rel);
+    // link of that copy. Returns the size of the file found there (0 for
+    // other entries and for one that could not be looked at).
+    uint64_t CopyEntry(CopyPlace& place, const std::string& rel);
 
     // Gives every folder made its source folder's permission bits, owner,
     // extended attributes and times, deepest first; called when every file
@@ -118,23 +121,34 @@ private:
 };
 
 // Copies the files of a copy job on copier threads. The owner releases the
-// files in list order; each copier takes the next released file. A file
-// listed twice (a filter naming its extension twice) is copied once: a
-// second copy would write the same bytes to the same target.
+// files in list order; each copier takes released files in runs of one
+// folder. Two copiers that create entries in one folder wait on each
+// other's hold of it (the kernel makes each new entry, inode and all,
+// under the folder's lock), so a copier takes a folder no other copier is
+// in when one is released. A file listed twice (a filter naming its
+// extension twice) is copied once: a second copy would write the same bytes
+// to the same target.
 class ParallelCopier {
 public:
     ParallelCopier(TreeCopy& tree, const PathList& files);
     ~ParallelCopier() { Finish(); }
 
-    // Files 1 .. count may now be copied. Waits while more than a few
-    // released files are not yet copied, so that the progress shown never
-    // runs far ahead of the copying.
+    // Files 1 .. count may now be copied. Waits while more released files
+    // are not yet copied than Lead() allows, so that the progress shown
+    // never runs far ahead of the copying.
     void Release(size_t count);
 
     // Copies what was released and waits for the copiers to end.
     void Finish();
 
 private:
+    // Released files not yet claimed: consecutive files of one folder.
+    struct Run {
+        size_t first = 0;
+        size_t count = 0;
+        std::string_view folder;  // the path up to its last separator
+    };
+
     TreeCopy& tree_;
     const PathList& files_;
     const unsigned copiers_;
@@ -142,20 +156,32 @@ private:
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable copied_;
-    // At most kAhead files are released and not yet copied: the progress
-    // shown is never further ahead, and this thread wakes once per kAhead/2
-    // files. A copier takes up to kBatch files per turn of the lock.
-    static constexpr size_t kAhead = 64;
+    // How far the release may run ahead of the copying: about kAheadBytes
+    // of the files' sizes as far seen, between kLeastAhead and kMostAhead
+    // files. Small files need the wide window to span more than one
+    // folder; large ones keep the progress close to the copying. A copier
+    // takes up to kBatch files per turn of the lock, and looks for a free
+    // folder among the first kLookAt runs.
+    static constexpr uint64_t kAheadBytes = 32u << 20;
+    static constexpr size_t kLeastAhead = 16;
+    static constexpr size_t kMostAhead = 256;
     static constexpr size_t kBatch = 8;
+    static constexpr size_t kLookAt = 8;
     size_t released_ = 0;
     size_t claimed_ = 0;
     size_t finished_ = 0;
+    uint64_t finishedBytes_ = 0;
     size_t idle_ = 0;  // copiers waiting for a file
     bool ownerWaiting_ = false;
     bool done_ = false;
+    std::deque<Run> pending_;
+    std::vector<std::string_view> working_;  // the folder each copier is in, empty when none
     std::unordered_set<std::string_view> seen_;
 
-    void Run();
+    size_t Lead() const;
+    // Claims up to kBatch files for copier `self` into `batch`.
+    void Claim(unsigned self, std::vector<size_t>& batch);
+    void Run(unsigned self);
 };
 
 }  // namespace tessarine

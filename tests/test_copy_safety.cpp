@@ -323,6 +323,104 @@ TEST(CopySafety, HardLinksStayHardLinks) {
 }
 
 // ---------------------------------------------------------------------------
+// Copier threads: files are taken out of list order, folder by folder
+
+namespace {
+
+struct CopierTree {
+    TempDir dir;
+    std::string src = dir.folder() + "src/", base = dir.folder() + "copy";
+    TFileOperation operation;
+    PathList files;
+    std::vector<std::string> folders;
+    CopierTree() { MakeDir(src); }
+    void AddFolder(const std::string& rel) {
+        MakeDir(src + rel);
+        folders.push_back(rel);
+    }
+    // Copies `files` as the copy job does; `afterRelease` runs after each
+    // release with the count released so far.
+    template <typename Check>
+    void Copy(Check afterRelease) {
+        TreeCopy tree(operation, src, base);
+        tree.MakeFolder("");
+        for (const auto& rel : folders) tree.MakeFolder(rel);
+        ParallelCopier copier(tree, files);
+        for (size_t j = 1; j <= files.size(); ++j) {
+            copier.Release(j);
+            afterRelease(j);
+        }
+        copier.Finish();
+        tree.FinishFolders();
+    }
+};
+
+size_t FilesIn(const std::string& folder) {
+    size_t n = 0;
+    if (DIR* d = ::opendir(folder.c_str())) {
+        while (const dirent* e = ::readdir(d)) n += e->d_name[0] != '.';
+        ::closedir(d);
+    }
+    return n;
+}
+
+}  // namespace
+
+TEST(ParallelCopier, EveryFileOfManyFoldersIsCopiedOnceWithItsHardLinksAndRepeatsInTheList) {
+    CopierTree t;
+    for (int f = 0; f < 30; ++f) {
+        const std::string folder = "d" + std::to_string(f) + "/";
+        t.AddFolder(folder);
+        for (int i = 0; i < 25; ++i) {
+            const std::string rel = folder + "f" + std::to_string(i);
+            WriteFile(t.src + rel, rel);
+            t.files.push_back(t.src + rel);
+            if (i % 5 == 0) t.files.push_back(t.src + rel);  // listed twice in a row
+        }
+        if (f > 0) {  // a hard link of a file of the folder before, listed before its first name
+            ASSERT_EQ(::link((t.src + "d" + std::to_string(f - 1) + "/f3").c_str(), (t.src + folder + "link").c_str()),
+                      0);
+            t.files.push_back(t.src + folder + "link");
+        }
+    }
+    t.files.push_back(t.src + "d0/f7");  // and once more, far from its first place
+    t.Copy([](size_t) {});
+    EXPECT_TRUE(t.operation.Problems.empty());
+    for (int f = 0; f < 30; ++f) {
+        const std::string folder = t.base + "/d" + std::to_string(f) + "/";
+        EXPECT_EQ(FilesIn(folder), f > 0 ? 26u : 25u) << folder;
+        for (int i = 0; i < 25; ++i) {
+            const std::string rel = "d" + std::to_string(f) + "/f" + std::to_string(i);
+            EXPECT_EQ(ReadFile(t.base + "/" + rel), rel);
+        }
+        if (f > 0) {
+            EXPECT_EQ(LStat(folder + "link").st_ino, LStat(t.base + "/d" + std::to_string(f - 1) + "/f3").st_ino);
+        }
+    }
+}
+
+TEST(ParallelCopier, ReleaseOfLargeFilesWaitsForTheCopyingToKeepUp) {
+    // With files of 2 MiB the release may run only a few files ahead of the
+    // copying, so that the progress shown stays close to what is copied.
+    CopierTree t;
+    t.AddFolder("big/");
+    const std::string content(2 << 20, 'z');
+    for (int i = 0; i < 48; ++i) {
+        const std::string path = t.src + "big/f" + std::to_string(i);
+        WriteFile(path, content);
+        t.files.push_back(path);
+    }
+    size_t mostAhead = 0;
+    t.Copy([&](size_t released) {
+        const size_t there = FilesIn(t.base + "/big");
+        mostAhead = std::max(mostAhead, released > there ? released - there : 0);
+    });
+    EXPECT_TRUE(t.operation.Problems.empty());
+    EXPECT_EQ(FilesIn(t.base + "/big"), 48u);
+    EXPECT_LE(mostAhead, 20u);
+}
+
+// ---------------------------------------------------------------------------
 // Depth
 
 TEST(CopySafety, TreeDeeperThanPathMaxIsCollectedListedAndCopiedWhole) {
