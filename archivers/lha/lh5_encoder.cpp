@@ -48,19 +48,23 @@ namespace detail {
 int BuildLengths(const uint32_t* freq, int n, uint8_t* len, int& single) {
     std::fill(len, len + n, 0);
     if (n > kNC) return 0;
-    std::array<int, kNC> leaves{};
+    // Each leaf as one key, its count above its symbol: sorting the keys
+    // orders by count, then by symbol.
+    std::array<uint64_t, kNC> keys;
     int m = 0;
     for (int i = 0; i < n; ++i)
-        if (freq[i] != 0) leaves[m++] = i;
-    single = m == 1 ? leaves[0] : 0;
+        if (freq[i] != 0) keys[static_cast<size_t>(m++)] = uint64_t{freq[i]} << 16 | static_cast<unsigned>(i);
+    single = m == 1 ? static_cast<int>(keys[0] & 0xFFFF) : 0;
     if (m < 2) return m;
-    std::sort(leaves.begin(), leaves.begin() + m,
-              [&](int a, int b) { return freq[a] != freq[b] ? freq[a] < freq[b] : a < b; });
+    std::sort(keys.begin(), keys.begin() + m);
+    std::array<int, kNC> leaves;
+    for (int i = 0; i < m; ++i)
+        leaves[static_cast<size_t>(i)] = static_cast<int>(keys[static_cast<size_t>(i)] & 0xFFFF);
     // Two-queue construction: leaves in ascending order, then internal
     // nodes in the order they are made (which is ascending too).
     std::array<uint64_t, 2 * kNC> weight{};
     std::array<int, 2 * kNC> parent{};
-    for (int i = 0; i < m; ++i) weight[i] = freq[leaves[i]];
+    for (int i = 0; i < m; ++i) weight[i] = keys[static_cast<size_t>(i)] >> 16;
     int nextLeaf = 0, nextNode = m, made = m;
     auto takeSmallest = [&]() {
         if (nextLeaf < m && (nextNode >= made || weight[nextLeaf] <= weight[nextNode])) return nextLeaf++;
@@ -500,10 +504,11 @@ struct Encoder::State {
         for (const uint16_t c : codes) {
             PutBits(cLen[c], cCode[c]);
             if (c < 256) continue;
+            // The position's code and its low bits (at most 16 + 12) in one.
             const unsigned p = positions[next++];
             const int bits = BitLength(p);
-            PutBits(pLen[bits], pCode[bits]);
-            if (bits > 1) PutBits(bits - 1, p);
+            const int low = bits > 1 ? bits - 1 : 0;
+            PutBits(pLen[bits] + low, static_cast<uint32_t>(pCode[bits]) << low | (p & ((1u << low) - 1)));
         }
         codes.clear();
         positions.clear();
