@@ -41,6 +41,30 @@ constexpr int kNil = -1;
 
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
+// What a match code costs, in sixteenths of a bit, as the codes of typical
+// text come out: the length's code, and the position's code with its low
+// bits. Nearby positions are rarer than those a few hundred bytes back, so
+// their codes are the longer ones.
+struct MatchPrices {
+    std::array<int32_t, kMaxMatch + 1> length{};
+    std::array<int32_t, kNP> position{};
+    MatchPrices() {
+        static constexpr double kShort[] = {4.9, 4.4, 4.9, 5.1, 5.5, 5.7, 6.1, 6.2, 6.5, 6.7, 6.8, 6.9, 6.95, 7.0};
+        static constexpr double kPosition[] = {6.6, 8.5, 7.2, 6.6, 5.5, 4.3, 3.1, 2.8, 3.0, 3.0, 3.1, 3.3, 3.2, 3.1};
+        for (int l = kMinMatch; l <= kMaxMatch; ++l) {
+            const double bits = l <= 16 ? kShort[l - kMinMatch] : std::min(12.0, 7.0 + 1.35 * std::log2(l / 16.0));
+            length[static_cast<size_t>(l)] = static_cast<int32_t>(std::lround(16 * bits));
+        }
+        for (int b = 0; b < kNP; ++b)
+            position[static_cast<size_t>(b)] =
+                static_cast<int32_t>(std::lround(16 * (kPosition[b] + (b > 1 ? b - 1 : 0))));
+    }
+    int32_t PositionOf(int dist) const {
+        return position[static_cast<size_t>(BitLength(static_cast<unsigned>(dist - 1)))];
+    }
+};
+const MatchPrices kPrices;
+
 }  // namespace
 
 namespace detail {
@@ -141,6 +165,21 @@ struct Encoder::State {
     std::unique_ptr<int32_t[]> literalCost;
     int literalCapacity = 0;
     int matchDist = 0;
+    // The matches the last search met, each longer than those before it.
+    struct Found {
+        int count = 0;
+        std::array<uint16_t, kMaxMatch + 1> len;
+        std::array<uint16_t, kMaxMatch + 1> dist;
+    };
+    // Three lists in turn: that of the search that gave the match being
+    // chosen, that of the match coded last, and one for the search being
+    // tried. The searches write into `found`.
+    std::array<Found, 3> lists;
+    Found* found = &lists[0];
+    Found* chosenFound = &lists[0];
+    Found* lastFound = &lists[1];
+    Found* trialFound = &lists[2];
+    int previousEnd = -1;  // where the match coded last ends
     uint64_t totalIn = 0;
     uint64_t totalOut = 0;
 
@@ -301,6 +340,8 @@ struct Encoder::State {
         const int limit = std::max(0, pos - kDicSize);
         const uint8_t* scan = buf.get() + pos;
         int chosen = best, chosenGain = INT_MIN;
+        Found& met = *found;
+        met.count = 0;
         auto consider = [&](int candidate) {
             const uint8_t* m = buf.get() + candidate;
             // A longer match agrees on the bytes up to `best`; the last four
@@ -316,6 +357,8 @@ struct Encoder::State {
             const int len = MatchLength(m, scan, maxLen);
             if (len <= best) return false;
             best = len;
+            met.len[static_cast<size_t>(met.count)] = static_cast<uint16_t>(len);
+            met.dist[static_cast<size_t>(met.count++)] = static_cast<uint16_t>(pos - candidate);
             const int gain = Gain(len, pos - candidate, pos);
             if (gain > chosenGain) {
                 chosenGain = gain;
@@ -524,9 +567,70 @@ struct Encoder::State {
         std::memmove(buf.get(), buf.get() + delta, static_cast<size_t>(fill - delta));
         fill -= delta;
         pos -= delta;
+        previousEnd -= delta;
         for (auto& h : head) h = h >= delta ? h - delta : kNil;
         for (auto& h : head3) h = h >= delta ? h - delta : kNil;
         for (auto& p : prev) p = p >= delta ? p - delta : kNil;
+    }
+
+    // The match (at, length, dist) comes right after the match coded last
+    // and also reaches back into it. The earlier one may then end sooner
+    // (a nearer match met at its start may do for what is left), or shrink
+    // to literals, or go: the cheapest way, priced with kPrices, is taken.
+    // The earlier match is then taken back and coded anew; returns how far
+    // the later one moves back.
+    int Overlap(int at, int length, int dist) {
+        const int lastLen = codes.back() - 256 + kMinMatch;
+        const int lastDist = positions.back() + 1;
+        const int lastAt = at - lastLen;
+        int reach = 0;
+        const int most = std::min(lastLen, kMaxMatch - length);
+        while (reach < most && at - reach - 1 - dist >= 0 && buf[at - reach - 1] == buf[at - reach - 1 - dist]) ++reach;
+        if (reach == 0) return 0;
+        const int32_t distPrice = kPrices.PositionOf(dist);
+        const int32_t lastDistPrice = kPrices.PositionOf(lastDist);
+        int32_t bestCost = kPrices.length[static_cast<size_t>(lastLen)] + lastDistPrice +
+                           kPrices.length[static_cast<size_t>(length)] + distPrice;
+        int bestBack = 0, bestDist = lastDist;
+        // Where the earlier match is left with 0, 1 or 2 bytes, or 3, or
+        // just long enough for a nearer match met at its start, or as short
+        // as the later one allows: the cheapest of these.
+        const Found& there = *lastFound;
+        auto consider = [&](int b) {
+            if (b < 1 || b > reach) return;
+            const int rest = lastLen - b;
+            int32_t cost = kPrices.length[static_cast<size_t>(length + b)] + distPrice;
+            int near = lastDist;
+            if (rest >= kMinMatch) {
+                for (int j = 0; j < there.count; ++j)
+                    if (there.len[static_cast<size_t>(j)] >= rest) {
+                        near = std::min<int>(near, there.dist[static_cast<size_t>(j)]);
+                        break;
+                    }
+                cost += kPrices.length[static_cast<size_t>(rest)] + kPrices.PositionOf(near);
+            } else {
+                cost += literalCost[static_cast<size_t>(lastAt + rest)] - literalCost[static_cast<size_t>(lastAt)];
+            }
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestBack = b;
+                bestDist = near;
+            }
+        };
+        for (int rest = 0; rest <= kMinMatch; ++rest) consider(lastLen - rest);
+        for (int j = 0; j < there.count; ++j) consider(lastLen - there.len[static_cast<size_t>(j)]);
+        consider(reach);
+        if (bestBack == 0) return 0;
+        --cFreq[codes.back()];
+        codes.pop_back();
+        --pFreq[static_cast<size_t>(BitLength(positions.back()))];
+        positions.pop_back();
+        const int rest = lastLen - bestBack;
+        if (rest >= kMinMatch)
+            EmitMatch(rest, bestDist);
+        else
+            for (int p = lastAt; p < lastAt + rest; ++p) EmitLiteral(buf[p]);
+        return bestBack;
     }
 
     // Codes input up to where look-ahead runs short (or all of it at the end).
@@ -540,6 +644,7 @@ struct Encoder::State {
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
+            found = chosenFound;
             int length = avail >= kMinMatch ? LongestMatch(Insert(pos), kMinMatch - 1, opt.maxChain) : 0;
             int dist = matchDist;
             int gain = length >= kMinMatch ? Gain(length, dist, pos) : 0;
@@ -559,6 +664,7 @@ struct Encoder::State {
                     pos = next;
                     const auto last = Insert(next);
                     inserted = next + 1;
+                    found = trialFound;
                     // One byte on, matches as long as this one count too (a
                     // nearer one may cost fewer bits); two bytes on, one
                     // byte shorter ones.
@@ -573,12 +679,35 @@ struct Encoder::State {
                         dist = matchDist;
                         at = next;
                         moved = true;
+                        std::swap(chosenFound, trialFound);
                         break;
                     }
                 }
             }
+            // The match may reach back over the literals before it (the
+            // chain walks stop short of some): they join it.
+            const int searched = at;
+            while (length < kMaxMatch && at - dist > 0 && buf[at - 1] == buf[at - 1 - dist]) {
+                if (at <= start) {
+                    // A literal already coded: taken back.
+                    if (codes.empty() || codes.back() >= 256) break;
+                    --cFreq[codes.back()];
+                    codes.pop_back();
+                }
+                --at;
+                ++length;
+            }
             for (int p = start; p < at; ++p) EmitLiteral(buf[p]);
+            if (at == start && previousEnd == at && !codes.empty() && codes.back() >= 256 && at - 1 - dist >= 0 &&
+                buf[at - 1] == buf[at - 1 - dist]) {
+                const int back = Overlap(at, length, dist);
+                at -= back;
+                length += back;
+            }
+            if (at != searched) chosenFound->count = 0;  // its matches were met further on
             EmitMatch(length, dist);
+            std::swap(lastFound, chosenFound);
+            previousEnd = at + length;
             const int end = at + length;
             for (int p = inserted; p < end; ++p)
                 if (fill - p >= kMinMatch) Insert(p);
