@@ -209,7 +209,9 @@ struct Encoder::State {
         if (want <= static_cast<size_t>(capacity)) return;
         const int grown =
             static_cast<int>(std::max(want, std::min<size_t>(kBufSize, 2 * static_cast<size_t>(capacity))));
-        std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(grown)]);
+        // A few bytes more than the input may fill: a hash reads 4 bytes at
+        // positions 3 bytes before the end.
+        std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(grown) + 8]);
         if (fill > 0) std::memcpy(bigger.get(), buf.get(), static_cast<size_t>(fill));
         buf = std::move(bigger);
         capacity = grown;
@@ -235,14 +237,11 @@ struct Encoder::State {
         prev.assign(static_cast<size_t>(chainSize), kNil);
     }
 
-    uint32_t Hash3(int p) const {
-        const uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
-        return (v * 2654435761u) >> hash3Shift;
-    }
-    uint32_t Hash4(int p) const {
+    // The 4 bytes at p; the last of them may lie past the input.
+    uint32_t Load4(int p) const {
         uint32_t v;
         std::memcpy(&v, buf.get() + p, 4);
-        return (v * 2654435761u) >> hashShift;
+        return v;
     }
 
     // Enters position p (at least 3 bytes before the end of the input):
@@ -250,15 +249,16 @@ struct Encoder::State {
     // into the chain of positions that share its first 4. Returns the
     // previous last position of each.
     std::pair<int, int> Insert(int p) {
-        int32_t& h3 = head3[Hash3(p)];
+        // Both hashes from one load. A position 3 bytes before the end is
+        // entered by 4 bytes too, with the byte after the input: no later
+        // position is looked up, so that entry is never read.
+        const uint32_t v = Load4(p);
+        int32_t& h3 = head3[((v & 0xFFFFFF) * 2654435761u) >> hash3Shift];
+        int32_t& h4 = head[(v * 2654435761u) >> hashShift];
         const int last3 = h3;
+        const int last4 = fill - p >= 4 ? h4 : kNil;
         h3 = p;
-        int last4 = kNil;
-        if (fill - p >= 4) {
-            int32_t& h4 = head[Hash4(p)];
-            last4 = h4;
-            h4 = p;
-        }
+        h4 = p;
         prev[p & chainMask] = last4;
         return {last3, last4};
     }
@@ -641,6 +641,8 @@ struct Encoder::State {
     void Process(bool finishing) {
         MakeTables(finishing);
         PriceLiterals();
+        // The byte after the input, which the last hashes read (see Insert).
+        if (finishing && buf) buf[static_cast<size_t>(fill)] = 0;
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
