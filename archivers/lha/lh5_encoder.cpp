@@ -280,12 +280,10 @@ struct Encoder::State {
     // Sixteenths of a bit saved by coding the `length` bytes at `at` as a
     // match `dist` back rather than as literals. Literals are priced by how
     // often their byte occurs in the buffer (see PriceLiterals), lengths and
-    // distances by a rough guess at their codes.
+    // distances by the codes typical text gets (kPrices).
     int Gain(int length, int dist, int at) const {
-        const int bits = BitLength(static_cast<unsigned>(dist - 1));
-        const int lengthBits = length < 5 ? 5 : length < 9 ? 6 : length < 17 ? 8 : 10;
         return literalCost[static_cast<size_t>(at + length)] - literalCost[static_cast<size_t>(at)] -
-               16 * (lengthBits + 3 + (bits > 1 ? bits - 1 : 0));
+               kPrices.length[static_cast<size_t>(length)] - kPrices.PositionOf(dist);
     }
 
     // literalCost[p]: what the bytes before p would cost as literals, each
