@@ -590,34 +590,35 @@ struct Encoder::State {
         int32_t bestCost = kPrices.length[static_cast<size_t>(lastLen)] + lastDistPrice +
                            kPrices.length[static_cast<size_t>(length)] + distPrice;
         int bestBack = 0, bestDist = lastDist;
-        // Where the earlier match is left with 0, 1 or 2 bytes, or 3, or
-        // just long enough for a nearer match met at its start, or as short
-        // as the later one allows: the cheapest of these.
-        const Found& there = *lastFound;
-        auto consider = [&](int b) {
-            if (b < 1 || b > reach) return;
-            const int rest = lastLen - b;
-            int32_t cost = kPrices.length[static_cast<size_t>(length + b)] + distPrice;
-            int near = lastDist;
-            if (rest >= kMinMatch) {
-                for (int j = 0; j < there.count; ++j)
-                    if (there.len[static_cast<size_t>(j)] >= rest) {
-                        near = std::min<int>(near, there.dist[static_cast<size_t>(j)]);
-                        break;
-                    }
-                cost += kPrices.length[static_cast<size_t>(rest)] + kPrices.PositionOf(near);
-            } else {
-                cost += literalCost[static_cast<size_t>(lastAt + rest)] - literalCost[static_cast<size_t>(lastAt)];
-            }
+        auto consider = [&](int rest, int32_t restCost, int near) {
+            const int32_t cost = kPrices.length[static_cast<size_t>(length + lastLen - rest)] + distPrice + restCost;
             if (cost < bestCost) {
                 bestCost = cost;
-                bestBack = b;
+                bestBack = lastLen - rest;
                 bestDist = near;
             }
         };
-        for (int rest = 0; rest <= kMinMatch; ++rest) consider(lastLen - rest);
-        for (int j = 0; j < there.count; ++j) consider(lastLen - there.len[static_cast<size_t>(j)]);
-        consider(reach);
+        // The earlier match left with 0, 1 or 2 bytes, as literals...
+        for (int rest = std::max(0, lastLen - reach); rest < std::min(lastLen, kMinMatch); ++rest)
+            consider(rest, literalCost[static_cast<size_t>(lastAt + rest)] - literalCost[static_cast<size_t>(lastAt)],
+                     lastDist);
+        // ...or as short as the later one allows, or just long enough for
+        // a nearer match met at its start (their lengths rise, and so do
+        // their distances).
+        const Found& there = *lastFound;
+        const int shortest = std::max(kMinMatch, lastLen - reach);
+        int j = 0;
+        while (j < there.count && there.len[static_cast<size_t>(j)] < shortest) ++j;
+        if (shortest < lastLen) {
+            const int near = j < there.count ? std::min<int>(there.dist[static_cast<size_t>(j)], lastDist) : lastDist;
+            consider(shortest, kPrices.length[static_cast<size_t>(shortest)] + kPrices.PositionOf(near), near);
+        }
+        for (; j < there.count && there.len[static_cast<size_t>(j)] < lastLen; ++j) {
+            const int rest = there.len[static_cast<size_t>(j)];
+            const int near = there.dist[static_cast<size_t>(j)];
+            if (rest > shortest && near < lastDist)
+                consider(rest, kPrices.length[static_cast<size_t>(rest)] + kPrices.PositionOf(near), near);
+        }
         if (bestBack == 0) return 0;
         --cFreq[codes.back()];
         codes.pop_back();
