@@ -634,9 +634,8 @@ struct Encoder::State {
 
     // Codes input up to where look-ahead runs short (or all of it at the end).
     // At each position the best match is looked for; before it is taken, the
-    // next position is tried, and the one after that with a short search,
-    // and a match there that saves more, once the bytes it skips are paid
-    // for as literals, replaces it.
+    // next position is tried, and a match there that saves more, once the
+    // byte it skips is paid for as a literal, replaces it.
     void Process(bool finishing) {
         MakeTables(finishing);
         PriceLiterals();
@@ -655,36 +654,29 @@ struct Encoder::State {
                 continue;
             }
             const int start = pos;
-            int at = pos;            // where the match chosen so far begins
-            int inserted = pos + 1;  // positions below this are in the tables
-            for (bool moved = true; moved && length < opt.niceLength;) {
-                moved = false;
-                for (int step = 1; step <= 2; ++step) {
-                    const int next = at + step;
-                    if (fill - next < kMinMatch || (!finishing && fill - next < kLookahead)) break;
-                    pos = next;
-                    const auto last = Insert(next);
-                    inserted = next + 1;
-                    found = trialFound;
-                    // One byte on, matches as long as this one count too (a
-                    // nearer one may cost fewer bits); two bytes on, one
-                    // byte shorter ones.
-                    const int l = LongestMatch(last, std::max(length - step, kMinMatch - 1),
-                                               step == 1 ? opt.maxChain : std::max(1, opt.maxChain / 12));
-                    if (l < kMinMatch) continue;
-                    const int skipped = literalCost[next] - literalCost[at];
-                    const int g = Gain(l, matchDist, next);
-                    if (g - skipped > gain) {
-                        gain = g;
-                        length = l;
-                        dist = matchDist;
-                        at = next;
-                        moved = true;
-                        std::swap(chosenFound, trialFound);
-                        break;
-                    }
-                }
+            int at = pos;  // where the match chosen so far begins
+            // The next position, while its best match saves more, once the
+            // byte it skips is paid for as a literal. Matches as long as this
+            // one count there too: a nearer one may cost fewer bits. (Looking
+            // two bytes on as well finds little that the reach back below
+            // does not.)
+            while (length < opt.niceLength) {
+                const int next = at + 1;
+                if (fill - next < kMinMatch || (!finishing && fill - next < kLookahead)) break;
+                pos = next;
+                const auto last = Insert(next);
+                found = trialFound;
+                const int l = LongestMatch(last, std::max(length - 1, kMinMatch - 1), opt.maxChain);
+                if (l < kMinMatch) break;
+                const int g = Gain(l, matchDist, next);
+                if (g - (literalCost[next] - literalCost[at]) <= gain) break;
+                gain = g;
+                length = l;
+                dist = matchDist;
+                at = next;
+                std::swap(chosenFound, trialFound);
             }
+            const int inserted = pos + 1;  // positions below this are in the tables
             // The match may reach back over the literals before it (the
             // chain walks stop short of some): they join it.
             const int searched = at;
