@@ -315,6 +315,28 @@ TEST(Lh5Encoder, RoundTripsRepeatsOfThreeBytesAndNearerShorterMatches) {
     for (const int chain : {1, 4, 4096}) ExpectRoundTrip(input, {chain, 256, 32768});
 }
 
+TEST(Lh5Encoder, RoundTripsMatchesThatReachBackIntoTheCodesBefore) {
+    // Phrases of a few short words, repeated with changes: each match tends
+    // to reach back into the one before it or over the literals before it,
+    // and the one before is then coded anew, shorter or nearer. Past 256 KiB
+    // the input buffer slides under the codes being chosen.
+    std::mt19937 rng(21);
+    std::vector<Bytes> words;
+    for (int i = 0; i < 40; ++i) {
+        Bytes w(2 + rng() % 9);
+        for (auto& b : w) b = static_cast<uint8_t>('a' + rng() % 4);
+        words.push_back(w);
+    }
+    Bytes input;
+    while (input.size() < 700000) {
+        const Bytes& w = words[rng() % (input.size() < 300000 ? 40 : 8)];
+        input.insert(input.end(), w.begin(), w.end());
+        if (rng() % 3 == 0) input.push_back(static_cast<uint8_t>('a' + rng() % 6));
+    }
+    for (const int chain : {1, 4, 144}) ExpectRoundTrip(input, {chain, 256, 32768});
+    ExpectRoundTrip(Bytes(input.begin(), input.begin() + 5000), {144, 256, 7});
+}
+
 // The checksum of every member: eight bytes are taken at a time, so every
 // length and start around that step must give what one byte at a time does.
 TEST(Crc16, AgreesWithTheBytewiseDefinitionAtEveryLengthAndOffset) {

@@ -41,6 +41,30 @@ constexpr int kNil = -1;
 
 int BitLength(unsigned v) { return v == 0 ? 0 : 32 - __builtin_clz(v); }
 
+// What a match code costs, in sixteenths of a bit, as the codes of typical
+// text come out: the length's code, and the position's code with its low
+// bits. Nearby positions are rarer than those a few hundred bytes back, so
+// their codes are the longer ones.
+struct MatchPrices {
+    std::array<int32_t, kMaxMatch + 1> length{};
+    std::array<int32_t, kNP> position{};
+    MatchPrices() {
+        static constexpr double kShort[] = {4.9, 4.4, 4.9, 5.1, 5.5, 5.7, 6.1, 6.2, 6.5, 6.7, 6.8, 6.9, 6.95, 7.0};
+        static constexpr double kPosition[] = {6.6, 8.5, 7.2, 6.6, 5.5, 4.3, 3.1, 2.8, 3.0, 3.0, 3.1, 3.3, 3.2, 3.1};
+        for (int l = kMinMatch; l <= kMaxMatch; ++l) {
+            const double bits = l <= 16 ? kShort[l - kMinMatch] : std::min(12.0, 7.0 + 1.35 * std::log2(l / 16.0));
+            length[static_cast<size_t>(l)] = static_cast<int32_t>(std::lround(16 * bits));
+        }
+        for (int b = 0; b < kNP; ++b)
+            position[static_cast<size_t>(b)] =
+                static_cast<int32_t>(std::lround(16 * (kPosition[b] + (b > 1 ? b - 1 : 0))));
+    }
+    int32_t PositionOf(int dist) const {
+        return position[static_cast<size_t>(BitLength(static_cast<unsigned>(dist - 1)))];
+    }
+};
+const MatchPrices kPrices;
+
 }  // namespace
 
 namespace detail {
@@ -48,19 +72,23 @@ namespace detail {
 int BuildLengths(const uint32_t* freq, int n, uint8_t* len, int& single) {
     std::fill(len, len + n, 0);
     if (n > kNC) return 0;
-    std::array<int, kNC> leaves{};
+    // Each leaf as one key, its count above its symbol: sorting the keys
+    // orders by count, then by symbol.
+    std::array<uint64_t, kNC> keys;
     int m = 0;
     for (int i = 0; i < n; ++i)
-        if (freq[i] != 0) leaves[m++] = i;
-    single = m == 1 ? leaves[0] : 0;
+        if (freq[i] != 0) keys[static_cast<size_t>(m++)] = uint64_t{freq[i]} << 16 | static_cast<unsigned>(i);
+    single = m == 1 ? static_cast<int>(keys[0] & 0xFFFF) : 0;
     if (m < 2) return m;
-    std::sort(leaves.begin(), leaves.begin() + m,
-              [&](int a, int b) { return freq[a] != freq[b] ? freq[a] < freq[b] : a < b; });
+    std::sort(keys.begin(), keys.begin() + m);
+    std::array<int, kNC> leaves;
+    for (int i = 0; i < m; ++i)
+        leaves[static_cast<size_t>(i)] = static_cast<int>(keys[static_cast<size_t>(i)] & 0xFFFF);
     // Two-queue construction: leaves in ascending order, then internal
     // nodes in the order they are made (which is ascending too).
     std::array<uint64_t, 2 * kNC> weight{};
     std::array<int, 2 * kNC> parent{};
-    for (int i = 0; i < m; ++i) weight[i] = freq[leaves[i]];
+    for (int i = 0; i < m; ++i) weight[i] = keys[static_cast<size_t>(i)] >> 16;
     int nextLeaf = 0, nextNode = m, made = m;
     auto takeSmallest = [&]() {
         if (nextLeaf < m && (nextNode >= made || weight[nextLeaf] <= weight[nextNode])) return nextLeaf++;
@@ -137,6 +165,21 @@ struct Encoder::State {
     std::unique_ptr<int32_t[]> literalCost;
     int literalCapacity = 0;
     int matchDist = 0;
+    // The matches the last search met, each longer than those before it.
+    struct Found {
+        int count = 0;
+        std::array<uint16_t, kMaxMatch + 1> len;
+        std::array<uint16_t, kMaxMatch + 1> dist;
+    };
+    // Three lists in turn: that of the search that gave the match being
+    // chosen, that of the match coded last, and one for the search being
+    // tried. The searches write into `found`.
+    std::array<Found, 3> lists;
+    Found* found = &lists[0];
+    Found* chosenFound = &lists[0];
+    Found* lastFound = &lists[1];
+    Found* trialFound = &lists[2];
+    int previousEnd = -1;  // where the match coded last ends
     uint64_t totalIn = 0;
     uint64_t totalOut = 0;
 
@@ -166,7 +209,9 @@ struct Encoder::State {
         if (want <= static_cast<size_t>(capacity)) return;
         const int grown =
             static_cast<int>(std::max(want, std::min<size_t>(kBufSize, 2 * static_cast<size_t>(capacity))));
-        std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(grown)]);
+        // A few bytes more than the input may fill: a hash reads 4 bytes at
+        // positions 3 bytes before the end.
+        std::unique_ptr<uint8_t[]> bigger(new uint8_t[static_cast<size_t>(grown) + 8]);
         if (fill > 0) std::memcpy(bigger.get(), buf.get(), static_cast<size_t>(fill));
         buf = std::move(bigger);
         capacity = grown;
@@ -192,14 +237,11 @@ struct Encoder::State {
         prev.assign(static_cast<size_t>(chainSize), kNil);
     }
 
-    uint32_t Hash3(int p) const {
-        const uint32_t v = buf[p] | (buf[p + 1] << 8) | (buf[p + 2] << 16);
-        return (v * 2654435761u) >> hash3Shift;
-    }
-    uint32_t Hash4(int p) const {
+    // The 4 bytes at p; the last of them may lie past the input.
+    uint32_t Load4(int p) const {
         uint32_t v;
         std::memcpy(&v, buf.get() + p, 4);
-        return (v * 2654435761u) >> hashShift;
+        return v;
     }
 
     // Enters position p (at least 3 bytes before the end of the input):
@@ -207,15 +249,16 @@ struct Encoder::State {
     // into the chain of positions that share its first 4. Returns the
     // previous last position of each.
     std::pair<int, int> Insert(int p) {
-        int32_t& h3 = head3[Hash3(p)];
+        // Both hashes from one load. A position 3 bytes before the end is
+        // entered by 4 bytes too, with the byte after the input: no later
+        // position is looked up, so that entry is never read.
+        const uint32_t v = Load4(p);
+        int32_t& h3 = head3[((v & 0xFFFFFF) * 2654435761u) >> hash3Shift];
+        int32_t& h4 = head[(v * 2654435761u) >> hashShift];
         const int last3 = h3;
+        const int last4 = fill - p >= 4 ? h4 : kNil;
         h3 = p;
-        int last4 = kNil;
-        if (fill - p >= 4) {
-            int32_t& h4 = head[Hash4(p)];
-            last4 = h4;
-            h4 = p;
-        }
+        h4 = p;
         prev[p & chainMask] = last4;
         return {last3, last4};
     }
@@ -237,12 +280,10 @@ struct Encoder::State {
     // Sixteenths of a bit saved by coding the `length` bytes at `at` as a
     // match `dist` back rather than as literals. Literals are priced by how
     // often their byte occurs in the buffer (see PriceLiterals), lengths and
-    // distances by a rough guess at their codes.
+    // distances by the codes typical text gets (kPrices).
     int Gain(int length, int dist, int at) const {
-        const int bits = BitLength(static_cast<unsigned>(dist - 1));
-        const int lengthBits = length < 5 ? 5 : length < 9 ? 6 : length < 17 ? 8 : 10;
         return literalCost[static_cast<size_t>(at + length)] - literalCost[static_cast<size_t>(at)] -
-               16 * (lengthBits + 3 + (bits > 1 ? bits - 1 : 0));
+               kPrices.length[static_cast<size_t>(length)] - kPrices.PositionOf(dist);
     }
 
     // literalCost[p]: what the bytes before p would cost as literals, each
@@ -297,6 +338,8 @@ struct Encoder::State {
         const int limit = std::max(0, pos - kDicSize);
         const uint8_t* scan = buf.get() + pos;
         int chosen = best, chosenGain = INT_MIN;
+        Found& met = *found;
+        met.count = 0;
         auto consider = [&](int candidate) {
             const uint8_t* m = buf.get() + candidate;
             // A longer match agrees on the bytes up to `best`; the last four
@@ -312,6 +355,8 @@ struct Encoder::State {
             const int len = MatchLength(m, scan, maxLen);
             if (len <= best) return false;
             best = len;
+            met.len[static_cast<size_t>(met.count)] = static_cast<uint16_t>(len);
+            met.dist[static_cast<size_t>(met.count++)] = static_cast<uint16_t>(pos - candidate);
             const int gain = Gain(len, pos - candidate, pos);
             if (gain > chosenGain) {
                 chosenGain = gain;
@@ -500,10 +545,11 @@ struct Encoder::State {
         for (const uint16_t c : codes) {
             PutBits(cLen[c], cCode[c]);
             if (c < 256) continue;
+            // The position's code and its low bits (at most 16 + 12) in one.
             const unsigned p = positions[next++];
             const int bits = BitLength(p);
-            PutBits(pLen[bits], pCode[bits]);
-            if (bits > 1) PutBits(bits - 1, p);
+            const int low = bits > 1 ? bits - 1 : 0;
+            PutBits(pLen[bits] + low, static_cast<uint32_t>(pCode[bits]) << low | (p & ((1u << low) - 1)));
         }
         codes.clear();
         positions.clear();
@@ -519,22 +565,86 @@ struct Encoder::State {
         std::memmove(buf.get(), buf.get() + delta, static_cast<size_t>(fill - delta));
         fill -= delta;
         pos -= delta;
+        previousEnd -= delta;
         for (auto& h : head) h = h >= delta ? h - delta : kNil;
         for (auto& h : head3) h = h >= delta ? h - delta : kNil;
         for (auto& p : prev) p = p >= delta ? p - delta : kNil;
     }
 
+    // The match (at, length, dist) comes right after the match coded last
+    // and also reaches back into it. The earlier one may then end sooner
+    // (a nearer match met at its start may do for what is left), or shrink
+    // to literals, or go: the cheapest way, priced with kPrices, is taken.
+    // The earlier match is then taken back and coded anew; returns how far
+    // the later one moves back.
+    int Overlap(int at, int length, int dist) {
+        const int lastLen = codes.back() - 256 + kMinMatch;
+        const int lastDist = positions.back() + 1;
+        const int lastAt = at - lastLen;
+        int reach = 0;
+        const int most = std::min(lastLen, kMaxMatch - length);
+        while (reach < most && at - reach - 1 - dist >= 0 && buf[at - reach - 1] == buf[at - reach - 1 - dist]) ++reach;
+        if (reach == 0) return 0;
+        const int32_t distPrice = kPrices.PositionOf(dist);
+        const int32_t lastDistPrice = kPrices.PositionOf(lastDist);
+        int32_t bestCost = kPrices.length[static_cast<size_t>(lastLen)] + lastDistPrice +
+                           kPrices.length[static_cast<size_t>(length)] + distPrice;
+        int bestBack = 0, bestDist = lastDist;
+        auto consider = [&](int rest, int32_t restCost, int near) {
+            const int32_t cost = kPrices.length[static_cast<size_t>(length + lastLen - rest)] + distPrice + restCost;
+            if (cost < bestCost) {
+                bestCost = cost;
+                bestBack = lastLen - rest;
+                bestDist = near;
+            }
+        };
+        // The earlier match left with 0, 1 or 2 bytes, as literals...
+        for (int rest = std::max(0, lastLen - reach); rest < std::min(lastLen, kMinMatch); ++rest)
+            consider(rest, literalCost[static_cast<size_t>(lastAt + rest)] - literalCost[static_cast<size_t>(lastAt)],
+                     lastDist);
+        // ...or as short as the later one allows, or just long enough for
+        // a nearer match met at its start (their lengths rise, and so do
+        // their distances).
+        const Found& there = *lastFound;
+        const int shortest = std::max(kMinMatch, lastLen - reach);
+        int j = 0;
+        while (j < there.count && there.len[static_cast<size_t>(j)] < shortest) ++j;
+        if (shortest < lastLen) {
+            const int near = j < there.count ? std::min<int>(there.dist[static_cast<size_t>(j)], lastDist) : lastDist;
+            consider(shortest, kPrices.length[static_cast<size_t>(shortest)] + kPrices.PositionOf(near), near);
+        }
+        for (; j < there.count && there.len[static_cast<size_t>(j)] < lastLen; ++j) {
+            const int rest = there.len[static_cast<size_t>(j)];
+            const int near = there.dist[static_cast<size_t>(j)];
+            if (rest > shortest && near < lastDist)
+                consider(rest, kPrices.length[static_cast<size_t>(rest)] + kPrices.PositionOf(near), near);
+        }
+        if (bestBack == 0) return 0;
+        --cFreq[codes.back()];
+        codes.pop_back();
+        --pFreq[static_cast<size_t>(BitLength(positions.back()))];
+        positions.pop_back();
+        const int rest = lastLen - bestBack;
+        if (rest >= kMinMatch)
+            EmitMatch(rest, bestDist);
+        else
+            for (int p = lastAt; p < lastAt + rest; ++p) EmitLiteral(buf[p]);
+        return bestBack;
+    }
+
     // Codes input up to where look-ahead runs short (or all of it at the end).
     // At each position the best match is looked for; before it is taken, the
-    // next position is tried, and the one after that with a short search,
-    // and a match there that saves more, once the bytes it skips are paid
-    // for as literals, replaces it.
+    // next position is tried, and a match there that saves more, once the
+    // byte it skips is paid for as a literal, replaces it.
     void Process(bool finishing) {
         MakeTables(finishing);
         PriceLiterals();
+        // The byte after the input, which the last hashes read (see Insert).
+        if (finishing && buf) buf[static_cast<size_t>(fill)] = 0;
         for (;;) {
             const int avail = fill - pos;
             if (avail == 0 || (!finishing && avail < kLookahead)) break;
+            found = chosenFound;
             int length = avail >= kMinMatch ? LongestMatch(Insert(pos), kMinMatch - 1, opt.maxChain) : 0;
             int dist = matchDist;
             int gain = length >= kMinMatch ? Gain(length, dist, pos) : 0;
@@ -544,36 +654,53 @@ struct Encoder::State {
                 continue;
             }
             const int start = pos;
-            int at = pos;            // where the match chosen so far begins
-            int inserted = pos + 1;  // positions below this are in the tables
-            for (bool moved = true; moved && length < opt.niceLength;) {
-                moved = false;
-                for (int step = 1; step <= 2; ++step) {
-                    const int next = at + step;
-                    if (fill - next < kMinMatch || (!finishing && fill - next < kLookahead)) break;
-                    pos = next;
-                    const auto last = Insert(next);
-                    inserted = next + 1;
-                    // One byte on, matches as long as this one count too (a
-                    // nearer one may cost fewer bits); two bytes on, one
-                    // byte shorter ones.
-                    const int l = LongestMatch(last, std::max(length - step, kMinMatch - 1),
-                                               step == 1 ? opt.maxChain : std::max(1, opt.maxChain / 12));
-                    if (l < kMinMatch) continue;
-                    const int skipped = literalCost[next] - literalCost[at];
-                    const int g = Gain(l, matchDist, next);
-                    if (g - skipped > gain) {
-                        gain = g;
-                        length = l;
-                        dist = matchDist;
-                        at = next;
-                        moved = true;
-                        break;
-                    }
+            int at = pos;  // where the match chosen so far begins
+            // The next position, while its best match saves more, once the
+            // byte it skips is paid for as a literal. Matches as long as this
+            // one count there too: a nearer one may cost fewer bits. (Looking
+            // two bytes on as well finds little that the reach back below
+            // does not.)
+            while (length < opt.niceLength) {
+                const int next = at + 1;
+                if (fill - next < kMinMatch || (!finishing && fill - next < kLookahead)) break;
+                pos = next;
+                const auto last = Insert(next);
+                found = trialFound;
+                const int l = LongestMatch(last, std::max(length - 1, kMinMatch - 1), opt.maxChain);
+                if (l < kMinMatch) break;
+                const int g = Gain(l, matchDist, next);
+                if (g - (literalCost[next] - literalCost[at]) <= gain) break;
+                gain = g;
+                length = l;
+                dist = matchDist;
+                at = next;
+                std::swap(chosenFound, trialFound);
+            }
+            const int inserted = pos + 1;  // positions below this are in the tables
+            // The match may reach back over the literals before it (the
+            // chain walks stop short of some): they join it.
+            const int searched = at;
+            while (length < kMaxMatch && at - dist > 0 && buf[at - 1] == buf[at - 1 - dist]) {
+                if (at <= start) {
+                    // A literal already coded: taken back.
+                    if (codes.empty() || codes.back() >= 256) break;
+                    --cFreq[codes.back()];
+                    codes.pop_back();
                 }
+                --at;
+                ++length;
             }
             for (int p = start; p < at; ++p) EmitLiteral(buf[p]);
+            if (at == start && previousEnd == at && !codes.empty() && codes.back() >= 256 && at - 1 - dist >= 0 &&
+                buf[at - 1] == buf[at - 1 - dist]) {
+                const int back = Overlap(at, length, dist);
+                at -= back;
+                length += back;
+            }
+            if (at != searched) chosenFound->count = 0;  // its matches were met further on
             EmitMatch(length, dist);
+            std::swap(lastFound, chosenFound);
+            previousEnd = at + length;
             const int end = at + length;
             for (int p = inserted; p < end; ++p)
                 if (fill - p >= kMinMatch) Insert(p);

@@ -30,7 +30,7 @@ public:
 struct EncoderOptions {
     // How many earlier positions with the same 4-byte prefix are tried for a
     // match; more finds longer matches at the cost of speed.
-    int maxChain = 144;
+    int maxChain = 96;
     // A match at least this long is taken at once, without lazy evaluation.
     int niceLength = 256;
     // Codes (literals plus matches) per Huffman block, 1 to 65535.
