@@ -616,9 +616,9 @@ ParallelCopier::ParallelCopier(TreeCopy& tree, const PathList& files)
 }
 
 size_t ParallelCopier::Lead() const {
-    if (finished_ == 0 || finishedBytes_ == 0) return finished_ == 0 ? kLeastAhead : kMostAhead;
-    const uint64_t files = kAheadBytes * finished_ / finishedBytes_;
-    return static_cast<size_t>(std::clamp<uint64_t>(files, kLeastAhead, kMostAhead));
+    if (finished_ == 0) return kLeastAhead;      // no size seen yet
+    if (finishedBytes_ == 0) return kMostAhead;  // empty files only
+    return static_cast<size_t>(std::clamp<uint64_t>(kAheadBytes * finished_ / finishedBytes_, kLeastAhead, kMostAhead));
 }
 
 void ParallelCopier::Release(size_t count) {
@@ -651,18 +651,13 @@ void ParallelCopier::Finish() {
         if (t.joinable()) t.join();
 }
 
-void ParallelCopier::Claim(unsigned self, std::vector<size_t>& batch) {
+size_t ParallelCopier::Claim(unsigned self, std::vector<size_t>& batch) {
     // The first run in a folder no other copier is in, else the first.
-    auto run = pending_.begin();
-    for (auto it = pending_.begin(); it != pending_.end() && it - pending_.begin() < static_cast<long>(kLookAt); ++it) {
-        bool taken = false;
-        for (unsigned other = 0; other < copiers_; ++other)
-            taken = taken || (other != self && working_[other] == it->folder);
-        if (!taken) {
-            run = it;
-            break;
-        }
-    }
+    const auto looked = pending_.begin() + static_cast<std::ptrdiff_t>(std::min(pending_.size(), kLookAt));
+    auto run = std::find_if(pending_.begin(), looked, [this](const FolderRun& r) {
+        return std::find(working_.begin(), working_.end(), r.folder) == working_.end();
+    });
+    if (run == looked) run = pending_.begin();
     // A few files at a time, so that the lock is taken once per few files;
     // at most a share of those waiting, so that every copier has work.
     const size_t take = std::min(run->count, std::clamp<size_t>((released_ - claimed_) / copiers_, 1, kBatch));
@@ -673,6 +668,7 @@ void ParallelCopier::Claim(unsigned self, std::vector<size_t>& batch) {
     run->first += take;
     run->count -= take;
     if (run->count == 0) pending_.erase(run);
+    return take;
 }
 
 void ParallelCopier::Run(unsigned self) {
@@ -692,9 +688,7 @@ void ParallelCopier::Run(unsigned self) {
             ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
             --idle_;
             if (claimed_ >= released_) return;
-            const size_t before = claimed_;
-            Claim(self, batch);
-            handled = claimed_ - before;
+            handled = Claim(self, batch);
         }
         bytes = 0;
         for (const size_t index : batch) {

@@ -143,7 +143,7 @@ public:
 
 private:
     // Released files not yet claimed: consecutive files of one folder.
-    struct Run {
+    struct FolderRun {
         size_t first = 0;
         size_t count = 0;
         std::string_view folder;  // the path up to its last separator
@@ -174,13 +174,14 @@ private:
     size_t idle_ = 0;  // copiers waiting for a file
     bool ownerWaiting_ = false;
     bool done_ = false;
-    std::deque<Run> pending_;
+    std::deque<FolderRun> pending_;
     std::vector<std::string_view> working_;  // the folder each copier is in, empty when none
     std::unordered_set<std::string_view> seen_;
 
     size_t Lead() const;
-    // Claims up to kBatch files for copier `self` into `batch`.
-    void Claim(unsigned self, std::vector<size_t>& batch);
+    // Claims up to kBatch files for copier `self`, whose folder is cleared,
+    // and puts those not claimed before into `batch`; returns how many.
+    size_t Claim(unsigned self, std::vector<size_t>& batch);
     void Run(unsigned self);
 };
 

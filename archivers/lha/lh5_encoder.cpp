@@ -700,8 +700,8 @@ struct Encoder::State {
             if (at != searched) chosenFound->count = 0;  // its matches were met further on
             EmitMatch(length, dist);
             std::swap(lastFound, chosenFound);
-            previousEnd = at + length;
             const int end = at + length;
+            previousEnd = end;
             for (int p = inserted; p < end; ++p)
                 if (fill - p >= kMinMatch) Insert(p);
             pos = end;
