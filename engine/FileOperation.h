@@ -30,6 +30,11 @@ public:
     // cannot hold at all (permissions or extended attributes on a FAT
     // stick). They are counted, not recorded one by one.
     std::atomic<size_t> AttributesNotHeld{0};
+    // Which kinds of metadata (NotHeldKind bits) the destination refused.
+    std::atomic<unsigned> NotHeldKinds{0};
+    // Set by the owner (a signal, a cancel) or by a failure of the
+    // destination itself: the copy stops at the next entry.
+    std::atomic<bool> StopRequested{false};
 
     // Adds an entry to Problems; safe to call from several threads at once.
     void RecordProblem(const std::string& path, const std::string& reason);

@@ -27,6 +27,17 @@ struct JobRequest {
     bool Verify = false;  // read the product back once it is made
 };
 
+// Kinds of metadata a copy's destination may be unable to hold at all (a
+// FAT stick holds no permission bits, owners or extended attributes; some
+// mounts refuse link times). Told once per job, never per entry.
+enum NotHeldKind : unsigned {
+    kNotHeldPermissions = 1u << 0,
+    kNotHeldOwners = 1u << 1,
+    kNotHeldLinkTimes = 1u << 2,
+    kNotHeldExtendedAttributes = 1u << 3,
+    kNotHeldAcls = 1u << 4,
+};
+
 // An entry the job could not read, create, copy or archive, and why.
 struct Problem {
     std::string path;
@@ -47,6 +58,7 @@ struct JobOutcome {
     // destination's file system cannot hold at all (a FAT stick): told in
     // one line, not as problems.
     size_t attributesNotHeld = 0;
+    unsigned notHeldKinds = 0;  // NotHeldKind bits: what the destination did not keep
 };
 
 // The stretches of a job that the owner shows.
