@@ -2,18 +2,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <mutex>
 #include <thread>
-#include <vector>
 
 #include "cli/Messages.h"
-#include "engine/Common.h"
-#include "engine/TessarineThread.h"
-#include "engine/temp_file.h"
+#include "engine/staging.h"
 
 namespace tessarine::cli {
 
@@ -22,9 +18,6 @@ namespace {
 int wakeUp[2] = {-1, -1};
 
 std::mutex mutex;
-std::string jobProduct;
-int jobMode = -1;
-bool productExisted = true;
 bool restoreTerminal = false;
 termios savedTerminal{};
 
@@ -37,20 +30,8 @@ void OnSignal(int signal) {
 [[noreturn]] void EndInterrupted(int signal) {
     std::lock_guard lock(mutex);
     if (restoreTerminal) ::tcsetattr(STDIN_FILENO, TCSANOW, &savedTerminal);
-    std::string message = Text(Msg::Interrupted);
-    if (!jobProduct.empty()) {
-        RemoveTemporariesOf(jobProduct);
-        struct stat st {};
-        if (jobMode == kModeCopy) {
-            if (!productExisted && ::lstat(jobProduct.c_str(), &st) == 0) {
-                message = Text(Msg::InterruptedCopy, {jobProduct});
-            }
-        } else if (!productExisted && ::lstat(jobProduct.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-            // An archive the archiver writes in place is not complete.
-            ::unlink(jobProduct.c_str());
-        }
-    }
-    std::fprintf(stderr, "\ntessarine-cli: %s\n", message.c_str());
+    AbandonRunningJob();
+    std::fprintf(stderr, "\ntessarine-cli: %s\n", Text(Msg::Interrupted).c_str());
     std::fflush(stderr);
     ::_exit(128 + signal);
 }
@@ -63,8 +44,7 @@ void WatchInterrupts() {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    ::sigaction(SIGINT, &action, nullptr);
-    ::sigaction(SIGTERM, &action, nullptr);
+    for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal, &action, nullptr);
     std::thread([] {
         unsigned char number = 0;
         while (true) {
@@ -76,37 +56,10 @@ void WatchInterrupts() {
     }).detach();
 }
 
-void SetInterruptedJob(const std::string& product, int mode, bool existedBefore) {
-    std::lock_guard lock(mutex);
-    jobProduct = product;
-    jobMode = mode;
-    productExisted = existedBefore;
-}
-
 void SetTerminalToRestore(const termios* saved) {
     std::lock_guard lock(mutex);
     restoreTerminal = saved != nullptr;
     if (saved) savedTerminal = *saved;
-}
-
-int RemoveTemporariesOf(const std::string& product) {
-    const size_t slash = product.rfind(kPathSeparator);
-    const std::string folder = slash == std::string::npos ? "./" : product.substr(0, slash + 1);
-    const std::string prefix = product.substr(slash == std::string::npos ? 0 : slash + 1) + std::string(kTempSuffix);
-    std::vector<std::string> names;
-    ReadFolder(folder, [&](const FolderEntry& e) {
-        // mkstemp's six characters follow the prefix.
-        if (!e.isFolder && e.name.size() == prefix.size() + 6 && e.name.substr(0, prefix.size()) == prefix) {
-            names.emplace_back(e.name);
-        }
-    });
-    int removed = 0;
-    for (const auto& name : names) {
-        struct stat st {};
-        const std::string path = folder + name;
-        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++removed;
-    }
-    return removed;
 }
 
 }  // namespace tessarine::cli

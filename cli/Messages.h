@@ -32,7 +32,6 @@ enum class Msg {
     UnknownSettingsMode,
     NotCreated,
     Interrupted,
-    InterruptedCopy,
     DryRunWouldMake,
     DryRunCounts,
     DryRunNothing,
@@ -46,6 +45,7 @@ enum class Msg {
     CopyingFiles,
     NothingFound,
     ErrorCaption,
+    OwnProductsLeftOut,
     AttributesNotHeld,
     Count
 };

@@ -315,6 +315,9 @@ int ExitStatusOf(const TTessarineThread& worker) {
     const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
     if (outcome.result == JobResult::Failed) return kFailed;
     if (!outcome.nothingFound || listMode) std::printf("%s\n", outcome.product.c_str());
+    if (outcome.ownProductsLeftOut > 0) {
+        std::fprintf(stderr, "%s\n", Text(Msg::OwnProductsLeftOut, {std::to_string(outcome.ownProductsLeftOut)}).c_str());
+    }
     if (outcome.attributesNotHeld > 0) {
         std::fprintf(stderr, "%s\n", Text(Msg::AttributesNotHeld, {std::to_string(outcome.attributesNotHeld)}).c_str());
     }
@@ -425,10 +428,6 @@ int main(int argc, char** argv) {
             return Usage(Text(Msg::UnknownSettingsMode, {std::to_string(request.JobMode)}));
         }
         if (options.dryRun) return DryRun(request, options.chattiness);
-
-        const std::string product = JobProductPath(request);
-        struct stat before {};
-        cli::SetInterruptedJob(product, request.JobMode, ::lstat(product.c_str(), &before) == 0);
 
         CliHost host(request, stderr, ::isatty(STDERR_FILENO), options.chattiness);
         TTessarineThread worker(host);

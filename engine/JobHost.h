@@ -59,6 +59,10 @@ struct JobOutcome {
     // one line, not as problems.
     size_t attributesNotHeld = 0;
     unsigned notHeldKinds = 0;  // NotHeldKind bits: what the destination did not keep
+    // Earlier products of this source and staging folders of other jobs
+    // that the collection left out, as they stand in a destination inside
+    // the source.
+    size_t ownProductsLeftOut = 0;
 };
 
 // The stretches of a job that the owner shows.

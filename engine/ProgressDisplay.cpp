@@ -18,6 +18,11 @@ std::string AttributesNotHeldText(size_t count) {
            " 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました。";
 }
 
+std::string OwnProductsLeftOutText(size_t count) {
+    return "保存先がコピー元の中にあるため、以前に作成したものと作業中のフォルダ " + std::to_string(count) +
+           " 件を対象から外しました。";
+}
+
 void DisplayJobHost::PublishText(const std::string& status, const std::string& detail) {
     progress_.StatusText = status;
     progress_.DetailText = detail;
@@ -87,6 +92,7 @@ void DisplayJobHost::JobEnded(const JobOutcome& outcome) {
     if (outcome.problems.empty()) return;
     std::string text = ProblemsWarningText(outcome.problems);
     if (outcome.attributesNotHeld > 0) text += "\n" + AttributesNotHeldText(outcome.attributesNotHeld);
+    if (outcome.ownProductsLeftOut > 0) text += "\n" + OwnProductsLeftOutText(outcome.ownProductsLeftOut);
     ShowMessage(kWarningCaption, text);
 }
 

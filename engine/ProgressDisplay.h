@@ -31,6 +31,9 @@ std::string ProblemsWarningText(const std::vector<Problem>& problems);
 // The one line that tells how many entries of a copy kept fewer attributes
 // because the destination cannot hold them.
 std::string AttributesNotHeldText(size_t count);
+// The line that tells how many earlier products and staging folders in a
+// destination inside the source were not collected.
+std::string OwnProductsLeftOutText(size_t count);
 
 // A job host that shows the job in a progress view. The owner implements
 // the display calls and the services; the events are turned into display

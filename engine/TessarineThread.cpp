@@ -1,12 +1,18 @@
 #include "engine/TessarineThread.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include <exception>
 
 #include "archive/Archive.h"
 #include "engine/Verify.h"
 #include "engine/errors.h"
+#include "engine/own_products.h"
+#include "engine/staging.h"
 #include "engine/tree_copy.h"
 
 namespace tessarine {
@@ -14,6 +20,26 @@ namespace tessarine {
 namespace {
 
 const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
+const char* const kNotPublished = "作成したもの %s を最終的な名前にできません";
+
+// The extension a mode's product carries (none for a copy folder).
+std::string ProductExtension(int32_t mode) {
+    JobRequest probe;
+    probe.JobMode = mode;
+    probe.OutputBase = "x";
+    return JobProductPath(probe).substr(1);
+}
+
+// The folder that holds a product, with its separator, and the product's
+// name without extension.
+std::string FolderPart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? "./" : path.substr(0, slash + 1);
+}
+std::string NamePart(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
 
 }  // namespace
 
@@ -50,10 +76,11 @@ void TTessarineThread::Execute() {
     failureText_.clear();
     {
         TFileOperation operation;
+        RegisterRunningJob(&operation.StopRequested);
         host_.JobStarted();
         try {
             host_.LoadJobRequest(request_);
-            outcome_.product = JobProductPath(request_);
+            outcome_.product.clear();
             RunSteps(operation, filter, folders, files);
         } catch (const std::exception& e) {
             // The job cannot go on; the user is told and the window is handed
@@ -62,8 +89,12 @@ void TTessarineThread::Execute() {
             failureText_ = e.what();
             host_.JobFailed(failureText_);
         }
+        // A product that is not complete goes with its staging folder.
+        staging_.reset();
+        RegisterRunningJob(nullptr);
         outcome_.problems = std::move(operation.Problems);
         outcome_.attributesNotHeld = operation.AttributesNotHeld;
+        outcome_.notHeldKinds = operation.NotHeldKinds;
     }
     outcome_.nothingFound = files.empty();
     outcome_.result = failed_                     ? JobResult::Failed
@@ -80,23 +111,31 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
                                 PathList& files) {
     const JobRequest& r = request_;
     host_.PhaseStarted(JobPhase::CollectingFolders);
+    const std::string destination = FolderPart(r.OutputBase);
+    const std::string extension = ProductExtension(r.JobMode);
+    // What killed jobs left in this destination goes first, so that it is
+    // neither collected nor in the way.
+    RemoveAbandonedStaging(destination);
 
     filter = !r.FilterFile.empty();
     if (filter) operation.LoadFilter(r.FilterFile);
 
+    const OwnProductFilter own(r.SourcePath, destination, NamePart(r.OutputBase), extension, r.JobMode == kModeCopy);
     operation.CollectFolders(r.SourcePath, folders, r.IncludeHiddenFolders);
     folders.insert(folders.begin(), r.SourcePath);
-    if (r.JobMode == kModeFolderList) SaveListFile(r.OutputBase + ".txt", PathList(folders));
+    outcome_.ownProductsLeftOut = own.LeaveOutFolders(folders);
+    if (r.JobMode == kModeFolderList) SaveListFile(Staged(), PathList(folders));
     host_.PhaseDone(JobPhase::CollectingFolders);
 
     if (r.JobMode != kModeFolderList) {
         host_.PhaseStarted(JobPhase::CollectingFiles);
         operation.CollectFiles(folders, filter, r.IncludeHiddenFiles, files);
+        outcome_.ownProductsLeftOut += own.LeaveOutFiles(files);
     }
     host_.PhaseDone(JobPhase::CollectingFiles);
     host_.EntriesCollected(folders, files);
 
-    if (r.JobMode == kModeFileList) SaveListFile(r.OutputBase + ".txt", files);
+    if (r.JobMode == kModeFileList) SaveListFile(Staged(), files);
 
     if (files.empty()) {
         if (host_.NoFileMsg() == 1) {
@@ -108,17 +147,57 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     } else {
         Compress(operation, files);
     }
-    // A product that does not read back as made fails the job.
-    if (r.Verify && (!files.empty() || r.JobMode == kModeFileList || r.JobMode == kModeFolderList)) {
+    // A product that does not read back as made fails the job, and is
+    // removed with its staging folder: it never gets its final name.
+    if (r.Verify && staging_ && !failed_) {
         host_.PhaseStarted(JobPhase::Verifying);
-        VerifyProduct(r, folders, files, operation.Problems);
+        JobRequest staged = r;
+        staged.OutputBase = staging_->Folder() + NamePart(r.OutputBase);
+        VerifyProduct(staged, folders, files, operation.Problems);
     }
+    if (staging_ && !failed_) Publish(operation);
     host_.WorkDone();
 
     // Without a filter the destination opens also when nothing was found;
     // with one, only when files were found.
     const bool listMode = r.JobMode == kModeFileList || r.JobMode == kModeFolderList;
     if (!listMode && (!filter || !files.empty()) && r.OpenFolderWhenDone) host_.OpenFolder(r.FolderToOpen);
+}
+
+std::string TTessarineThread::Staged() {
+    if (!staging_) staging_.emplace(FolderPart(request_.OutputBase));
+    JobRequest staged = request_;
+    staged.OutputBase = staging_->Folder() + NamePart(request_.OutputBase);
+    return JobProductPath(staged);
+}
+
+void TTessarineThread::Publish(TFileOperation& operation) {
+    const std::string staged = Staged();
+    if (operation.StopRequested) throw TessarineError(FormatMessage(kNotPublished, staged) + ": " + std::strerror(ECANCELED));
+    // A folder is moved to another parent only when it is writable itself;
+    // a copy of a read-only folder gets its mode back once it is in place.
+    UniqueFd folder(OpenLongPath(AT_FDCWD, staged, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
+    struct stat st {};
+    const bool lent = folder && ::fstat(folder.Get(), &st) == 0 && (st.st_mode & S_IWUSR) == 0 &&
+                      ::fchmod(folder.Get(), (st.st_mode & 07777) | S_IWUSR) == 0;
+    const std::string extension = ProductExtension(request_.JobMode);
+    const auto published = staging_->Publish(NamePart(staged), NamePart(request_.OutputBase), extension);
+    const int error = errno;
+    if (folder) {
+        if (lent) ::fchmod(folder.Get(), st.st_mode & 07777);
+        // Moving a folder may touch its times; they are the source's again.
+        RestampCopyRoot(folder.Get());
+    }
+    if (!published) throw TessarineError(FormatMessage(kNotPublished, staged) + ": " + std::strerror(error));
+    outcome_.product = *published;
+}
+
+void TTessarineThread::RestampCopyRoot(int folder) {
+    const UniqueFd source(OpenLongPath(AT_FDCWD, request_.SourcePath, O_PATH | O_DIRECTORY));
+    struct stat st {};
+    if (!source || ::fstat(source.Get(), &st) != 0) return;
+    const timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(folder, times);
 }
 
 void TTessarineThread::Compress(TFileOperation& operation, const PathList& files) {
@@ -129,7 +208,7 @@ void TTessarineThread::Compress(TFileOperation& operation, const PathList& files
 
     TFileArchive archive(
         [this](const std::string& library, const std::string& report) { host_.ArchiverReport(library, report); });
-    const std::string product = JobProductPath(r);
+    const std::string product = Staged();
     if (r.JobMode == kModeLha) {
         host_.PhaseStarted(JobPhase::CompressingLha);
         archive.CompressLha(r.SourcePath, files, product);
@@ -152,7 +231,7 @@ void TTessarineThread::Compress(TFileOperation& operation, const PathList& files
         failureText_ = run.report;
     } else if (::lstat(product.c_str(), &st) != 0) {
         failed_ = true;
-        failureText_ = FormatMessage(kArchiveNotMade, product);
+        failureText_ = FormatMessage(kArchiveNotMade, JobProductPath(r));
         host_.JobFailed(failureText_);
     }
 }
@@ -166,7 +245,7 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
 
     // The product folder is opened once; everything in it is made relative
     // to it, and no link at or inside it is followed.
-    TreeCopy tree(operation, r.SourcePath, r.OutputBase);
+    TreeCopy tree(operation, r.SourcePath, Staged());
     // Every folder first, so that empty folders are made too and every file
     // finds its folder.
     for (int32_t i = 1; i <= F; ++i) {

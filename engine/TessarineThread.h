@@ -3,12 +3,14 @@
 // source folder, then copy them, compress them or write a list.
 #include <chrono>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "engine/FileOperation.h"
 #include "engine/JobHost.h"
+#include "engine/staging.h"
 
 namespace tessarine {
 
@@ -67,10 +69,18 @@ private:
     JobOutcome outcome_;
     bool failed_ = false;
     std::string failureText_;
+    // Where the product is made, from the first write of the job on.
+    std::optional<JobStaging> staging_;
 
     void RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders, PathList& files);
     void CopyTree(TFileOperation& operation, const std::vector<std::string>& folders, const PathList& files);
     void Compress(TFileOperation& operation, const PathList& files);
+    // The product's path inside the staging folder, which is made on the
+    // first call.
+    std::string Staged();
+    // Renames the finished product to its dated name (the next free one).
+    void Publish(TFileOperation& operation);
+    void RestampCopyRoot(int folder);
 };
 
 }  // namespace tessarine

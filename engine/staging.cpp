@@ -1,6 +1,99 @@
 #include "engine/staging.h"
 
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/random.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+#include "engine/Common.h"
+#include "engine/errors.h"
+
 namespace tessarine {
+
+namespace {
+
+constexpr char kNameAlphabet[] = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789";
+
+// A staging folder without an owner record is left alone for this long: its
+// job may be between making the folder and writing the record.
+constexpr std::time_t kUnrecordedGrace = 10 * 60;
+
+std::string ReadSmallFile(const char* path) {
+    std::ifstream in(path);
+    std::string text;
+    std::getline(in, text);
+    return text;
+}
+
+std::string HostName() {
+    char name[256] = {};
+    if (::gethostname(name, sizeof name - 1) != 0) return {};
+    return name;
+}
+
+// The owner record: who made the folder, on which boot of which host.
+std::string OwnerRecord() {
+    return "host=" + HostName() + "\nboot=" + ReadSmallFile("/proc/sys/kernel/random/boot_id") +
+           "\npid=" + std::to_string(::getpid()) + "\n";
+}
+
+std::string RecordValue(const std::string& record, const std::string& key) {
+    const std::string prefix = key + "=";
+    size_t at = 0;
+    while (at < record.size()) {
+        const size_t end = std::min(record.find('\n', at), record.size());
+        if (record.compare(at, prefix.size(), prefix) == 0) return record.substr(at + prefix.size(), end - at - prefix.size());
+        at = end + 1;
+    }
+    return {};
+}
+
+std::string ReadRecordAt(int folder) {
+    UniqueFd fd(::openat(folder, kStagingOwnerFile, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    struct stat st {};
+    if (!fd || ::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > 4096) return {};
+    std::string text(static_cast<size_t>(st.st_size), '\0');
+    const ssize_t n = ReadFullAt(fd.Get(), text.data(), text.size(), 0);
+    text.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    return text;
+}
+
+// The jobs that run in this process: their stop flags and staging folders,
+// for AbandonRunningJob.
+struct Registry {
+    std::mutex mutex;
+    std::atomic<bool>* stop = nullptr;
+    std::vector<const JobStaging*> stagings;
+    bool abandoned = false;
+};
+
+Registry& TheRegistry() {
+    static Registry registry;
+    return registry;
+}
+
+// Folder and name of a staging folder, for the abandon call.
+struct StagingPlace {
+    int folder;
+    std::string name;
+};
+std::vector<StagingPlace> places;  // guarded by the registry's mutex, parallel to stagings
+
+}  // namespace
 
 bool IsStagingName(std::string_view name) {
     if (name.size() != kStagingPrefix.size() + 6 || name.substr(0, kStagingPrefix.size()) != kStagingPrefix)
@@ -12,6 +105,218 @@ bool IsStagingName(std::string_view name) {
     return true;
 }
 
-void AbandonRunningJob() {}
+bool RemoveTreeAt(int folder, const char* name) {
+    struct stat st {};
+    if (::fstatat(folder, name, &st, AT_SYMLINK_NOFOLLOW) != 0) return errno == ENOENT;
+    if (!S_ISDIR(st.st_mode)) return ::unlinkat(folder, name, 0) == 0 || errno == ENOENT;
+    UniqueFd fd(::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    struct stat opened {};
+    if (!fd || ::fstat(fd.Get(), &opened) != 0 || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino)
+        return false;
+    // A copied folder may have been given a mode without write or search
+    // permission; its entries cannot go before it has them again.
+    if ((opened.st_mode & 0700) != 0700) ::fchmod(fd.Get(), 0700);
+    bool ok = true;
+    // A folder whose entries are removed while it is read may skip some;
+    // it is read again until it is empty or nothing more goes.
+    for (int round = 0; round < 4; ++round) {
+        std::vector<std::string> names;
+        const int listFd = ::openat(fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            if (listFd >= 0) ::close(listFd);
+            return false;
+        }
+        while (const dirent* e = ::readdir(dir))
+            if (!IsDotOrDotDot(e->d_name)) names.emplace_back(e->d_name);
+        ::closedir(dir);
+        if (names.empty()) break;
+        ok = true;
+        for (const auto& child : names) {
+            struct stat cst {};
+            // Never into another file system mounted beneath.
+            if (::fstatat(fd.Get(), child.c_str(), &cst, AT_SYMLINK_NOFOLLOW) == 0 && cst.st_dev != st.st_dev) {
+                ok = false;
+                continue;
+            }
+            if (!RemoveTreeAt(fd.Get(), child.c_str())) ok = false;
+        }
+        if (!ok) break;
+    }
+    return ::unlinkat(folder, name, AT_REMOVEDIR) == 0 || errno == ENOENT;
+}
+
+JobStaging::JobStaging(const std::string& destination) : destination_(WithTrailingSeparator(destination)) {
+    auto cannotMake = [&](int error) {
+        return TessarineError(FormatMessage("保存先 %s に作業用フォルダを作成できません", destination_) + ": " +
+                              std::strerror(error));
+    };
+    destinationFd_.Reset(OpenLongPath(AT_FDCWD, destination_, O_PATH | O_DIRECTORY));
+    if (!destinationFd_) throw cannotMake(errno);
+    for (int attempt = 0; attempt < 100 && !folderFd_; ++attempt) {
+        unsigned char random[6] = {};
+        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+            for (auto& r : random) r = static_cast<unsigned char>(std::rand());
+        }
+        std::string name(kStagingPrefix);
+        for (const unsigned char r : random) name += kNameAlphabet[r % (sizeof kNameAlphabet - 1)];
+        if (::mkdirat(destinationFd_.Get(), name.c_str(), 0700) != 0) {
+            if (errno == EEXIST) continue;
+            throw cannotMake(errno);
+        }
+        folderFd_.Reset(::openat(destinationFd_.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folderFd_) {
+            const int error = errno;
+            ::unlinkat(destinationFd_.Get(), name.c_str(), AT_REMOVEDIR);
+            throw cannotMake(error);
+        }
+        name_ = name;
+    }
+    if (!folderFd_) throw cannotMake(EEXIST);
+    folder_ = destination_ + name_ + "/";
+    // The lock says the job lives; a file system without locks (some
+    // network mounts) leaves the folder unlocked, and a later job that
+    // cannot lock it leaves it alone. The record is written only once the
+    // lock is held, so a folder with a record and a free lock has lost its job.
+    ::flock(folderFd_.Get(), LOCK_EX | LOCK_NB);
+    const std::string record = OwnerRecord();
+    UniqueFd owner(
+        ::openat(folderFd_.Get(), kStagingOwnerFile, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+    if (!owner || !WriteFullAt(owner.Get(), record.data(), record.size(), 0) || !owner.Close()) {
+        const int error = errno;
+        owner.Reset();
+        RemoveTreeAt(destinationFd_.Get(), name_.c_str());  // the destructor does not run
+        throw cannotMake(error);
+    }
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.stagings.push_back(this);
+    places.push_back({destinationFd_.Get(), name_});
+}
+
+JobStaging::~JobStaging() {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    const auto at = std::find(registry.stagings.begin(), registry.stagings.end(), this);
+    if (at != registry.stagings.end()) {
+        places.erase(places.begin() + (at - registry.stagings.begin()));
+        registry.stagings.erase(at);
+    }
+    if (!name_.empty()) RemoveTreeAt(destinationFd_.Get(), name_.c_str());
+}
+
+std::optional<std::string> JobStaging::Publish(const std::string& name, const std::string& stem,
+                                               const std::string& extension) {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    if (registry.abandoned) {
+        errno = ECANCELED;
+        return std::nullopt;
+    }
+    for (int n = 1; n < 10000; ++n) {
+        const std::string candidate = stem + (n > 1 ? "_" + std::to_string(n) : std::string()) + extension;
+        if (::renameat2(folderFd_.Get(), name.c_str(), destinationFd_.Get(), candidate.c_str(), RENAME_NOREPLACE) ==
+            0)
+            return destination_ + candidate;
+        if (errno == EEXIST) continue;
+        if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return std::nullopt;
+        // A file system that cannot rename without replacing: the name is
+        // looked at first (another job could take it in between; a job of
+        // this program takes names only this way, at most once per second).
+        struct stat st {};
+        if (::fstatat(destinationFd_.Get(), candidate.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0) continue;
+        if (errno != ENOENT) return std::nullopt;
+        if (::renameat(folderFd_.Get(), name.c_str(), destinationFd_.Get(), candidate.c_str()) == 0)
+            return destination_ + candidate;
+        return std::nullopt;
+    }
+    errno = EEXIST;
+    return std::nullopt;
+}
+
+size_t RemoveAbandonedStaging(const std::string& destination) {
+    UniqueFd folder(OpenLongPath(AT_FDCWD, destination, O_RDONLY | O_DIRECTORY));
+    if (!folder) return 0;
+    std::vector<std::string> names;
+    {
+        const int listFd = ::openat(folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+        if (!dir) {
+            if (listFd >= 0) ::close(listFd);
+            return 0;
+        }
+        while (const dirent* e = ::readdir(dir))
+            if (IsStagingName(e->d_name)) names.emplace_back(e->d_name);
+        ::closedir(dir);
+    }
+    const std::string host = HostName();
+    const std::string boot = ReadSmallFile("/proc/sys/kernel/random/boot_id");
+    size_t removed = 0;
+    for (const auto& name : names) {
+        struct stat st {};
+        if (::fstatat(folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
+            st.st_uid != ::geteuid())
+            continue;
+        UniqueFd staging(::openat(folder.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!staging) continue;
+        // Held: its job runs. Not to be had (no locks here): nobody can tell.
+        if (::flock(staging.Get(), LOCK_EX | LOCK_NB) != 0) continue;
+        const std::string record = ReadRecordAt(staging.Get());
+        if (record.empty()) {
+            if (std::time(nullptr) - st.st_mtime < kUnrecordedGrace) continue;
+        } else if (RecordValue(record, "host") != host) {
+            continue;  // a job of another machine on a shared destination
+        }
+        // Same host: a free lock means its job died, another boot that it
+        // ended with the machine.
+        if (RemoveTreeAt(folder.Get(), name.c_str())) ++removed;
+    }
+    return removed;
+}
+
+void RegisterRunningJob(std::atomic<bool>* stop) {
+    Registry& registry = TheRegistry();
+    std::lock_guard lock(registry.mutex);
+    registry.stop = stop;
+    if (stop) registry.abandoned = false;
+}
+
+void KillChildProcesses() {
+    UniqueFd tasks(::open("/proc/self/task", O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    DIR* dir = tasks ? ::fdopendir(::dup(tasks.Get())) : nullptr;
+    if (!dir) return;
+    while (const dirent* e = ::readdir(dir)) {
+        if (IsDotOrDotDot(e->d_name)) continue;
+        const std::string path = std::string("/proc/self/task/") + e->d_name + "/children";
+        std::ifstream children(path);
+        long pid = 0;
+        while (children >> pid)
+            if (pid > 1) ::kill(static_cast<pid_t>(pid), SIGKILL);
+    }
+    ::closedir(dir);
+}
+
+void AbandonRunningJob() {
+    Registry& registry = TheRegistry();
+    {
+        std::lock_guard lock(registry.mutex);
+        registry.abandoned = true;
+        if (registry.stop) registry.stop->store(true);
+    }
+    KillChildProcesses();
+    // The copy stops at its next entry; its staging folder is removed once
+    // nothing more is made in it, or after two seconds of trying.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (true) {
+        bool gone = true;
+        {
+            std::lock_guard lock(registry.mutex);
+            for (const auto& place : places)
+                if (!RemoveTreeAt(place.folder, place.name.c_str())) gone = false;
+        }
+        if (gone || std::chrono::steady_clock::now() >= until) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
 
 }  // namespace tessarine

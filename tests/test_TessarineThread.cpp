@@ -1,9 +1,11 @@
 #include "engine/TessarineThread.h"
+#include "engine/staging.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <algorithm>
+#include <filesystem>
 
 #include "engine/Common.h"
 #include "recording_host.h"
@@ -179,22 +181,41 @@ TEST(TTessarineThread, FailingStepIsShownAndTheJobStillFinishesOnce) {
     const Calls calls2 = job2.Run(kModeFileList);
     EXPECT_EQ(std::count(calls2.begin(), calls2.end(), "Finish"), 1);
     EXPECT_NE(std::find_if(calls2.begin(), calls2.end(),
-                           [](const std::string& c) { return c.rfind("Message エラー: ファイル ", 0) == 0; }),
+                           [](const std::string& c) {
+                               return c.rfind("Message エラー: ", 0) == 0 && c.find("no-such-folder") != c.npos;
+                           }),
               calls2.end());
 }
 
+// A host that removes a collected file just before the copy reaches it.
+class VanishingHost : public testsupport::RecordingHost {
+public:
+    std::string victim;
+    void ShowProgressAll(const JobProgress& p) override {
+        RecordingHost::ShowProgressAll(p);
+        if (p.StatusText == "ファイルコピー中" && !victim.empty()) {
+            ::unlink(victim.c_str());
+            victim.clear();
+        }
+    }
+};
+
 TEST(TTessarineThread, EntriesThatCouldNotBeCopiedAreReportedAtTheEnd) {
     Job job;
-    // A target folder that cannot be made: a file stands where it should be.
-    MakeDir(job.host.request.OutputBase);
-    WriteFile(job.host.request.OutputBase + "/sub", "in the way");
-    const Calls calls = job.Run(kModeCopy);
-    ASSERT_EQ(job.problems.size(), 2u);  // the folder, then the file inside it
-    const auto warning = std::find_if(calls.begin(), calls.end(),
-                                      [](const std::string& c) { return c.rfind("Message 警告: 2 件", 0) == 0; });
-    ASSERT_NE(warning, calls.end());
-    EXPECT_NE(warning->find(job.host.request.OutputBase + "/sub/"), std::string::npos);
+    VanishingHost host;
+    host.request = job.host.request;
+    host.request.JobMode = kModeCopy;
+    host.victim = job.src + "sub/c.txt";
+    TTessarineThread worker(host);
+    worker.Execute();
+    ASSERT_EQ(worker.Problems().size(), 1u);
+    EXPECT_EQ(worker.Problems()[0].path, job.src + "sub/c.txt");
+    const auto warning = std::find_if(host.calls.begin(), host.calls.end(),
+                                      [](const std::string& c) { return c.rfind("Message 警告: 1 件", 0) == 0; });
+    ASSERT_NE(warning, host.calls.end());
+    EXPECT_NE(warning->find(job.src + "sub/c.txt"), std::string::npos);
     EXPECT_EQ(*(warning + 1), "Finish");
+    EXPECT_EQ(ReadFile(job.host.request.OutputBase + "/a.txt"), "a");
 }
 
 // Without the 7-Zip library no archive is made: that is a failed job with its
@@ -217,7 +238,12 @@ class DamagingHost : public testsupport::RecordingHost {
 public:
     void ShowProgressText(const JobProgress& p) override {
         RecordingHost::ShowProgressText(p);
-        if (p.StatusText == "検証中") WriteFile(request.OutputBase + ".txt", "lost\r\n");
+        if (p.StatusText != "検証中") return;
+        // The product is still in its staging folder while it is read back.
+        const std::string folder = request.OutputBase.substr(0, request.OutputBase.rfind('/') + 1);
+        for (const auto& e : std::filesystem::directory_iterator(folder))
+            if (IsStagingName(e.path().filename().string()))
+                WriteFile(e.path().string() + "/src20261209120000.txt", "lost\r\n");
     }
 };
 

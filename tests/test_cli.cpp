@@ -11,7 +11,6 @@
 #include <optional>
 #include <thread>
 
-#include "cli/Interrupt.h"
 #include "engine/Common.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -430,20 +429,6 @@ TEST(Cli, SignalsEndTheJobWithTheirStatus) {
     EXPECT_EQ(StatusAfterSignalWhileReadingInput(args, SIGTERM), 143);
     EXPECT_EQ(StatusAfterSignalWhileReadingInput(args, SIGINT), 130);
     EXPECT_EQ(f.OutputCount(), 0u);
-}
-
-TEST(Cli, InterruptRemovesOnlyTheJobsTemporaries) {
-    TempDir dir;
-    const std::string product = dir.folder() + "src20260101000000.zip";
-    for (const std::string name : {"src20260101000000.zip.tmp-Ab12Cd", "src20260101000000.zip.tmp-long-name",
-                                   "src20260101000001.zip.tmp-Ab12Cd", "src20260101000000.zip"}) {
-        WriteFile(dir.folder() + name, "x");
-    }
-    EXPECT_EQ(tessarine::cli::RemoveTemporariesOf(product), 1);
-    EXPECT_EQ(ReadFile(product + ".tmp-Ab12Cd"), "<missing>");
-    EXPECT_EQ(ReadFile(product + ".tmp-long-name"), "x");
-    EXPECT_EQ(ReadFile(dir.folder() + "src20260101000001.zip.tmp-Ab12Cd"), "x");
-    EXPECT_EQ(ReadFile(product), "x");
 }
 
 TEST(Cli, RelativeDestinationIsTakenFromTheCurrentFolder) {

@@ -17,6 +17,7 @@
 #include <map>
 
 #include "engine/TessarineThread.h"
+#include "engine/staging.h"
 #include "engine/tree_copy.h"
 #include "engine/unique_fd.h"
 #include "recording_host.h"
@@ -84,21 +85,6 @@ void SetMtime(const std::string& path, time_t sec, long nsec) {
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-// Removes a tree of any depth (the test folder's own cleanup works on paths).
-void RemoveTreeAt(int folder, const char* name) {
-    const int fd = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW);
-    if (fd >= 0) {
-        if (DIR* d = ::fdopendir(fd)) {
-            while (const dirent* e = ::readdir(d)) {
-                if (std::strcmp(e->d_name, ".") != 0 && std::strcmp(e->d_name, "..") != 0) RemoveTreeAt(fd, e->d_name);
-            }
-            ::closedir(d);
-        } else {
-            ::close(fd);
-        }
-    }
-    if (::unlinkat(folder, name, AT_REMOVEDIR) != 0) ::unlinkat(folder, name, 0);
-}
 
 std::string GetXattr(const std::string& path, const char* name) {
     char value[256];
@@ -111,53 +97,59 @@ std::string GetXattr(const std::string& path, const char* name) {
 // ---------------------------------------------------------------------------
 // Links at the output name and inside the output
 
-TEST(CopySafety, LinkAtOutputNamePointingAtTheSourceIsReplacedAndTheSourceUntouched) {
-    CopyJob job;
-    ASSERT_EQ(::symlink(job.src.c_str(), job.base.c_str()), 0);
-    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
-    EXPECT_EQ(ReadFile(job.src + "a.txt"), "alpha");
-    EXPECT_EQ(ReadFile(job.src + "sub/b.txt"), "bravo");
-    EXPECT_TRUE(S_ISDIR(LStat(job.base).st_mode));
-    EXPECT_EQ(ReadFile(job.base + "/sub/b.txt"), "bravo");
-}
-
-TEST(CopySafety, LinksInsideAnExistingOutputAreReplacedNotFollowed) {
-    CopyJob job;
-    const std::string outside = job.dir.folder() + "outside/";
-    MakeDir(outside);
-    WriteFile(outside + "b.txt", "outside");
-    WriteFile(outside + "victim", "victim");
-    MakeDir(job.base);  // a second run in the same second
-    ::symlink(outside.c_str(), (job.base + "/sub").c_str());
-    ::symlink((outside + "victim").c_str(), (job.base + "/a.txt").c_str());
-    EXPECT_EQ(job.Run(), 0) << job.ProblemText();
-    EXPECT_EQ(ReadFile(outside + "b.txt"), "outside");
-    EXPECT_EQ(ReadFile(outside + "victim"), "victim");
-    EXPECT_TRUE(S_ISDIR(LStat(job.base + "/sub").st_mode));
-    EXPECT_EQ(ReadFile(job.base + "/sub/b.txt"), "bravo");
-    EXPECT_EQ(ReadFile(job.base + "/a.txt"), "alpha");
-}
-
-TEST(CopySafety, AnotherUsersLinkInASharedFolderRefusesTheJob) {
-    if (::geteuid() != 0) GTEST_SKIP() << "needs root to plant a link of another user";
-    CopyJob job;
-    const std::string shared = job.dir.folder() + "shared/";
-    const std::string victim = job.dir.folder() + "victim/";
-    MakeDir(shared);
-    ::chmod(shared.c_str(), 01777);
-    MakeDir(victim);
-    ::chmod(victim.c_str(), 0777);
-    job.SetDestination(shared);
-    ASSERT_EQ(::symlink(victim.c_str(), job.base.c_str()), 0);  // root's link, job runs as nobody
-    const int status = testsupport::RunUnprivileged([&] {
-        if (job.Run() != 1) return 1;
-        if (job.failure.find(job.base) == std::string::npos) return 2;
-        return 0;
-    });
-    EXPECT_EQ(status, 0);
-    EXPECT_TRUE(S_ISLNK(LStat(job.base).st_mode));
-    EXPECT_EQ(LStat(victim + "a.txt").st_mode, 0u);
-    EXPECT_EQ(LStat(victim + "sub").st_mode, 0u);
+// Whatever stands at the product's name (a link into the source, an
+// earlier product with links planted inside, another user's link in a
+// shared folder) stays as it is: the product takes the next free name.
+TEST(CopySafety, EntryAtTheOutputNameIsNeverWrittenAndTheProductTakesTheNextName) {
+    struct Case {
+        const char* what;
+        bool shared;  // the destination is a sticky shared folder, the job runs as nobody
+        void (*plant)(const std::string& base, const std::string& src, const std::string& outside);
+    };
+    const Case cases[] = {
+        {"link to the source", false,
+         [](const std::string& base, const std::string& src, const std::string&) {
+             ASSERT_EQ(::symlink(src.c_str(), base.c_str()), 0);
+         }},
+        {"earlier product with planted links", false,
+         [](const std::string& base, const std::string&, const std::string& outside) {
+             MakeDir(base);
+             ASSERT_EQ(::symlink(outside.c_str(), (base + "/sub").c_str()), 0);
+             ASSERT_EQ(::symlink((outside + "victim").c_str(), (base + "/a.txt").c_str()), 0);
+         }},
+        {"another user's link in a shared folder", true,
+         [](const std::string& base, const std::string&, const std::string& outside) {
+             ASSERT_EQ(::symlink(outside.c_str(), base.c_str()), 0);
+         }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        if (c.shared && ::geteuid() != 0) continue;  // needs root to plant a link of another user
+        CopyJob job;
+        const std::string outside = job.dir.folder() + "outside/";
+        MakeDir(outside);
+        ::chmod(outside.c_str(), 0777);
+        WriteFile(outside + "victim", "victim");
+        if (c.shared) {
+            const std::string shared = job.dir.folder() + "shared/";
+            MakeDir(shared);
+            ::chmod(shared.c_str(), 01777);
+            job.SetDestination(shared);
+        }
+        c.plant(job.base, job.src, outside);
+        const struct stat before = LStat(job.base);
+        const int status = c.shared ? testsupport::RunUnprivileged([&] { return job.Run(); }) : job.Run();
+        EXPECT_EQ(status, 0) << job.ProblemText();
+        EXPECT_EQ(ReadFile(outside + "victim"), "victim");
+        EXPECT_EQ(LStat(outside + "a.txt").st_mode, 0u);
+        EXPECT_EQ(LStat(outside + "sub").st_mode, 0u);
+        EXPECT_EQ(ReadFile(job.src + "a.txt"), "alpha");
+        EXPECT_EQ(LStat(job.base).st_ino, before.st_ino);
+        EXPECT_EQ(LStat(job.base).st_mode, before.st_mode);
+        EXPECT_TRUE(S_ISDIR(LStat(job.base + "_2").st_mode));
+        EXPECT_EQ(ReadFile(job.base + "_2/sub/b.txt"), "bravo");
+        EXPECT_EQ(ReadFile(job.base + "_2/a.txt"), "alpha");
+    }
 }
 
 TEST(CopySafety, OutputThatALinkPutsInsideTheSourceIsRefused) {
