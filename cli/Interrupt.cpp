@@ -21,7 +21,10 @@ std::mutex mutex;
 bool restoreTerminal = false;
 termios savedTerminal{};
 
+volatile sig_atomic_t interrupted = 0;
+
 void OnSignal(int signal) {
+    interrupted = 1;
     const unsigned char number = static_cast<unsigned char>(signal);
     // Only the watcher reads the pipe; a full pipe means it is awake already.
     [[maybe_unused]] const ssize_t n = ::write(wakeUp[1], &number, 1);
@@ -54,6 +57,10 @@ void WatchInterrupts() {
             if (n <= 0) return;
         }
     }).detach();
+}
+
+void HoldIfInterrupted() {
+    while (interrupted) ::pause();
 }
 
 void SetTerminalToRestore(const termios* saved) {

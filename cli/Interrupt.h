@@ -11,6 +11,11 @@ namespace tessarine::cli {
 // Starts watching for the signals; called once, before the job.
 void WatchInterrupts();
 
+// A job that stopped because a signal asked it to must not end the program
+// before the watcher has cleaned up: the watcher exits with the signal's
+// status. Called before the program exits on its own.
+void HoldIfInterrupted();
+
 // Terminal settings to put back when interrupted; nullptr for none.
 void SetTerminalToRestore(const termios* saved);
 

@@ -316,7 +316,8 @@ int ExitStatusOf(const TTessarineThread& worker) {
     if (outcome.result == JobResult::Failed) return kFailed;
     if (!outcome.nothingFound || listMode) std::printf("%s\n", outcome.product.c_str());
     if (outcome.ownProductsLeftOut > 0) {
-        std::fprintf(stderr, "%s\n", Text(Msg::OwnProductsLeftOut, {std::to_string(outcome.ownProductsLeftOut)}).c_str());
+        std::fprintf(stderr, "%s\n",
+                     Text(Msg::OwnProductsLeftOut, {std::to_string(outcome.ownProductsLeftOut)}).c_str());
     }
     if (outcome.attributesNotHeld > 0) {
         std::fprintf(stderr, "%s\n", Text(Msg::AttributesNotHeld, {std::to_string(outcome.attributesNotHeld)}).c_str());
@@ -434,10 +435,12 @@ int main(int argc, char** argv) {
         worker.NothingFoundPause = std::chrono::milliseconds(0);
         // Nothing else runs meanwhile: the job runs on this thread.
         worker.Execute();
+        cli::HoldIfInterrupted();
         const int status = ExitStatusOf(worker);
         std::fflush(stdout);
         return status;
     } catch (const std::exception& e) {
+        cli::HoldIfInterrupted();
         std::fprintf(stderr, "tessarine-cli: %s\n", cli::FromEngine(e.what()).c_str());
         return kFailed;
     }

@@ -173,7 +173,8 @@ std::string TTessarineThread::Staged() {
 
 void TTessarineThread::Publish(TFileOperation& operation) {
     const std::string staged = Staged();
-    if (operation.StopRequested) throw TessarineError(FormatMessage(kNotPublished, staged) + ": " + std::strerror(ECANCELED));
+    if (operation.StopRequested)
+        throw TessarineError(FormatMessage(kNotPublished, staged) + ": " + std::strerror(ECANCELED));
     // A folder is moved to another parent only when it is writable itself;
     // a copy of a read-only folder gets its mode back once it is in place.
     UniqueFd folder(OpenLongPath(AT_FDCWD, staged, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));

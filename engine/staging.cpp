@@ -56,7 +56,8 @@ std::string RecordValue(const std::string& record, const std::string& key) {
     size_t at = 0;
     while (at < record.size()) {
         const size_t end = std::min(record.find('\n', at), record.size());
-        if (record.compare(at, prefix.size(), prefix) == 0) return record.substr(at + prefix.size(), end - at - prefix.size());
+        if (record.compare(at, prefix.size(), prefix) == 0)
+            return record.substr(at + prefix.size(), end - at - prefix.size());
         at = end + 1;
     }
     return {};
@@ -215,8 +216,7 @@ std::optional<std::string> JobStaging::Publish(const std::string& name, const st
     }
     for (int n = 1; n < 10000; ++n) {
         const std::string candidate = stem + (n > 1 ? "_" + std::to_string(n) : std::string()) + extension;
-        if (::renameat2(folderFd_.Get(), name.c_str(), destinationFd_.Get(), candidate.c_str(), RENAME_NOREPLACE) ==
-            0)
+        if (::renameat2(folderFd_.Get(), name.c_str(), destinationFd_.Get(), candidate.c_str(), RENAME_NOREPLACE) == 0)
             return destination_ + candidate;
         if (errno == EEXIST) continue;
         if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return std::nullopt;

@@ -85,7 +85,6 @@ void SetMtime(const std::string& path, time_t sec, long nsec) {
     ::utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
-
 std::string GetXattr(const std::string& path, const char* name) {
     char value[256];
     const ssize_t n = ::lgetxattr(path.c_str(), name, value, sizeof value);
