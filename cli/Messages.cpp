@@ -55,7 +55,7 @@ constexpr const char* kUsageJa = R"(使い方: tessarine-cli [オプション] [
   1    失敗 (検証で見つかった誤りを含む)
   2    指定の誤り (何も書き込みません)
   3    完了したが、読み取り・作成・コピーできなかった項目がある (標準エラー出力に一覧)
-  130  割り込み (SIGINT) で中断    143  SIGTERM で中断
+  130  割り込み (SIGINT) で中断    143  SIGTERM で中断    129  SIGHUP で中断
 )";
 
 constexpr const char* kUsageEn = R"(Usage: tessarine-cli [OPTION]... [--] FOLDER
@@ -100,7 +100,7 @@ Exit status:
   2    bad usage or input (nothing is written)
   3    done, but some entries could not be read, created or copied (listed on
        standard error)
-  130  interrupted (SIGINT)    143  ended by SIGTERM
+  130  interrupted (SIGINT)    143  ended by SIGTERM    129  ended by SIGHUP
 )";
 
 constexpr std::array<Entry, static_cast<size_t>(Msg::Count)> kMessages = {{
