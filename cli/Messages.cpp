@@ -144,7 +144,7 @@ constexpr std::array<Entry, static_cast<size_t>(Msg::Count)> kMessages = {{
     {Msg::ErrorCaption, "エラー", "Error"},
     {Msg::OwnProductsLeftOut,
      "保存先がコピー元の中にあるため、以前に作成したものと作業中のフォルダ %s 件を対象から外しました",
-     "the destination lies inside the source: %s earlier products and working folders were left out"},
+     "the destination lies inside the source: left out %s of its earlier products and working folders"},
     {Msg::AttributesNotHeld,
      "%s 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました",
      "%s entries: permissions, owners or extended attributes the destination cannot hold were left out"},
