@@ -73,25 +73,25 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
     return result;
 }
 
-// A program running beside the test, its standard error collected in a
-// file: for programs that stay open until the test acts on them (a signal,
-// a look at their windows). Killed when still running at destruction.
+// A program running beside the test, its standard output and error
+// collected in files: for programs that stay open until the test acts on
+// them (a signal, a look at their windows). Killed when still running at
+// destruction.
 class ChildProgram {
 public:
     // `environment`: "NAME=value" entries set in the child; `folder`: where
     // it starts.
     ChildProgram(const std::string& program, const std::vector<std::string>& args,
                  const std::vector<std::string>& environment = {}, const std::string& folder = "/") {
-        char pattern[] = "/tmp/tessarine-child-stderr-XXXXXX";
-        const int errFd = ::mkstemp(pattern);
-        errPath_ = pattern;
+        const int outFd = MakeCapture(outPath_);
+        const int errFd = MakeCapture(errPath_);
         pid_ = ::fork();
         if (pid_ == 0) {
             for (const std::string& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
             if (::chdir(folder.c_str()) != 0) ::_exit(96);
-            const int null = ::open("/dev/null", O_RDWR);
+            const int null = ::open("/dev/null", O_RDONLY);
             ::dup2(null, 0);
-            ::dup2(null, 1);
+            ::dup2(outFd, 1);
             ::dup2(errFd, 2);
             std::vector<char*> argv{const_cast<char*>(program.c_str())};
             for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
@@ -99,6 +99,7 @@ public:
             ::execv(program.c_str(), argv.data());
             ::_exit(97);
         }
+        ::close(outFd);
         ::close(errFd);
     }
     ~ChildProgram() {
@@ -106,6 +107,7 @@ public:
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
         }
+        ::unlink(outPath_.c_str());
         ::unlink(errPath_.c_str());
     }
     ChildProgram(const ChildProgram&) = delete;
@@ -128,9 +130,19 @@ public:
         }
         return status_;
     }
-    std::string Stderr() const {
+    std::string Stdout() const { return Captured(outPath_); }
+    std::string Stderr() const { return Captured(errPath_); }
+
+private:
+    static int MakeCapture(std::string& path) {
+        char pattern[] = "/tmp/tessarine-child-output-XXXXXX";
+        const int fd = ::mkstemp(pattern);
+        path = pattern;
+        return fd;
+    }
+    static std::string Captured(const std::string& path) {
         std::string text;
-        const int fd = ::open(errPath_.c_str(), O_RDONLY);
+        const int fd = ::open(path.c_str(), O_RDONLY);
         char buf[4096];
         ssize_t n;
         while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
@@ -138,10 +150,10 @@ public:
         return text;
     }
 
-private:
     pid_t pid_ = -1;
     bool ended_ = false;
     int status_ = -1;
+    std::string outPath_;
     std::string errPath_;
 };
 

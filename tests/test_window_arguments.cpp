@@ -47,9 +47,9 @@ TEST_P(WindowArguments, OnlyWhatQtLeavesNamesTheJob) {
     const std::string dest = dir.path() + "/dest";
     MakeDir(dest);
     // "-reverse" is one of Qt's options; after "--" it is a folder's name.
-    for (const std::string& folder : {"Docs", "-reverse"}) {
-        MakeDir(dir.path() + "/" + folder);
-        WriteFile(dir.path() + "/" + folder + "/a.txt", "alpha\n");
+    for (const char* folder : {"/Docs", "/-reverse"}) {
+        MakeDir(dir.path() + folder);
+        WriteFile(dir.path() + folder + "/a.txt", "alpha\n");
     }
     const std::string user = testsupport::MakeQuietUser(prog, dest, 0);
     std::vector<std::string> arguments;

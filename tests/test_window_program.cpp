@@ -25,51 +25,14 @@ using testsupport::WriteFile;
 
 namespace {
 
-// Runs the program with the arguments on the offscreen platform, in
-// `folder`, its standard output into `output` when given; the exit status,
-// or -1 when it had not closed itself after `limit`.
+// Runs the program on the offscreen platform in `folder` and waits up to
+// `limit` for its end: its exit status, or -1 while it still runs.
 int RunWindowProgram(const std::string& program, const std::vector<std::string>& arguments, std::chrono::seconds limit,
                      const std::string& folder = "/", std::string* output = nullptr) {
-    int pipeFds[2] = {-1, -1};
-    if (output && ::pipe(pipeFds) != 0) return -2;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (::chdir(folder.c_str()) != 0) ::_exit(96);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(output ? pipeFds[1] : null, 1);
-        ::dup2(null, 2);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(97);
-    }
-    if (output) {
-        ::close(pipeFds[1]);
-        ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-    }
-    const auto drain = [&] {
-        if (!output) return;
-        char buffer[4096];
-        ssize_t got;
-        while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output->append(buffer, static_cast<size_t>(got));
-    };
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        drain();
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            if (output) ::close(pipeFds[0]);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    drain();
-    if (output) ::close(pipeFds[0]);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    testsupport::ChildProgram child(program, arguments, {"QT_QPA_PLATFORM=offscreen"}, folder);
+    const int status = child.Wait(static_cast<int>(limit.count()) * 1000);
+    if (output) *output = child.Stdout();
+    return status;
 }
 
 struct ModeCase {
