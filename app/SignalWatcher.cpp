@@ -38,7 +38,14 @@ SignalWatcher::SignalWatcher(QObject* parent) : QObject(parent) {
     action.sa_handler = OnSignal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = SA_RESTART;
-    for (const int signal : kWatched) ::sigaction(signal, &action, nullptr);
+    for (const int signal : kWatched) {
+        // A signal ignored by whoever started the program stays ignored:
+        // "nohup tessarine &" must outlive its terminal.
+        struct sigaction before {};
+        if (::sigaction(signal, nullptr, &before) == 0 && before.sa_handler == SIG_IGN) continue;
+        ::sigaction(signal, &action, nullptr);
+        caught_ |= 1u << signal;
+    }
 }
 
 SignalWatcher::~SignalWatcher() {
@@ -46,7 +53,9 @@ SignalWatcher::~SignalWatcher() {
     struct sigaction action {};
     action.sa_handler = SIG_DFL;
     sigemptyset(&action.sa_mask);
-    for (const int signal : kWatched) ::sigaction(signal, &action, nullptr);
+    for (const int signal : kWatched) {
+        if (caught_ & (1u << signal)) ::sigaction(signal, &action, nullptr);
+    }
     ::close(wakeUp[0]);
     ::close(wakeUp[1]);
     wakeUp[0] = wakeUp[1] = -1;

@@ -16,7 +16,8 @@ class SignalWatcher : public QObject {
 public:
     using Handler = std::function<void(int signal)>;
 
-    // Catches the three signals from now on. A signal that arrives before
+    // Catches the three signals from now on, but those the program was
+    // started with ignored (nohup). A signal that arrives before
     // a handler is set waits in the pipe; a watcher without a handler ends
     // the program with 128 + the signal's number.
     explicit SignalWatcher(QObject* parent = nullptr);
@@ -32,6 +33,7 @@ private:
 
     Handler handler_;
     QSocketNotifier* notifier_ = nullptr;
+    unsigned caught_ = 0;  // bit n: signal n has this watcher's handler
 };
 
 }  // namespace tessarine

@@ -88,6 +88,8 @@ public:
         pid_ = ::fork();
         if (pid_ == 0) {
             for (const std::string& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
+            // What the test's own starter ignored is not ignored here.
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
             if (::chdir(folder.c_str()) != 0) ::_exit(96);
             const int null = ::open("/dev/null", O_RDONLY);
             ::dup2(null, 0);

@@ -198,6 +198,21 @@ TEST_P(WindowProgramSignal, EndsAsACancelledJobAndSavesTheSettings) {
     }
 }
 
+// Started under nohup, the program outlives its terminal: SIGHUP stays
+// ignored, and the SIGTERM after it is the signal that ends the program.
+TEST(WindowProgramSignalIgnored, NohupKeepsSighupIgnored) {
+    if (!fs::exists("/usr/bin/nohup")) GTEST_SKIP() << "no /usr/bin/nohup";
+    testsupport::TempDir dir;
+    const std::string prog = testsupport::CopyProgramFolder(dir.path(), false);
+    testsupport::ChildProgram program("/usr/bin/nohup", {prog + "tessarine"}, {"QT_QPA_PLATFORM=offscreen"},
+                                      dir.path());
+    const std::string ready = prog + "user/" + testsupport::LoginName() + "/tmp";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(ready) || program.Wait(0) != -1; }, std::chrono::seconds(60)));
+    program.Signal(SIGHUP);
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(30000), 128 + SIGTERM) << program.Stderr();
+}
+
 INSTANTIATE_TEST_SUITE_P(TermIntHup, WindowProgramSignal,
                          ::testing::Values(SignalCase{SIGTERM, true}, SignalCase{SIGINT, true},
                                            SignalCase{SIGHUP, true}, SignalCase{SIGTERM, false},
