@@ -1,5 +1,9 @@
 #include "app/LaunchRules.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <climits>
 #include <cstdio>
 #include <filesystem>
 
@@ -40,7 +44,84 @@ std::string ContainingFolder(const std::string& path) {
     const size_t slash = path.rfind(kPathSeparator);
     return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
 }
+
+bool SameAsciiLetters(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i])) return false;
+    }
+    return true;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// A host that means this machine: none, "localhost", or its own name
+// (some file managers write that).
+bool IsLocalHost(std::string_view host) {
+    if (host.empty() || SameAsciiLetters(host, "localhost")) return true;
+    char own[HOST_NAME_MAX + 1] = {};
+    return ::gethostname(own, sizeof own - 1) == 0 && SameAsciiLetters(host, own);
+}
+
+// The path of one file URI with every "%XY" turned into its byte; a "%"
+// that does not begin such a triple stays as it is (senders that do not
+// encode keep their names).
+std::optional<std::string> LocalPathOfUri(std::string_view uri) {
+    constexpr std::string_view kScheme = "file:";
+    if (uri.size() < kScheme.size() || !SameAsciiLetters(uri.substr(0, kScheme.size()), kScheme)) return std::nullopt;
+    std::string_view rest = uri.substr(kScheme.size());
+    if (rest.substr(0, 2) == "//") {
+        rest.remove_prefix(2);
+        const size_t pathStart = rest.find(kPathSeparator);
+        if (pathStart == std::string_view::npos || !IsLocalHost(rest.substr(0, pathStart))) return std::nullopt;
+        rest.remove_prefix(pathStart);
+    }
+    if (rest.empty() || rest.front() != kPathSeparator) return std::nullopt;
+    std::string path;
+    path.reserve(rest.size());
+    for (size_t i = 0; i < rest.size(); ++i) {
+        const int high = rest[i] == '%' && i + 2 < rest.size() ? HexValue(rest[i + 1]) : -1;
+        const int low = high >= 0 ? HexValue(rest[i + 2]) : -1;
+        if (low < 0) {
+            path += rest[i];
+            continue;
+        }
+        const char byte = static_cast<char>(high * 16 + low);
+        if (byte == '\0' || byte == kPathSeparator) return std::nullopt;
+        path += byte;
+        i += 2;
+    }
+    return path;
+}
 }  // namespace
+
+std::string CheckCommandLineItem(const std::string& item) {
+    if (item.empty()) return "起動時に指定されたパスが空です";
+    struct stat st {};
+    if (::lstat(item.c_str(), &st) != 0) return FormatMessage("起動時に指定された「%s」が見つかりません", item);
+    return {};
+}
+
+std::optional<std::string> LastDroppedPath(std::string_view uriList) {
+    // Lines end with CRLF (some senders write LF alone, or add a NUL at the
+    // end); lines that begin with "#" are comments.
+    std::string_view last;
+    while (!uriList.empty()) {
+        const size_t end = uriList.find('\n');
+        std::string_view line = uriList.substr(0, end);
+        uriList.remove_prefix(end == std::string_view::npos ? uriList.size() : end + 1);
+        while (!line.empty() && (line.back() == '\r' || line.back() == '\0')) line.remove_suffix(1);
+        if (!line.empty() && line.front() != '#') last = line;
+    }
+    if (last.empty()) return std::nullopt;
+    return LocalPathOfUri(last);
+}
 
 std::string FolderOfItem(const std::string& item) {
     std::string path = Absolute(item);

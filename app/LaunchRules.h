@@ -32,6 +32,21 @@ inline constexpr std::string_view kDestinationInsideSource =
 // that a bare file name never turns into the root folder.
 std::string FolderOfItem(const std::string& item);
 
+// Why the window program's command-line argument cannot stand for a
+// folder, or empty when it can: an empty argument, or one that names no
+// entry (a link counts as an entry, also when it leads nowhere). Without
+// this check a bare mistake would run a job on the current folder or on "/".
+std::string CheckCommandLineItem(const std::string& item);
+
+// The local path of the last URI in a drop's text/uri-list, byte for byte,
+// or nullopt when that URI names no local file. Earlier URIs are ignored,
+// whatever they name. Only "file:" URIs count, without a host or with
+// "localhost" or this machine's own name as host; the percent-encoding is
+// undone byte by byte, so a name that is not valid UTF-8 keeps its bytes.
+// A URI whose path holds "%00" or "%2F" names no file (no name holds NUL
+// or "/"); "+" is a plus sign, and "?" and "#" are part of the name.
+std::optional<std::string> LastDroppedPath(std::string_view uriList);
+
 // Why a job cannot run on the source folder, or empty when it can: the
 // folder must exist (a registered folder may have been removed since, or
 // registered with an empty path).

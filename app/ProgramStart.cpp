@@ -4,6 +4,8 @@
 #include <QLibraryInfo>
 #include <QLocale>
 #include <QTranslator>
+#include <cstdio>
+#include <string_view>
 
 #include "engine/DesktopEntry.h"
 
@@ -23,10 +25,41 @@ StartRequest ReadCommandLine(const std::vector<std::string>& arguments) {
         request.What = StartRequest::Action::Version;
     } else if (first == "--") {
         request.Arguments.assign(arguments.begin() + 1, arguments.end());
+    } else if (first.size() > 1 && first.front() == '-') {
+        request.What = StartRequest::Action::UsageError;
+        request.Problem = "不明なオプション " + first + " です / unknown option " + first;
     } else {
         request.Arguments = arguments;
     }
     return request;
+}
+
+int AnswerWithoutWindow(const StartRequest& request) {
+    using Action = StartRequest::Action;
+    if (request.What == Action::UsageError) {
+        const std::string text = "tessarine: " + request.Problem + "\n\n" + HelpText();
+        std::fwrite(text.data(), 1, text.size(), stderr);
+        std::fflush(stderr);
+        return 2;
+    }
+    const std::string text = request.What == Action::Help ? HelpText() : VersionText();
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0 ? 0 : 1;
+}
+
+QtArguments::QtArguments(int argc, char** argv) {
+    int i = 0;
+    for (; i < argc && (i == 0 || std::string_view(argv[i]) != "--"); ++i) values_.push_back(argv[i]);
+    for (; i < argc; ++i) fromDoubleDash_.emplace_back(argv[i]);
+    count_ = static_cast<int>(values_.size());
+    values_.push_back(nullptr);
+}
+
+std::vector<std::string> QtArguments::Remaining() const {
+    std::vector<std::string> remaining;
+    for (int i = 1; i < count_; ++i) remaining.emplace_back(values_[static_cast<size_t>(i)]);
+    remaining.insert(remaining.end(), fromDoubleDash_.begin(), fromDoubleDash_.end());
+    return remaining;
 }
 
 std::string HelpText() {
@@ -42,6 +75,9 @@ std::string HelpText() {
            "                 / what follows is the PATH, also when it begins with \"-\"\n"
            "  -h, --help     この説明 / this text\n"
            "      --version  バージョン / the version\n"
+           "\n"
+           "Qt の標準オプション (-style Fusion など) は Qt が受け取ります\n"
+           "/ Qt's standard options (such as -style Fusion) are taken by Qt\n"
            "\n"
            "ウィンドウなしで処理するには tessarine-cli を使います / for jobs without a window: tessarine-cli\n";
 }

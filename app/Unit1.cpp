@@ -29,6 +29,9 @@
 #include <QUrl>
 #include <QVBoxLayout>
 #include <QWindow>
+#include <unistd.h>
+
+#include <cstdio>
 #include <ctime>
 #include <mutex>
 #include <optional>
@@ -39,6 +42,7 @@
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
+#include "engine/staging.h"
 #include "engine/text_process.h"
 #include "about/verform.h"
 #include "filters/Unit4.h"
@@ -575,14 +579,32 @@ void TForm1::FramePlacementTimer() {
     }
 }
 
-void TForm1::FormDestroy() {
+void TForm1::SaveSettingsOnEnd() {
     Settings.PosX = x();
     Settings.PosY = y();
+    SaveSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
+}
+
+void TForm1::FormDestroy() {
     try {
-        SaveSettings(UserFolder + kPathSeparator + std::string(kSettingsFileName), Settings);
+        SaveSettingsOnEnd();
     } catch (const TessarineError& error) {
         ShowErrorBox(nullptr, Text(error.what()));
     }
+}
+
+void TForm1::EndBySignal(int signal) {
+    if (WorkerRunning()) AbandonRunningJob();
+    // Nobody may be left to answer a box: the session is ending.
+    try {
+        SaveSettingsOnEnd();
+    } catch (const TessarineError& error) {
+        std::fprintf(stderr, "tessarine: %s\n", error.what());
+    }
+    std::fflush(nullptr);
+    // A normal exit would destroy the worker's joinable thread object and
+    // run the windows' destructors while the worker may still call them.
+    ::_exit(128 + signal);
 }
 
 QRadioButton* TForm1::RadioButtonOfMode(int mode) const {
@@ -788,20 +810,25 @@ void TForm1::dragMoveEvent(QDragMoveEvent* event) {
 }
 
 void TForm1::dropEvent(QDropEvent* event) {
-    const QList<QUrl> urls = event->mimeData()->urls();
-    if (urls.isEmpty()) return;
+    // The list as sent, not QMimeData::urls(): a QUrl holds its path as
+    // text, and a name that is not valid UTF-8 would lose its bytes.
+    const QByteArray uriList = event->mimeData()->data(QStringLiteral("text/uri-list"));
     // The last dropped item only, and only on the drop panel.
-    const QUrl last = urls.constLast();
     QWidget* target = childAt(event->position().toPoint());
     if (target != DPanel || !DPanel->isEnabled()) return;
-    if (!last.isLocalFile()) return;
+    const std::optional<std::string> item = LastDroppedPath(std::string_view(uriList.constData(), uriList.size()));
+    if (!item) return;
     event->acceptProposedAction();
-    const std::string source = FolderOfItem(LocalPath(last.toLocalFile()));
-    LaunchJob(0, -1, source);
+    LaunchJob(0, -1, FolderOfItem(*item));
 }
 
 void TForm1::Timer1Timer() {
     Timer1->stop();
+    // A mistyped argument must not turn into a job on its parent folder.
+    if (const std::string problem = CheckCommandLineItem(CommandLinePath); !problem.empty()) {
+        ShowErrorBox(this, Text(problem));
+        return;
+    }
     LaunchJob(0, -1, FolderOfItem(CommandLinePath));
 }
 

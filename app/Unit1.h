@@ -206,6 +206,12 @@ public:
 
     // The end-of-job step, run on the main thread.
     void FinishJob();
+    // Ends the program on SIGTERM, SIGINT or SIGHUP as a cancelled job ends:
+    // a running job is abandoned (its product removed), the settings are
+    // saved as on closing, and the process exits with 128 + the signal's
+    // number at once, without waiting for the worker thread (which may be
+    // blocked in a call to this thread). Main thread only.
+    [[noreturn]] void EndBySignal(int signal);
     // Whether a worker thread still exists (running or about to end).
     bool WorkerRunning() const { return worker_.joinable() && !workerDone_.load(); }
 
@@ -223,6 +229,8 @@ private:
     void BuildControls();
     void FormCreate(const std::vector<std::string>& arguments);
     void FormDestroy();
+    // PosX/PosY from the window's place, then set.ini; throws TessarineError.
+    void SaveSettingsOnEnd();
     // Puts the window's frame, title bar included, at the point.
     void PlaceFrameAt(const QPoint& frameTopLeft);
     void ApplyModeControls();

@@ -1,9 +1,9 @@
 // Program start: the application, every window once, then the event loop
 // until the main window closes.
 #include <QApplication>
-#include <cstdio>
 
 #include "app/ProgramStart.h"
+#include "app/SignalWatcher.h"
 #include "app/Unit1.h"
 #include "archive/Archive.h"
 #include "engine/TessarineThread.h"
@@ -41,20 +41,23 @@ public:
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    // The arguments exactly as the system handed them (file names are bytes).
-    // --help and --version are answered before any window or display exists.
-    std::vector<std::string> given;
-    for (int i = 1; i < argc; ++i) given.emplace_back(argv[i]);
-    const tessarine::StartRequest start = tessarine::ReadCommandLine(given);
-    if (start.What != tessarine::StartRequest::Action::Run) {
-        const std::string text =
-            start.What == tessarine::StartRequest::Action::Help ? tessarine::HelpText() : tessarine::VersionText();
-        std::fwrite(text.data(), 1, text.size(), stdout);
-        return std::fflush(stdout) == 0 ? 0 : 1;
+    // --help and --version as the first argument are answered before any
+    // window or display exists (file names are bytes: no conversion).
+    const tessarine::StartRequest early = tessarine::ReadCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    if (early.What == tessarine::StartRequest::Action::Help || early.What == tessarine::StartRequest::Action::Version) {
+        return tessarine::AnswerWithoutWindow(early);
     }
-    const std::vector<std::string>& arguments = start.Arguments;
 
-    TessarineApplication app(argc, argv);
+    // Qt takes its own options (-style, -platform, -reverse ...) out of the
+    // arguments; the program reads only what is left, so they never name
+    // the folder of a job.
+    tessarine::QtArguments qtArguments(argc, argv);
+    TessarineApplication app(qtArguments.Count(), qtArguments.Values());
+    const tessarine::StartRequest start = tessarine::ReadCommandLine(qtArguments.Remaining());
+    if (start.What != tessarine::StartRequest::Action::Run) return tessarine::AnswerWithoutWindow(start);
+    const std::vector<std::string>& arguments = start.Arguments;
+    // Caught from here on; handled once the main window exists.
+    tessarine::SignalWatcher signalWatcher;
     tessarine::SetUpApplication(app);
 
     // The windows, each created once and reused: the main window first (its
@@ -92,6 +95,8 @@ int main(int argc, char* argv[]) {
         tessarine::TTessarineThread worker(host);
         worker.Execute();
     });
+
+    signalWatcher.SetHandler([&form1](int signal) { form1.EndBySignal(signal); });
 
     form1.show();
     return app.exec();

@@ -2,6 +2,7 @@
 // Runs a program of the build's program folder as a child process with the
 // given standard input, and collects its exit status and output.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -71,5 +72,91 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return result;
 }
+
+// A program running beside the test, its standard output and error
+// collected in files: for programs that stay open until the test acts on
+// them (a signal, a look at their windows). Killed when still running at
+// destruction.
+class ChildProgram {
+public:
+    // `environment`: "NAME=value" entries set in the child; `folder`: where
+    // it starts.
+    ChildProgram(const std::string& program, const std::vector<std::string>& args,
+                 const std::vector<std::string>& environment = {}, const std::string& folder = "/") {
+        const int outFd = MakeCapture(outPath_);
+        const int errFd = MakeCapture(errPath_);
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            for (const std::string& entry : environment) ::putenv(const_cast<char*>(entry.c_str()));
+            // What the test's own starter ignored is not ignored here.
+            for (const int signal : {SIGINT, SIGTERM, SIGHUP}) ::signal(signal, SIG_DFL);
+            if (::chdir(folder.c_str()) != 0) ::_exit(96);
+            const int null = ::open("/dev/null", O_RDONLY);
+            ::dup2(null, 0);
+            ::dup2(outFd, 1);
+            ::dup2(errFd, 2);
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(program.c_str(), argv.data());
+            ::_exit(97);
+        }
+        ::close(outFd);
+        ::close(errFd);
+    }
+    ~ChildProgram() {
+        if (pid_ > 0 && !ended_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        ::unlink(outPath_.c_str());
+        ::unlink(errPath_.c_str());
+    }
+    ChildProgram(const ChildProgram&) = delete;
+    ChildProgram& operator=(const ChildProgram&) = delete;
+
+    pid_t Pid() const { return pid_; }
+    void Signal(int signal) const { ::kill(pid_, signal); }
+    // Waits up to `limitMs` for the end: the exit status, 1000 + the signal
+    // that killed it, or -1 while it still runs.
+    int Wait(int limitMs) {
+        for (int waited = 0; !ended_; waited += 10) {
+            int status = 0;
+            if (::waitpid(pid_, &status, WNOHANG) == pid_) {
+                ended_ = true;
+                status_ = WIFEXITED(status) ? WEXITSTATUS(status) : 1000 + WTERMSIG(status);
+                break;
+            }
+            if (waited >= limitMs) return -1;
+            ::usleep(10000);
+        }
+        return status_;
+    }
+    std::string Stdout() const { return Captured(outPath_); }
+    std::string Stderr() const { return Captured(errPath_); }
+
+private:
+    static int MakeCapture(std::string& path) {
+        char pattern[] = "/tmp/tessarine-child-output-XXXXXX";
+        const int fd = ::mkstemp(pattern);
+        path = pattern;
+        return fd;
+    }
+    static std::string Captured(const std::string& path) {
+        std::string text;
+        const int fd = ::open(path.c_str(), O_RDONLY);
+        char buf[4096];
+        ssize_t n;
+        while (fd >= 0 && (n = ::read(fd, buf, sizeof buf)) > 0) text.append(buf, static_cast<size_t>(n));
+        if (fd >= 0) ::close(fd);
+        return text;
+    }
+
+    pid_t pid_ = -1;
+    bool ended_ = false;
+    int status_ = -1;
+    std::string outPath_;
+    std::string errPath_;
+};
 
 }  // namespace testsupport

@@ -4,8 +4,10 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <optional>
 
 #include "app/LaunchRules.h"
 #include "test_support.h"
@@ -76,6 +78,53 @@ TEST(LaunchRules, ItemsBecomeFolders) {
     EXPECT_EQ(FolderOfItem("a.txt"), dir.path() + "/Docs/");
     EXPECT_EQ(FolderOfItem("."), dir.path() + "/Docs/");
     std::filesystem::current_path(cwd);
+}
+
+// Every byte of a dropped name comes through, whatever encoding the name
+// is in; only the last URI of the list counts, and only when it names a
+// local file.
+TEST(LaunchRules, DroppedUrisGiveTheExactBytesOfTheLastItem) {
+    std::string highEncoded, highBytes;
+    for (int byte = 0x80; byte <= 0xFF; ++byte) {
+        char hex[4];
+        std::snprintf(hex, sizeof hex, "%%%02X", byte);
+        highEncoded += hex;
+        highBytes += static_cast<char>(byte);
+    }
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    struct Case {
+        const char* what;
+        std::string uriList;
+        std::optional<std::string> path;
+    };
+    const std::vector<Case> cases = {
+        {"bytes 0x80-0xFF", "file:///d/" + highEncoded + "\r\n", "/d/" + highBytes},
+        {"unencoded bytes", "file:///d/\xE5\x86\x99\xFF\r\n", "/d/\xE5\x86\x99\xFF"},
+        {"lower-case hex", "file:///d/%e5%86%99\r\n", "/d/\xE5\x86\x99"},
+        {"plus is a plus", "file:///d/a+b%20c\r\n", "/d/a+b c"},
+        {"? and # are name bytes", "file:///d/a?b#c\r\n", "/d/a?b#c"},
+        {"stray percent", "file:///d/100%/x%4\r\n", "/d/100%/x%4"},
+        {"%2F is no name byte", "file:///d/a%2Fb\r\n", std::nullopt},
+        {"%2f is no name byte", "file:///d/a%2fb\r\n", std::nullopt},
+        {"%00 is no name byte", "file:///d/a%00b\r\n", std::nullopt},
+        {"localhost", "file://localhost/d/x\r\n", "/d/x"},
+        {"LOCALHOST, FILE:", "FILE://LOCALHOST/d/x\r\n", "/d/x"},
+        {"own host name", "file://" + std::string(host) + "/d/x\r\n", "/d/x"},
+        {"no authority", "file:/d/x\r\n", "/d/x"},
+        {"other host", "file://elsewhere.example/d/x\r\n", std::nullopt},
+        {"other scheme", "sftp://localhost/d/x\r\n", std::nullopt},
+        {"relative", "file:d/x\r\n", std::nullopt},
+        {"host only", "file://localhost\r\n", std::nullopt},
+        {"the last item counts", "file:///d/first\r\nfile:///d/last\r\n", "/d/last"},
+        {"a foreign last item", "file:///d/first\r\nhttps://example.org/x\r\n", std::nullopt},
+        {"comments, LF, NUL", "# from a test\nfile:///d/x\n# end\n" + std::string(1, '\0'), "/d/x"},
+        {"no final line end", "file:///d/x", "/d/x"},
+        {"nothing", "", std::nullopt},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(LastDroppedPath(c.uriList), c.path) << c.what;
+    }
 }
 
 TEST(LaunchRules, QuestionsOfPasswordModesMatchTheirPlainModes) {

@@ -366,6 +366,24 @@ TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {
     EXPECT_TRUE(form->MainPanel->isVisible());
 }
 
+// A folder whose name is not valid UTF-8, dropped as a file manager sends
+// it (percent-encoded bytes), is the folder the job runs on; its parent
+// is not.
+TEST_F(MainWindow, DroppedNameThatIsNotUtf8KeepsItsBytes) {
+    PrepareUser(QuietSettings());
+    const std::string odd = dir.path() + "/Latin1-\xE9t\xE9";
+    MakeDir(odd);
+    Open();
+    QMimeData mime;
+    mime.setData(QStringLiteral("text/uri-list"),
+                 QUrl::fromLocalFile(QString::fromStdString(dir.path())).toEncoded() + "/Latin1-%E9t%E9\r\n");
+    QDropEvent drop(QPointF(form->DPanel->mapTo(form.get(), form->DPanel->rect().center())), Qt::CopyAction, &mime,
+                    Qt::LeftButton, Qt::NoModifier);
+    static_cast<QObject*>(form.get())->event(&drop);
+    ASSERT_TRUE(JobsEnded(1));
+    EXPECT_EQ(job.Loaded()[0].SourcePath, odd + "/");
+}
+
 TEST_F(MainWindow, DropOutsideTheDropPanelDoesNothing) {
     PrepareUser(QuietSettings());
     Open();
@@ -405,6 +423,32 @@ TEST_F(MainWindow, CommandLineJobNotConfirmedKeepsTheProgramOpen) {
     EXPECT_FALSE(form->Timer2->isActive());
     EXPECT_TRUE(job.Loaded().empty());
     EXPECT_EQ(question.text, "/.../Docs をコピーしますか？");
+}
+
+// An empty argument, or one naming nothing, is named in an error box; no
+// job starts on the current folder or the root, and the program stays open.
+TEST_F(MainWindow, CommandLineArgumentNamingNothingIsReportedAndTheProgramStaysOpen) {
+    PrepareUser(QuietSettings());
+    const std::string missing = dir.path() + "/Docs/nothing";
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"", "起動時に指定されたパスが空です"},
+        {missing, "起動時に指定された「" + missing + "」が見つかりません"},
+    };
+    for (const auto& [argument, message] : cases) {
+        ModalScript script;
+        SeenBox box;
+        script.AnswerBox(QStringLiteral("OK"), &box);
+        Open({argument});
+        ASSERT_TRUE(WaitUntil([&] { return script.Done(); })) << argument;
+        EXPECT_EQ(box.title, "エラー");
+        EXPECT_EQ(box.text, message);
+        EXPECT_EQ(box.icon, QMessageBox::Critical);
+        WaitUntil([] { return false; }, 800);
+        EXPECT_TRUE(form->isVisible());
+        EXPECT_FALSE(form->Timer2->isActive());
+        EXPECT_TRUE(job.Loaded().empty());
+        form.reset();
+    }
 }
 
 struct PopupCase {

@@ -1,19 +1,22 @@
 // The built window program, end to end: started with a folder as its
 // argument and quiet settings, it runs the job without a question, closes
-// itself, and leaves its product and a complete set.ini behind.
+// itself, and leaves its product and a complete set.ini behind; ended by a
+// signal, it still saves its settings.
 #include <gtest/gtest.h>
-#include <pwd.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <ostream>
+#include <cstring>
 #include <filesystem>
+#include <functional>
+#include <ostream>
 #include <thread>
 #include <vector>
 
 #include "test_support.h"
+#include "window_program_support.h"
 
 namespace fs = std::filesystem;
 using testsupport::MakeDir;
@@ -22,61 +25,14 @@ using testsupport::WriteFile;
 
 namespace {
 
-std::string BuildProgramFolder() {
-    const char* dir = std::getenv("TESSARINE_BIN_DIR");
-    return dir ? std::string(dir) + "/" : std::string("../bin/");
-}
-
-std::string LoginName() {
-    const passwd* pw = ::getpwuid(::geteuid());
-    return pw ? pw->pw_name : "";
-}
-
-// Runs the program with the arguments on the offscreen platform, in
-// `folder`, its standard output into `output` when given; the exit status,
-// or -1 when it had not closed itself after `limit`.
+// Runs the program on the offscreen platform in `folder` and waits up to
+// `limit` for its end: its exit status, or -1 while it still runs.
 int RunWindowProgram(const std::string& program, const std::vector<std::string>& arguments, std::chrono::seconds limit,
                      const std::string& folder = "/", std::string* output = nullptr) {
-    int pipeFds[2] = {-1, -1};
-    if (output && ::pipe(pipeFds) != 0) return -2;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
-        if (::chdir(folder.c_str()) != 0) ::_exit(96);
-        const int null = ::open("/dev/null", O_WRONLY);
-        ::dup2(output ? pipeFds[1] : null, 1);
-        ::dup2(null, 2);
-        std::vector<char*> argv{const_cast<char*>(program.c_str())};
-        for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execv(program.c_str(), argv.data());
-        ::_exit(97);
-    }
-    if (output) {
-        ::close(pipeFds[1]);
-        ::fcntl(pipeFds[0], F_SETFL, O_NONBLOCK);
-    }
-    const auto drain = [&] {
-        if (!output) return;
-        char buffer[4096];
-        ssize_t got;
-        while ((got = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) output->append(buffer, static_cast<size_t>(got));
-    };
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        drain();
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            if (output) ::close(pipeFds[0]);
-            return -1;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    drain();
-    if (output) ::close(pipeFds[0]);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    testsupport::ChildProgram child(program, arguments, {"QT_QPA_PLATFORM=offscreen"}, folder);
+    const int status = child.Wait(static_cast<int>(limit.count()) * 1000);
+    if (output) *output = child.Stdout();
+    return status;
 }
 
 struct ModeCase {
@@ -93,20 +49,11 @@ class WindowProgram : public ::testing::TestWithParam<ModeCase> {};
 
 TEST_P(WindowProgram, CommandLineJobMakesItsProductAndCloses) {
     const ModeCase c = GetParam();
-    const std::string built = BuildProgramFolder();
-    if (c.needsLibraries && !(fs::exists(built + "lib7-zip32.so") && fs::exists(built + "libunlha32.so"))) {
+    if (c.needsLibraries && !testsupport::ArchiversBuilt()) {
         GTEST_SKIP() << "the archiver libraries are not in the program folder";
     }
     testsupport::TempDir dir;
-    // A program folder of its own, so the build's user folder stays as it is.
-    const std::string prog = dir.path() + "/prog/";
-    MakeDir(prog);
-    fs::copy_file(built + "tessarine", prog + "tessarine");
-    for (const char* lib : {"lib7-zip32.so", "libunlha32.so"}) {
-        if (fs::exists(built + lib)) fs::copy_file(built + lib, prog + lib);
-    }
-    if (fs::exists(built + "7zz")) fs::copy_file(built + "7zz", prog + "7zz");
-    fs::copy(built + "data", prog + "data", fs::copy_options::recursive);
+    const std::string prog = testsupport::CopyProgramFolder(dir.path(), true);
 
     const std::string src = dir.path() + "/Docs";
     const std::string dest = dir.path() + "/dest";
@@ -115,11 +62,7 @@ TEST_P(WindowProgram, CommandLineJobMakesItsProductAndCloses) {
     MakeDir(dest);
     WriteFile(src + "/a.txt", "alpha\n");
     WriteFile(src + "/sub/b.txt", "beta\n");
-    const std::string user = prog + "user/" + LoginName();
-    MakeDir(prog + "user");
-    MakeDir(user);
-    WriteFile(user + "/set.ini", "[set]\r\nActMode1=0\r\nSelectSaveMode=2\r\nSelectSaveFolderName=" + dest +
-                                     "\r\nOpenFolder=0\r\nMode=" + std::to_string(c.mode) + "\r\n");
+    const std::string user = testsupport::MakeQuietUser(prog, dest, c.mode);
 
     ASSERT_EQ(RunWindowProgram(prog + "tessarine", {src}, std::chrono::seconds(60)), 0);
 
@@ -156,7 +99,7 @@ INSTANTIATE_TEST_SUITE_P(EveryModeWithoutPassword, WindowProgram,
 // --help, -h and --version answer and end; they never start a job on the
 // current folder.
 TEST(WindowProgramOptions, HelpAndVersionPrintAndExit) {
-    const std::string program = BuildProgramFolder() + "tessarine";
+    const std::string program = testsupport::ProgramFolder() + "tessarine";
     testsupport::TempDir dir;
     WriteFile(dir.path() + "/a.txt", "a");
     for (const char* option : {"--help", "-h", "--version"}) {
@@ -173,31 +116,110 @@ TEST(WindowProgramOptions, HelpAndVersionPrintAndExit) {
     EXPECT_EQ(std::distance(fs::directory_iterator(dir.path()), fs::directory_iterator()), 1);
 }
 
-// "--" takes what follows as the path, also a folder whose name begins
-// with "-".
-TEST(WindowProgramOptions, DoubleDashRunsAJobOnAPathBeginningWithADash) {
-    const std::string built = BuildProgramFolder();
-    testsupport::TempDir dir;
-    const std::string prog = dir.path() + "/prog/";
-    MakeDir(prog);
-    fs::copy_file(built + "tessarine", prog + "tessarine");
-    fs::copy(built + "data", prog + "data", fs::copy_options::recursive);
-    const std::string src = dir.path() + "/-Docs";
-    const std::string dest = dir.path() + "/dest";
-    MakeDir(src);
-    MakeDir(dest);
-    WriteFile(src + "/a.txt", "alpha\n");
-    const std::string user = prog + "user/" + LoginName();
-    MakeDir(prog + "user");
-    MakeDir(user);
-    WriteFile(user + "/set.ini", "[set]\r\nActMode1=0\r\nSelectSaveMode=2\r\nSelectSaveFolderName=" + dest +
-                                     "\r\nOpenFolder=0\r\nMode=0\r\n");
-    ASSERT_EQ(RunWindowProgram(prog + "tessarine", {"--", src}, std::chrono::seconds(60), dir.path()), 0);
-    std::vector<std::string> products;
-    for (const auto& entry : fs::directory_iterator(dest)) products.push_back(entry.path().filename().string());
-    ASSERT_EQ(products.size(), 1u);
-    EXPECT_EQ(products[0].rfind("-Docs", 0), 0u) << products[0];
-    EXPECT_EQ(ReadFile(dest + "/" + products[0] + "/a.txt"), "alpha\n");
+// True until the process has ended and is gone (a zombie counts as ended).
+bool ProcessAlive(pid_t pid) {
+    const std::string stat = ReadFile("/proc/" + std::to_string(pid) + "/stat");
+    const size_t close = stat.rfind(')');
+    return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
+
+bool WaitFor(const std::function<bool()>& condition, std::chrono::seconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (!condition()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+struct SignalCase {
+    int signal;
+    // A 7z job that waits in 7zz (a stand-in that never ends by itself), so
+    // that the worker thread is running when the signal comes; else idle.
+    bool jobRunning;
+};
+
+void PrintTo(const SignalCase& c, std::ostream* os) {
+    *os << ::strsignal(c.signal) << (c.jobRunning ? " during a job" : " while idle");
+}
+
+class WindowProgramSignal : public ::testing::TestWithParam<SignalCase> {};
+
+// A logout (SIGTERM), Ctrl+C (SIGINT) or a closed terminal (SIGHUP) ends
+// the program as a cancelled job ends: at once, with 128 + the signal's
+// number, with its settings saved, and without a product under its final
+// name or a 7zz left running.
+TEST_P(WindowProgramSignal, EndsAsACancelledJobAndSavesTheSettings) {
+    const SignalCase c = GetParam();
+    if (c.jobRunning && !testsupport::ArchiversBuilt()) {
+        GTEST_SKIP() << "the archiver libraries are not in the program folder";
+    }
+    testsupport::TempDir dir;
+    const std::string prog = testsupport::CopyProgramFolder(dir.path(), c.jobRunning);
+    const std::string user = prog + "user/" + testsupport::LoginName();
+    const std::string dest = dir.path() + "/dest";
+    const std::string started = dir.path() + "/7zz-started";
+    std::vector<std::string> arguments;
+    if (c.jobRunning) {
+        fs::remove(prog + "7zz");
+        WriteFile(prog + "7zz",
+                  "#!/bin/sh\necho $$ > \"$TESSARINE_TEST_STARTED.part\"\n"
+                  "mv \"$TESSARINE_TEST_STARTED.part\" \"$TESSARINE_TEST_STARTED\"\nexec sleep 600\n");
+        fs::permissions(prog + "7zz", fs::perms::owner_all | fs::perms::group_exec | fs::perms::others_exec);
+        MakeDir(dest);
+        MakeDir(dir.path() + "/Docs");
+        WriteFile(dir.path() + "/Docs/a.txt", "alpha\n");
+        testsupport::MakeQuietUser(prog, dest, 4);
+        arguments.push_back(dir.path() + "/Docs");
+    }
+    testsupport::ChildProgram program(prog + "tessarine", arguments,
+                                      {"QT_QPA_PLATFORM=offscreen", "TESSARINE_TEST_STARTED=" + started}, dir.path());
+    // Ready: the job has started 7zz, or the idle window has made its user
+    // folder (the signals are caught from before that).
+    const std::string ready = c.jobRunning ? started : user + "/tmp";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(ready) || program.Wait(0) != -1; }, std::chrono::seconds(60)));
+    ASSERT_EQ(program.Wait(0), -1) << "ended before the signal: " << program.Stderr();
+
+    program.Signal(c.signal);
+    EXPECT_EQ(program.Wait(30000), 128 + c.signal) << program.Stderr();
+
+    const std::string ini = ReadFile(user + "/set.ini");
+    for (const char* key : {"PosX", "PosY", "Mode", "SelectSaveMode", "ActMode1"}) {
+        EXPECT_NE(ini.find(std::string("\n") + key + "="), std::string::npos) << key << " in\n" << ini;
+    }
+    if (c.jobRunning) {
+        EXPECT_NE(ini.find("\nMode=4\r"), std::string::npos) << ini;
+        for (const auto& entry : fs::directory_iterator(dest)) {
+            EXPECT_NE(entry.path().filename().string().rfind("Docs", 0), 0u) << entry.path();
+        }
+        const pid_t sevenZip = static_cast<pid_t>(std::stol(ReadFile(started)));
+        EXPECT_TRUE(WaitFor([&] { return !ProcessAlive(sevenZip); }, std::chrono::seconds(30)));
+        if (ProcessAlive(sevenZip)) ::kill(sevenZip, SIGKILL);
+    }
+}
+
+// Started under nohup, the program outlives its terminal: SIGHUP stays
+// ignored, and the SIGTERM after it is the signal that ends the program.
+TEST(WindowProgramSignalIgnored, NohupKeepsSighupIgnored) {
+    if (!fs::exists("/usr/bin/nohup")) GTEST_SKIP() << "no /usr/bin/nohup";
+    testsupport::TempDir dir;
+    const std::string prog = testsupport::CopyProgramFolder(dir.path(), false);
+    testsupport::ChildProgram program("/usr/bin/nohup", {prog + "tessarine"}, {"QT_QPA_PLATFORM=offscreen"},
+                                      dir.path());
+    const std::string ready = prog + "user/" + testsupport::LoginName() + "/tmp";
+    ASSERT_TRUE(WaitFor([&] { return fs::exists(ready) || program.Wait(0) != -1; }, std::chrono::seconds(60)));
+    program.Signal(SIGHUP);
+    program.Signal(SIGTERM);
+    EXPECT_EQ(program.Wait(30000), 128 + SIGTERM) << program.Stderr();
+}
+
+INSTANTIATE_TEST_SUITE_P(TermIntHup, WindowProgramSignal,
+                         ::testing::Values(SignalCase{SIGTERM, true}, SignalCase{SIGINT, true},
+                                           SignalCase{SIGHUP, true}, SignalCase{SIGTERM, false},
+                                           SignalCase{SIGINT, false}, SignalCase{SIGHUP, false}),
+                         [](const auto& info) {
+                             return std::string(sigabbrev_np(info.param.signal)) +
+                                    (info.param.jobRunning ? "DuringAJob" : "WhileIdle");
+                         });
 
 }  // namespace

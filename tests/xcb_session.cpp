@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cstdlib>
+#include <cstring>
 
 // Xlib last: its macros (None, Bool, Status, KeyPress) clash with Qt's names.
 #include <X11/Xatom.h>
@@ -127,24 +128,53 @@ private:
 
 const std::string& Problem() { return Session::Get().Problem(); }
 
+namespace {
+
+// A property of the window as bytes (count items of `format` bits each).
+std::string Property(Display* x, Window window, const char* name, Atom type) {
+    Atom actualType;
+    int format;
+    unsigned long count, after;
+    unsigned char* data = nullptr;
+    std::string value;
+    if (XGetWindowProperty(x, window, XInternAtom(x, name, False), 0, 4096, False, type, &actualType, &format, &count,
+                           &after, &data) == Success &&
+        data) {
+        // Xlib hands 32-bit items over as longs.
+        const size_t itemSize = format == 32 ? sizeof(long) : static_cast<size_t>(format / 8);
+        value.assign(reinterpret_cast<char*>(data), count * itemSize);
+    }
+    if (data) XFree(data);
+    return value;
+}
+
+std::string Title(Display* x, Window window) {
+    return Property(x, window, "_NET_WM_NAME", XInternAtom(x, "UTF8_STRING", False));
+}
+
+}  // namespace
+
 // The window's title as the window manager reads it (_NET_WM_NAME).
 std::string TitleOnScreen(QWidget* window) {
     Display* x = Session::Get().X();
     XSync(x, False);
-    const Atom name = XInternAtom(x, "_NET_WM_NAME", False);
-    const Atom utf8 = XInternAtom(x, "UTF8_STRING", False);
-    Atom type;
-    int format;
-    unsigned long count, after;
-    unsigned char* data = nullptr;
-    std::string title;
-    if (XGetWindowProperty(x, static_cast<Window>(window->winId()), name, 0, 1024, False, utf8, &type, &format, &count,
-                           &after, &data) == Success &&
-        data) {
-        title.assign(reinterpret_cast<char*>(data), count);
+    return Title(x, static_cast<Window>(window->winId()));
+}
+
+std::vector<std::string> TitlesOfProcess(long pid) {
+    Display* x = Session::Get().X();
+    XSync(x, False);
+    const std::string clients = Property(x, DefaultRootWindow(x), "_NET_CLIENT_LIST", XA_WINDOW);
+    std::vector<std::string> titles;
+    for (size_t at = 0; at + sizeof(long) <= clients.size(); at += sizeof(long)) {
+        long window = 0;
+        std::memcpy(&window, clients.data() + at, sizeof window);
+        const std::string owner = Property(x, static_cast<Window>(window), "_NET_WM_PID", XA_CARDINAL);
+        long ownerPid = 0;
+        if (owner.size() >= sizeof ownerPid) std::memcpy(&ownerPid, owner.data(), sizeof ownerPid);
+        if (ownerPid == pid) titles.push_back(Title(x, static_cast<Window>(window)));
     }
-    if (data) XFree(data);
-    return title;
+    return titles;
 }
 
 }  // namespace xcbtest

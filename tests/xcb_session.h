@@ -10,6 +10,7 @@
 #include <QWindow>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace xcbtest {
 
@@ -20,6 +21,10 @@ const std::string& Problem();
 
 // The window's title as the window manager reads it (_NET_WM_NAME).
 std::string TitleOnScreen(QWidget* window);
+
+// The titles of the windows that the window manager manages for the process
+// (_NET_CLIENT_LIST, _NET_WM_PID), for programs the test started.
+std::vector<std::string> TitlesOfProcess(long pid);
 
 // Runs the event loop until the condition holds or the time is up.
 inline bool WaitUntil(const std::function<bool()>& condition, int timeoutMs = 30000) {
