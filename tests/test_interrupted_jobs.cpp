@@ -142,7 +142,9 @@ TEST(InterruptedJobs, EveryModeLeavesCompleteProductsOrNoneAndTheNextJobCleansUp
                     fs::remove_all(e.path());
                 }
                 // A signal the job could take leaves nothing behind.
-                if (signal != SIGKILL) EXPECT_EQ(staging, 0u);
+                if (signal != SIGKILL) {
+                    EXPECT_EQ(staging, 0u);
+                }
                 ++outcomes[finished ? "finished" : staging > 0 ? "left its staging folder" : "left nothing"];
                 // The next job removes what a killed one left.
                 ASSERT_EQ(RunProgram("tessarine-cli", tree.Args("filelist")).status, 0);
