@@ -47,6 +47,12 @@ enum class Msg {
     NothingFound,
     ErrorCaption,
     AttributesNotHeld,
+    NotHeldPermissions,
+    NotHeldOwners,
+    NotHeldLinkTimes,
+    NotHeldExtendedAttributes,
+    NotHeldAcls,
+    NotHeldJoin,
     Count
 };
 

@@ -13,9 +13,18 @@ std::string ProblemsWarningText(const std::vector<Problem>& problems) {
            "最初の項目: " + first.path + "\n理由: " + first.reason;
 }
 
-std::string AttributesNotHeldText(size_t count) {
-    return std::to_string(count) +
-           " 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました。";
+std::string AttributesNotHeldText(size_t count, unsigned kinds) {
+    static const std::pair<NotHeldKind, const char*> kNames[] = {
+        {kNotHeldPermissions, "アクセス権"},      {kNotHeldOwners, "所有者"}, {kNotHeldLinkTimes, "リンクの日時"},
+        {kNotHeldExtendedAttributes, "拡張属性"}, {kNotHeldAcls, "ACL"},
+    };
+    std::string names;
+    for (const auto& [kind, name] : kNames) {
+        if (!(kinds & kind)) continue;
+        if (!names.empty()) names += "・";
+        names += name;
+    }
+    return std::to_string(count) + " 件の項目の" + names + "は、保存先のファイルシステムが保存できないため省きました。";
 }
 
 void DisplayJobHost::PublishText(const std::string& status, const std::string& detail) {
@@ -84,9 +93,17 @@ void DisplayJobHost::ArchiverReport(const std::string& library, const std::strin
 void DisplayJobHost::JobFailed(const std::string& message) { ShowMessage(kErrorCaption, message); }
 
 void DisplayJobHost::JobEnded(const JobOutcome& outcome) {
-    if (outcome.problems.empty()) return;
+    const bool notHeld = outcome.attributesNotHeld > 0 && outcome.notHeldKinds != 0;
+    const std::string notHeldText =
+        notHeld ? AttributesNotHeldText(outcome.attributesNotHeld, outcome.notHeldKinds) : "";
+    if (outcome.problems.empty()) {
+        // A copy that lacks nothing but what the destination cannot hold
+        // says so in the view, without a box to close.
+        if (notHeld && outcome.result != JobResult::Failed) PublishText("", notHeldText);
+        return;
+    }
     std::string text = ProblemsWarningText(outcome.problems);
-    if (outcome.attributesNotHeld > 0) text += "\n" + AttributesNotHeldText(outcome.attributesNotHeld);
+    if (notHeld) text += "\n" + notHeldText;
     ShowMessage(kWarningCaption, text);
 }
 

@@ -29,8 +29,9 @@ inline constexpr const char* kWarningCaption = "警告";
 std::string ProblemsWarningText(const std::vector<Problem>& problems);
 
 // The one line that tells how many entries of a copy kept fewer attributes
-// because the destination cannot hold them.
-std::string AttributesNotHeldText(size_t count);
+// because the destination cannot hold them, and which kinds (NotHeldKind
+// bits) it did not keep.
+std::string AttributesNotHeldText(size_t count, unsigned kinds);
 
 // A job host that shows the job in a progress view. The owner implements
 // the display calls and the services; the events are turned into display

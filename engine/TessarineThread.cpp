@@ -2,10 +2,12 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <exception>
 
 #include "archive/Archive.h"
 #include "engine/Verify.h"
+#include "engine/destination.h"
 #include "engine/errors.h"
 #include "engine/tree_copy.h"
 
@@ -14,6 +16,9 @@ namespace tessarine {
 namespace {
 
 const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
+// The cause (strerror) first, then the path, so that a "%s" in the path is
+// never filled.
+const char* const kDestinationFailed = "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s";
 
 }  // namespace
 
@@ -64,6 +69,7 @@ void TTessarineThread::Execute() {
         }
         outcome_.problems = std::move(operation.Problems);
         outcome_.attributesNotHeld = operation.AttributesNotHeld;
+        outcome_.notHeldKinds = operation.NotHeldKinds;
     }
     outcome_.nothingFound = files.empty();
     outcome_.result = failed_                     ? JobResult::Failed
@@ -95,6 +101,13 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     }
     host_.PhaseDone(JobPhase::CollectingFiles);
     host_.EntriesCollected(folders, files);
+    {
+        // What the destination cannot hold is left out and named before
+        // anything is written; a copy that cannot fit is not begun.
+        PreflightResult preflight = Preflight(r, folders, files);
+        if (preflight.ShortOfSpace()) throw TessarineError(NotEnoughSpaceText(preflight));
+        for (auto& p : preflight.leftOut) operation.Problems.push_back(std::move(p));
+    }
 
     if (r.JobMode == kModeFileList) SaveListFile(r.OutputBase + ".txt", files);
 
@@ -169,7 +182,7 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     TreeCopy tree(operation, r.SourcePath, r.OutputBase);
     // Every folder first, so that empty folders are made too and every file
     // finds its folder.
-    for (int32_t i = 1; i <= F; ++i) {
+    for (int32_t i = 1; i <= F && !operation.StopRequested; ++i) {
         host_.MakingFolder(i, F);
         tree.MakeFolder(TFileOperation::StripRoot(folders[i - 1], r.SourcePath));
     }
@@ -178,13 +191,19 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     // is bound by the processor, on a slow one by waiting; both gain from
     // more than one copy in flight.
     ParallelCopier copier(tree, files);
-    for (int32_t j = 1; j <= N; ++j) {
+    for (int32_t j = 1; j <= N && !operation.StopRequested; ++j) {
         host_.CopyingFile(j, N);
         copier.Release(static_cast<size_t>(j));
     }
     copier.Finish();
     // Folders get their modes and times once they are filled.
     tree.FinishFolders();
+    // A destination that is full, read-only or gone ends the job once,
+    // rather than failing each file left.
+    if (const WriteFailure failure = operation.DestinationFailure(); failure.error != 0) {
+        throw TessarineError(
+            FormatMessage(FormatMessage(kDestinationFailed, std::strerror(failure.error)), failure.path));
+    }
     host_.CopyDone();
 }
 
