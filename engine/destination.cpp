@@ -277,7 +277,25 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
     }
     folders = std::move(kept);
 
-    const Sizes sizes = ReadSizes(files, block);
+    // What the copy takes besides the files' blocks.
+    const uint64_t overhead =
+        static_cast<uint64_t>(folders.size()) * (block + kPerEntry) + static_cast<uint64_t>(files.size()) * kPerEntry;
+    // Where everything stored on the source's file system would fit, the
+    // tree fits too, and its sizes need not be read: one lstat per file
+    // would cost as much as the collection. Only a destination that keeps
+    // holes is judged so (a sparse file grows on FAT and exFAT); a source
+    // that stores less than its files hold (compressed, deduplicated) may
+    // still fill it, which then ends the copy with one message.
+    bool fitsWhole = false;
+    if (copy && result.spaceChecked && !RefusesWindowsNames(result.fileSystem)) {
+        struct statvfs source {};
+        if (::statvfs(request.SourcePath.c_str(), &source) == 0 && source.f_blocks > 0) {
+            const uint64_t used = static_cast<uint64_t>(source.f_blocks - source.f_bfree) * source.f_frsize;
+            fitsWhole = used + overhead <= result.available;
+            if (fitsWhole) result.needed = used + overhead;
+        }
+    }
+    const Sizes sizes = fitsWhole ? Sizes{} : ReadSizes(files, block);
     std::unordered_map<size_t, uint64_t> large(sizes.large.begin(), sizes.large.end());
     std::vector<bool> drop;
     uint64_t droppedBlocks = 0;
@@ -309,13 +327,11 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
         files = std::move(keptFiles);
     }
 
-    if (copy) {
+    if (copy && !fitsWhole) {
         // The blocks of the files kept (the small files left out are not
         // told apart: a slight overcount), a block per folder and a little
         // per name.
-        result.needed = sizes.blocks - std::min(sizes.blocks, droppedBlocks) +
-                        static_cast<uint64_t>(folders.size()) * (block + kPerEntry) +
-                        static_cast<uint64_t>(files.size()) * kPerEntry;
+        result.needed = sizes.blocks - std::min(sizes.blocks, droppedBlocks) + overhead;
     }
     result.leftOut = std::move(problems);
     return result;

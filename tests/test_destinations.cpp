@@ -18,6 +18,7 @@
 #include "engine/tree_copy.h"
 #include "mounts.h"
 #include "process_runner.h"
+#include "recording_host.h"
 #include "test_support.h"
 
 using testsupport::FileSystem;
@@ -260,15 +261,16 @@ TEST(Destinations, WhatTheDestinationCannotHoldIsNamedBeforeTheJob) {
 }
 
 // Metadata the destination refuses is told once for the job with its
-// kinds, not as a problem per entry.
+// kinds, not as a problem per entry: on the command line's standard error,
+// and in the window's progress view.
 TEST(Destinations, MetadataTheDestinationRefusesIsToldOnceByKind) {
     struct Case {
         FileSystem kind;
-        std::vector<std::string> told;  // the kinds named on the one line
+        std::vector<std::pair<std::string, std::string>> told;  // the kinds named on the one line (English, Japanese)
     };
     const Case cases[] = {
-        {FileSystem::kChmodRefused, {"permissions"}},
-        {FileSystem::kFat, {"permissions", "owners", "extended attributes"}},
+        {FileSystem::kChmodRefused, {{"permissions", "アクセス権"}}},
+        {FileSystem::kFat, {{"permissions", "アクセス権"}, {"owners", "所有者"}, {"extended attributes", "拡張属性"}}},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(testsupport::NameOf(c.kind));
@@ -288,10 +290,28 @@ TEST(Destinations, MetadataTheDestinationRefusesIsToldOnceByKind) {
         EXPECT_EQ(r.status, 0) << r.err;
         ASSERT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 1) << r.err;
         EXPECT_NE(r.err.find("did not keep their"), std::string::npos) << r.err;
-        for (const auto& kind : c.told) {
-            if (kind == "extended attributes" && !xattrs) continue;
-            EXPECT_NE(r.err.find(kind), std::string::npos) << kind << ": " << r.err;
+        for (const auto& [english, japanese] : c.told) {
+            if (english == "extended attributes" && !xattrs) continue;
+            EXPECT_NE(r.err.find(english), std::string::npos) << english << ": " << r.err;
         }
         EXPECT_EQ(ReadFile(ProductOf(r) + "/sub/c.txt"), "sub/c.txt");
+
+        testsupport::RecordingHost host;
+        host.request.JobMode = tessarine::kModeCopy;
+        host.request.SourcePath = src;
+        host.request.OutputBase = mount.Point() + "/window";
+        tessarine::TTessarineThread worker(host);
+        worker.Execute();
+        EXPECT_EQ(worker.Result(), tessarine::JobResult::Done);
+        std::vector<std::string> told;
+        for (const auto& call : host.calls) {
+            if (call.find("保存先のファイルシステムが保存できない") != std::string::npos) told.push_back(call);
+            EXPECT_EQ(call.rfind("Message", 0), std::string::npos) << call;
+        }
+        ASSERT_EQ(told.size(), 1u);
+        for (const auto& [english, japanese] : c.told) {
+            if (english == "extended attributes" && !xattrs) continue;
+            EXPECT_NE(told[0].find(japanese), std::string::npos) << japanese << ": " << told[0];
+        }
     }
 }
