@@ -145,9 +145,14 @@ constexpr std::array<Entry, static_cast<size_t>(Msg::Count)> kMessages = {{
     {Msg::OwnProductsLeftOut,
      "保存先がコピー元の中にあるため、以前に作成したものと作業中のフォルダ %s 件を対象から外しました",
      "the destination lies inside the source: left out %s of its earlier products and working folders"},
-    {Msg::AttributesNotHeld,
-     "%s 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました",
-     "%s entries: permissions, owners or extended attributes the destination cannot hold were left out"},
+    {Msg::AttributesNotHeld, "%s 件の項目の%sは、保存先のファイルシステムが保存できないため省きました",
+     "%s entries: the destination's file system did not keep their %s"},
+    {Msg::NotHeldPermissions, "アクセス権", "permissions"},
+    {Msg::NotHeldOwners, "所有者", "owners"},
+    {Msg::NotHeldLinkTimes, "リンクの日時", "link times"},
+    {Msg::NotHeldExtendedAttributes, "拡張属性", "extended attributes"},
+    {Msg::NotHeldAcls, "ACL", "ACLs"},
+    {Msg::NotHeldJoin, "・", ", "},
 }};
 
 // The table is indexed by message.
@@ -182,6 +187,10 @@ const Entry kEngineTexts[] = {
     {Msg::Count, "保存先 %s に作業用フォルダを作成できません: %s",
      "cannot make a working folder in the destination %s: %s"},
     {Msg::Count, "作成したもの %s を最終的な名前にできません: %s", "cannot give the product %s its final name: %s"},
+    {Msg::Count,
+     "保存先 %s のファイルシステムは名前を変えたフォルダの中身を失うため、コピーを作成できません（何も残していません）",
+     "the file system of the destination %s loses the content of a folder that is renamed, so no copy was made "
+     "(nothing was left there)"},
     {Msg::Count, "名前付きパイプ", "named pipe"},
     {Msg::Count, "デバイス", "device"},
     {Msg::Count, "ソケット", "socket"},
@@ -190,6 +199,21 @@ const Entry kEngineTexts[] = {
     {Msg::Count, "リンク先がありません (%s)", "the link's target is missing (%s)"},
     {Msg::Count, "%s 件の項目を読み取り、作成またはコピーできませんでした。\n最初の項目: %s\n理由: %s",
      "%s entries could not be read, created or copied.\nFirst: %s\nReason: %s"},
+    {Msg::Count, "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s",
+     "the job was stopped: the destination could not be written any more (%s): %s"},
+    {Msg::Count, "保存先の空き容量が足りません (必要 %s バイト、空き %s バイト): %s",
+     "not enough free space on the destination (needed %s bytes, free %s bytes): %s"},
+    {Msg::Count, "保存先では %s と同じ名前になるため省きました",
+     "left out: on the destination its name is the same as that of %s"},
+    {Msg::Count, "保存先では先に作成した項目と同じ名前になるため省きました",
+     "left out: on the destination its name is the same as that of an entry made before"},
+    {Msg::Count, "フォルダ %s を省いたため、その中のこの項目も省きました", "left out with the folder %s that holds it"},
+    {Msg::Count, "保存先のファイルシステム (%s) ではこの名前を使えないため省きました",
+     "left out: the destination's file system (%s) cannot hold this name"},
+    {Msg::Count, "保存先のファイルシステム (%s) は 4 GiB 以上のファイルを保存できないため省きました",
+     "left out: the destination's file system (%s) cannot hold a file of 4 GiB or more"},
+    {Msg::Count, "LHA 書庫には 4 GiB 以上のファイルを格納できないため省きました",
+     "left out: an LHA archive cannot hold a file of 4 GiB or more"},
 };
 
 std::string Fill(std::string_view pattern, const std::vector<std::string>& args) {

@@ -47,6 +47,12 @@ enum class Msg {
     ErrorCaption,
     OwnProductsLeftOut,
     AttributesNotHeld,
+    NotHeldPermissions,
+    NotHeldOwners,
+    NotHeldLinkTimes,
+    NotHeldExtendedAttributes,
+    NotHeldAcls,
+    NotHeldJoin,
     Count
 };
 

@@ -319,8 +319,23 @@ int ExitStatusOf(const TTessarineThread& worker) {
         std::fprintf(stderr, "%s\n",
                      Text(Msg::OwnProductsLeftOut, {std::to_string(outcome.ownProductsLeftOut)}).c_str());
     }
-    if (outcome.attributesNotHeld > 0) {
-        std::fprintf(stderr, "%s\n", Text(Msg::AttributesNotHeld, {std::to_string(outcome.attributesNotHeld)}).c_str());
+    if (outcome.attributesNotHeld > 0 && outcome.notHeldKinds != 0) {
+        // One line for the job: which kinds the destination did not keep.
+        static const std::pair<NotHeldKind, Msg> kNames[] = {
+            {kNotHeldPermissions, Msg::NotHeldPermissions},
+            {kNotHeldOwners, Msg::NotHeldOwners},
+            {kNotHeldLinkTimes, Msg::NotHeldLinkTimes},
+            {kNotHeldExtendedAttributes, Msg::NotHeldExtendedAttributes},
+            {kNotHeldAcls, Msg::NotHeldAcls},
+        };
+        std::string kinds;
+        for (const auto& [kind, name] : kNames) {
+            if (!(outcome.notHeldKinds & kind)) continue;
+            if (!kinds.empty()) kinds += Text(Msg::NotHeldJoin);
+            kinds += Text(name);
+        }
+        std::fprintf(stderr, "%s\n",
+                     Text(Msg::AttributesNotHeld, {std::to_string(outcome.attributesNotHeld), kinds}).c_str());
     }
     if (outcome.result == JobResult::DoneWithProblems) {
         for (const auto& p : worker.Problems()) {

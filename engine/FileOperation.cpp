@@ -31,9 +31,26 @@ std::string ErrorText(int error) { return std::strerror(error); }
 
 }  // namespace
 
+bool IsDestinationFailure(int error) {
+    return error == ENOSPC || error == EDQUOT || error == EROFS || error == EIO || error == ENOTCONN || error == ESTALE;
+}
+
 void TFileOperation::RecordProblem(const std::string& path, const std::string& reason) {
     std::lock_guard lock(problemsMutex_);
     Problems.push_back(Problem{path, reason});
+}
+
+void TFileOperation::RecordDestinationFailure(const std::string& path, int error) {
+    {
+        std::lock_guard lock(problemsMutex_);
+        if (destinationFailure_.error == 0) destinationFailure_ = WriteFailure{error, path};
+    }
+    StopRequested = true;
+}
+
+WriteFailure TFileOperation::DestinationFailure() const {
+    std::lock_guard lock(problemsMutex_);
+    return destinationFailure_;
 }
 
 // ---------------------------------------------------------------------------

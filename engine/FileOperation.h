@@ -14,6 +14,18 @@
 
 namespace tessarine {
 
+// The first failure of a copy's destination itself (full, read-only, gone):
+// its errno and the destination path where it happened; error 0 when none.
+struct WriteFailure {
+    int error = 0;
+    std::string path;
+};
+
+// True for the errors that say the destination as a whole cannot be written
+// any more (full, over quota, read-only, failing, unmounted), not that one
+// entry could not be made.
+bool IsDestinationFailure(int error);
+
 class TFileOperation {
 public:
     TCommon CommonTools;
@@ -38,6 +50,13 @@ public:
 
     // Adds an entry to Problems; safe to call from several threads at once.
     void RecordProblem(const std::string& path, const std::string& reason);
+
+    // The destination itself failed at `path`: keeps the first such failure
+    // and sets StopRequested, so that the copy ends instead of failing every
+    // entry left. Safe to call from several threads at once.
+    void RecordDestinationFailure(const std::string& path, int error);
+    // The first failure recorded; error 0 when there was none.
+    WriteFailure DestinationFailure() const;
 
     // Appends every folder beneath `folder` (which ends with the separator),
     // depth first in pre-order; does not clear the list and does not add
@@ -83,7 +102,8 @@ private:
         std::vector<uint32_t> ends;  // end offset of each name in `names`
     };
     std::unordered_map<std::string, FileNames> folderFiles_;
-    std::mutex problemsMutex_;
+    mutable std::mutex problemsMutex_;
+    WriteFailure destinationFailure_;
 
     bool MakeFolderPath(std::string path, int& error);
 };

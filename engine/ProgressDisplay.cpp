@@ -13,9 +13,18 @@ std::string ProblemsWarningText(const std::vector<Problem>& problems) {
            "最初の項目: " + first.path + "\n理由: " + first.reason;
 }
 
-std::string AttributesNotHeldText(size_t count) {
-    return std::to_string(count) +
-           " 件の項目のアクセス権・所有者・拡張属性は、保存先のファイルシステムが保存できないため省きました。";
+std::string AttributesNotHeldText(size_t count, unsigned kinds) {
+    static const std::pair<NotHeldKind, const char*> kNames[] = {
+        {kNotHeldPermissions, "アクセス権"},      {kNotHeldOwners, "所有者"}, {kNotHeldLinkTimes, "リンクの日時"},
+        {kNotHeldExtendedAttributes, "拡張属性"}, {kNotHeldAcls, "ACL"},
+    };
+    std::string names;
+    for (const auto& [kind, name] : kNames) {
+        if (!(kinds & kind)) continue;
+        if (!names.empty()) names += "・";
+        names += name;
+    }
+    return std::to_string(count) + " 件の項目の" + names + "は、保存先のファイルシステムが保存できないため省きました。";
 }
 
 std::string OwnProductsLeftOutText(size_t count) {
@@ -89,11 +98,18 @@ void DisplayJobHost::ArchiverReport(const std::string& library, const std::strin
 void DisplayJobHost::JobFailed(const std::string& message) { ShowMessage(kErrorCaption, message); }
 
 void DisplayJobHost::JobEnded(const JobOutcome& outcome) {
-    if (outcome.problems.empty()) return;
-    std::string text = ProblemsWarningText(outcome.problems);
-    if (outcome.attributesNotHeld > 0) text += "\n" + AttributesNotHeldText(outcome.attributesNotHeld);
-    if (outcome.ownProductsLeftOut > 0) text += "\n" + OwnProductsLeftOutText(outcome.ownProductsLeftOut);
-    ShowMessage(kWarningCaption, text);
+    // What the destination did not keep and what the collection left out
+    // of its own: lines of their own, never problems.
+    std::string notes;
+    if (outcome.attributesNotHeld > 0 && outcome.notHeldKinds != 0)
+        notes += "\n" + AttributesNotHeldText(outcome.attributesNotHeld, outcome.notHeldKinds);
+    if (outcome.ownProductsLeftOut > 0) notes += "\n" + OwnProductsLeftOutText(outcome.ownProductsLeftOut);
+    if (outcome.problems.empty()) {
+        // A job that lacks nothing says so in the view, without a box to close.
+        if (!notes.empty() && outcome.result != JobResult::Failed) PublishText("", notes.substr(1));
+        return;
+    }
+    ShowMessage(kWarningCaption, ProblemsWarningText(outcome.problems) + notes);
 }
 
 }  // namespace tessarine

@@ -29,8 +29,9 @@ inline constexpr const char* kWarningCaption = "警告";
 std::string ProblemsWarningText(const std::vector<Problem>& problems);
 
 // The one line that tells how many entries of a copy kept fewer attributes
-// because the destination cannot hold them.
-std::string AttributesNotHeldText(size_t count);
+// because the destination cannot hold them, and which kinds (NotHeldKind
+// bits) it did not keep.
+std::string AttributesNotHeldText(size_t count, unsigned kinds);
 // The line that tells how many earlier products and staging folders in a
 // destination inside the source were not collected.
 std::string OwnProductsLeftOutText(size_t count);

@@ -10,6 +10,7 @@
 
 #include "archive/Archive.h"
 #include "engine/Verify.h"
+#include "engine/destination.h"
 #include "engine/errors.h"
 #include "engine/own_products.h"
 #include "engine/staging.h"
@@ -20,7 +21,12 @@ namespace tessarine {
 namespace {
 
 const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
+// The cause (strerror) first, then the path, so that a "%s" in the path is
+// never filled.
+const char* const kDestinationFailed = "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s";
 const char* const kNotPublished = "作成したもの %s を最終的な名前にできません";
+const char* const kLosesRenamedFolders =
+    "保存先 %s のファイルシステムは名前を変えたフォルダの中身を失うため、コピーを作成できません（何も残していません）";
 
 // The extension a mode's product carries (none for a copy folder).
 std::string ProductExtension(int32_t mode) {
@@ -86,9 +92,10 @@ void TTessarineThread::Execute() {
             // The job cannot go on; the user is told and the window is handed
             // back all the same.
             failed_ = true;
-            failureText_ = e.what();
+            failureText_ = Shown(e.what());
             host_.JobFailed(failureText_);
         }
+        for (auto& p : operation.Problems) p.path = Shown(std::move(p.path));
         // A product that is not complete goes with its staging folder.
         staging_.reset();
         RegisterRunningJob(nullptr);
@@ -134,6 +141,13 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     }
     host_.PhaseDone(JobPhase::CollectingFiles);
     host_.EntriesCollected(folders, files);
+    {
+        // What the destination cannot hold is left out and named before
+        // anything is written; a copy that cannot fit is not begun.
+        PreflightResult preflight = Preflight(r, folders, files);
+        if (preflight.ShortOfSpace()) throw TessarineError(NotEnoughSpaceText(preflight));
+        for (auto& p : preflight.leftOut) operation.Problems.push_back(std::move(p));
+    }
 
     if (r.JobMode == kModeFileList) SaveListFile(Staged(), files);
 
@@ -193,6 +207,18 @@ void TTessarineThread::Publish(TFileOperation& operation) {
     outcome_.product = *published;
 }
 
+std::string TTessarineThread::Shown(std::string text) const {
+    if (!staging_) return text;
+    // Inside the staging folder the product is made under its final name.
+    const std::string staged = staging_->Folder() + NamePart(request_.OutputBase);
+    std::string named = request_.OutputBase;
+    if (!outcome_.product.empty())
+        named = outcome_.product.substr(0, outcome_.product.size() - ProductExtension(request_.JobMode).size());
+    for (size_t at = text.find(staged); at != std::string::npos; at = text.find(staged, at + named.size()))
+        text.replace(at, staged.size(), named);
+    return text;
+}
+
 void TTessarineThread::RestampCopyRoot(int folder) {
     const UniqueFd source(OpenLongPath(AT_FDCWD, request_.SourcePath, O_PATH | O_DIRECTORY));
     struct stat st {};
@@ -246,10 +272,15 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
 
     // The product folder is opened once; everything in it is made relative
     // to it, and no link at or inside it is followed.
-    TreeCopy tree(operation, r.SourcePath, Staged());
+    const std::string staged = Staged();
+    // The copy gets its final name by one rename of its folder; where that
+    // would lose the folder's content the copy is not begun.
+    if (!staging_->KeepsRenamedFolders())
+        throw TessarineError(FormatMessage(kLosesRenamedFolders, FolderPart(r.OutputBase)));
+    TreeCopy tree(operation, r.SourcePath, staged);
     // Every folder first, so that empty folders are made too and every file
     // finds its folder.
-    for (int32_t i = 1; i <= F; ++i) {
+    for (int32_t i = 1; i <= F && !operation.StopRequested; ++i) {
         host_.MakingFolder(i, F);
         tree.MakeFolder(TFileOperation::StripRoot(folders[i - 1], r.SourcePath));
     }
@@ -258,13 +289,19 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     // is bound by the processor, on a slow one by waiting; both gain from
     // more than one copy in flight.
     ParallelCopier copier(tree, files);
-    for (int32_t j = 1; j <= N; ++j) {
+    for (int32_t j = 1; j <= N && !operation.StopRequested; ++j) {
         host_.CopyingFile(j, N);
         copier.Release(static_cast<size_t>(j));
     }
     copier.Finish();
     // Folders get their modes and times once they are filled.
     tree.FinishFolders();
+    // A destination that is full, read-only or gone ends the job once,
+    // rather than failing each file left.
+    if (const WriteFailure failure = operation.DestinationFailure(); failure.error != 0) {
+        throw TessarineError(
+            FormatMessage(FormatMessage(kDestinationFailed, std::strerror(failure.error)), failure.path));
+    }
     host_.CopyDone();
 }
 

@@ -81,6 +81,9 @@ private:
     // Renames the finished product to its dated name (the next free one).
     void Publish(TFileOperation& operation);
     void RestampCopyRoot(int folder);
+    // A text with the staged product's path as the user knows it: the
+    // product's final path (or the dated one, before it has it).
+    std::string Shown(std::string text) const;
 };
 
 }  // namespace tessarine

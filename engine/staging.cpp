@@ -206,6 +206,21 @@ JobStaging::~JobStaging() {
     if (!name_.empty()) RemoveTreeAt(destinationFd_.Get(), name_.c_str());
 }
 
+bool JobStaging::KeepsRenamedFolders() const {
+    const int at = folderFd_.Get();
+    bool kept = false;
+    if (::mkdirat(at, "probe", 0700) == 0) {
+        UniqueFd probe(::openat(at, "probe", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        UniqueFd file(probe ? ::openat(probe.Get(), "kept", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1);
+        struct stat st {};
+        kept = file && file.Close() && ::renameat(at, "probe", at, "probed") == 0 &&
+               ::fstatat(at, "probed/kept", &st, AT_SYMLINK_NOFOLLOW) == 0;
+    }
+    RemoveTreeAt(at, "probe");
+    RemoveTreeAt(at, "probed");
+    return kept;
+}
+
 std::optional<std::string> JobStaging::Publish(const std::string& name, const std::string& stem,
                                                const std::string& extension) {
     Registry& registry = TheRegistry();

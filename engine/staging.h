@@ -41,6 +41,11 @@ public:
     // The staging folder's path, ending with the separator.
     const std::string& Folder() const { return folder_; }
 
+    // True when a folder renamed on this destination keeps what it holds.
+    // fusefat, for one, renames a folder as an empty one and loses its
+    // content: a copy cannot be made complete under a temporary name there.
+    bool KeepsRenamedFolders() const;
+
     // Moves the staged entry `name` into the destination as `stem` +
     // `extension`; when that name is taken, as `stem` + "_2" + `extension`,
     // "_3" and so on: an entry that is there is never replaced. Returns the

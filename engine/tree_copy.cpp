@@ -1,7 +1,9 @@
 #include "engine/tree_copy.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <limits.h>
+#include <locale.h>
 #include <linux/openat2.h>
 #include <sys/syscall.h>
 #include <sys/xattr.h>
@@ -11,8 +13,10 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <cwctype>
 
 #include "engine/Common.h"
+#include "engine/destination.h"
 #include "engine/errors.h"
 #include "engine/worker_threads.h"
 
@@ -23,8 +27,30 @@ namespace {
 std::string ErrorText(int error) { return std::strerror(error); }
 
 // The attribute is one the target's file system cannot hold at all (a FAT
-// stick holds no permissions, owners or extended attributes).
-bool NotHeld(int error) { return error == ENOTSUP || error == EOPNOTSUPP; }
+// stick holds no permissions, owners or extended attributes; a FUSE mount
+// may refuse any of them, some with EPERM, some with ENOSYS).
+bool NotHeld(int error) { return error == ENOTSUP || error == EOPNOTSUPP || error == ENOSYS || error == EPERM; }
+
+// A failure to make or write the target entry: the end of the copy when the
+// destination itself failed, else a problem of that entry.
+void TargetFailed(TFileOperation& operation, const std::string& targetShown, int error) {
+    if (IsDestinationFailure(error))
+        operation.RecordDestinationFailure(targetShown, error);
+    else
+        operation.RecordProblem(targetShown, ErrorText(error));
+}
+
+// Where copying a file's content failed: the error, and whether it was
+// writing the target (not reading the source) that failed.
+struct ContentFailure {
+    int error = 0;
+    bool target = false;
+    bool Set(int e, bool atTarget) {
+        error = e;
+        target = atTarget;
+        return false;
+    }
+};
 
 std::string_view WithoutTrailingSeparators(std::string_view path) {
     while (!path.empty() && path.back() == '/') path.remove_suffix(1);
@@ -111,7 +137,7 @@ int OpenBeneath(int rootfd, std::string_view rel, int flags) {
 namespace {
 
 // Copies the bytes from..to of `in` to the same offsets of `out`.
-bool CopyRange(int in, int out, off_t from, off_t to) {
+bool CopyRange(int in, int out, off_t from, off_t to, ContentFailure& failure) {
     off_t inPos = from, outPos = from;
     bool kernelCopy = true;
     while (inPos < to) {
@@ -120,7 +146,9 @@ bool CopyRange(int in, int out, off_t from, off_t to) {
             if (n > 0) continue;
             if (n == 0) return true;  // the source became shorter meanwhile
             if (errno == EINTR) continue;
-            if (errno != EXDEV && errno != EINVAL && errno != ENOSYS && errno != EOPNOTSUPP) return false;
+            // Whatever else failed, the rest goes by reading and writing:
+            // those tell whether the source or the target failed (an EIO
+            // of the kernel copy may be either).
             kernelCopy = false;
         }
         char buffer[1 << 16];
@@ -128,9 +156,9 @@ bool CopyRange(int in, int out, off_t from, off_t to) {
         if (got == 0) return true;
         if (got < 0) {
             if (errno == EINTR) continue;
-            return false;
+            return failure.Set(errno, false);
         }
-        if (!WriteFullAt(out, buffer, static_cast<size_t>(got), outPos)) return false;
+        if (!WriteFullAt(out, buffer, static_cast<size_t>(got), outPos)) return failure.Set(errno, true);
         outPos += got;
         inPos += got;
     }
@@ -138,26 +166,26 @@ bool CopyRange(int in, int out, off_t from, off_t to) {
 }
 
 // Copies a file's content; the holes of a sparse file stay holes.
-bool CopyContent(int in, int out, const struct stat& st) {
+bool CopyContent(int in, int out, const struct stat& st, ContentFailure& failure) {
     if (st.st_size == 0) return true;
     // Fewer blocks than bytes: the file may have holes. Only then are its
     // data runs looked up; an ordinary file is copied in one go.
-    if (st.st_blocks * 512 >= st.st_size) return CopyRange(in, out, 0, st.st_size);
+    if (st.st_blocks * 512 >= st.st_size) return CopyRange(in, out, 0, st.st_size, failure);
     off_t pos = 0;
     while (pos < st.st_size) {
         const off_t data = ::lseek(in, pos, SEEK_DATA);
         if (data < 0) {
             if (errno == ENXIO) break;  // nothing but a hole up to the end
-            if (errno == EINVAL || errno == EOPNOTSUPP) return CopyRange(in, out, pos, st.st_size);
-            return false;
+            if (errno == EINVAL || errno == EOPNOTSUPP) return CopyRange(in, out, pos, st.st_size, failure);
+            return failure.Set(errno, false);
         }
         if (data >= st.st_size) break;
         off_t hole = ::lseek(in, data, SEEK_HOLE);
         if (hole < 0 || hole > st.st_size) hole = st.st_size;
-        if (!CopyRange(in, out, data, hole)) return false;
+        if (!CopyRange(in, out, data, hole, failure)) return false;
         pos = hole;
     }
-    return ::ftruncate(out, st.st_size) == 0;
+    return ::ftruncate(out, st.st_size) == 0 || failure.Set(errno, true);
 }
 
 // Calls `get(buffer, size)` with a buffer that grows until the value fits.
@@ -173,35 +201,50 @@ ssize_t GrowingRead(std::vector<char>& buffer, Get&& get) {
 }
 
 // What became of one entry's attributes. Each attribute is tried on its
-// own; one that the target's file system cannot hold at all is counted once
-// for the entry, of the other failures the first is recorded.
+// own; the kinds that the target's file system cannot hold at all are
+// counted once for the entry and told once for the job, of the other
+// failures the first is recorded.
 class AttributeOutcome {
 public:
     AttributeOutcome(TFileOperation& operation, const std::string& targetShown)
         : operation_(operation), targetShown_(targetShown) {}
-    void Failed(int error) {
-        if (NotHeld(error)) {
-            notHeld_ = true;
+    // The target refused an attribute of the NotHeldKind `kind` (0: one
+    // that every destination holds, such as a file's times).
+    void Refused(int error, unsigned kind) {
+        if (kind != 0 && NotHeld(error)) {
+            kinds_ |= kind;
         } else if (error_ == 0) {
             error_ = error;
         }
     }
-    // The owner of a new entry is refused an owner or a mode (EPERM) only
-    // where the file system has none.
-    void FailedOwnerOrMode(int error) { Failed(error == EPERM || error == EINVAL ? ENOTSUP : error); }
-    bool NoneHeld() const { return notHeld_; }
+    // The owner of a new entry is refused an owner or a mode (EPERM, or
+    // EINVAL for an owner the file system cannot name) only where the file
+    // system has none.
+    void RefusedOwnerOrMode(int error, unsigned kind) { Refused(error == EINVAL ? ENOTSUP : error, kind); }
+    // Reading an attribute of the source failed.
+    void ReadFailed(int error) {
+        if (error_ == 0) error_ = error;
+    }
     bool Finish() {
-        if (notHeld_) ++operation_.AttributesNotHeld;
-        if (error_ != 0) operation_.RecordProblem(targetShown_, ErrorText(error_));
+        if (kinds_ != 0) {
+            ++operation_.AttributesNotHeld;
+            operation_.NotHeldKinds.fetch_or(kinds_, std::memory_order_relaxed);
+        }
+        if (error_ != 0) TargetFailed(operation_, targetShown_, error_);
         return error_ == 0;
     }
 
 private:
     TFileOperation& operation_;
     const std::string& targetShown_;
-    bool notHeld_ = false;
+    unsigned kinds_ = 0;
     int error_ = 0;
 };
+
+// ACLs are kept as the system.posix_acl_* extended attributes.
+unsigned KindOfAttribute(const char* name) {
+    return std::strncmp(name, "system.posix_acl_", 17) == 0 ? kNotHeldAcls : kNotHeldExtendedAttributes;
+}
 
 // Copies every extended attribute (ACLs are the system.posix_acl_* ones).
 void CopyExtendedAttributes(int in, int out, AttributeOutcome& outcome) {
@@ -214,19 +257,17 @@ void CopyExtendedAttributes(int in, int out, AttributeOutcome& outcome) {
         listed = GrowingRead(large, [&](char* b, size_t n) { return ::flistxattr(in, b, n); });
         names = large.data();
     }
-    if (listed < 0 && !NotHeld(errno)) outcome.Failed(errno);
+    if (listed < 0 && !NotHeld(errno)) outcome.ReadFailed(errno);
     if (listed <= 0) return;
     std::vector<char> value(256);
     for (const char* name = names; name < names + listed; name += std::strlen(name) + 1) {
         const ssize_t size = GrowingRead(value, [&](char* b, size_t n) { return ::fgetxattr(in, name, b, n); });
         if (size < 0) {
-            if (errno != ENODATA) outcome.Failed(errno);  // ENODATA: removed meanwhile
+            if (errno != ENODATA) outcome.ReadFailed(errno);  // ENODATA: removed meanwhile
             continue;
         }
-        if (::fsetxattr(out, name, value.data(), static_cast<size_t>(size), 0) != 0) {
-            outcome.Failed(errno);
-            if (outcome.NoneHeld()) return;  // the file system holds none of them
-        }
+        if (::fsetxattr(out, name, value.data(), static_cast<size_t>(size), 0) != 0)
+            outcome.Refused(errno, KindOfAttribute(name));
     }
 }
 
@@ -237,11 +278,12 @@ void CopyExtendedAttributes(int in, int out, AttributeOutcome& outcome) {
 bool KeepAttributes(TFileOperation& operation, const CopyingUser& user, int in, int out, const struct stat& st,
                     const std::string& targetShown) {
     AttributeOutcome outcome(operation, targetShown);
-    if (user.ChangesOwner(st) && ::fchown(out, st.st_uid, st.st_gid) != 0) outcome.FailedOwnerOrMode(errno);
+    if (user.ChangesOwner(st) && ::fchown(out, st.st_uid, st.st_gid) != 0)
+        outcome.RefusedOwnerOrMode(errno, kNotHeldOwners);
     if (in >= 0) CopyExtendedAttributes(in, out, outcome);
-    if (::fchmod(out, st.st_mode & 07777) != 0) outcome.FailedOwnerOrMode(errno);
+    if (::fchmod(out, st.st_mode & 07777) != 0) outcome.RefusedOwnerOrMode(errno, kNotHeldPermissions);
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::futimens(out, times) != 0) outcome.Failed(errno);
+    if (::futimens(out, times) != 0) outcome.Refused(errno, 0);
     return outcome.Finish();
 }
 
@@ -259,81 +301,128 @@ bool MakeReplacing(int folder, const char* name, Make&& make) {
     return false;
 }
 
-bool CopyRegularFile(TFileOperation& operation, const CopyingUser& user, int in, const struct stat& st,
-                     int targetFolder, const char* name, const std::string& targetShown) {
+// What making one target entry came to. kNameTaken: the entry was to be
+// made beside what stands at its name, and something does; nothing was
+// written and nothing recorded.
+enum class Made { kYes, kNo, kNameTaken };
+
+// How an entry is made: replacing what stands at its name, or never
+// touching it.
+enum class AtName { kReplace, kKeep };
+
+template <typename Make>
+Made MakeAt(int folder, const char* name, AtName atName, Make&& make) {
+    if (atName == AtName::kReplace) return MakeReplacing(folder, name, make) ? Made::kYes : Made::kNo;
+    if (make() == 0) return Made::kYes;
+    return errno == EEXIST ? Made::kNameTaken : Made::kNo;
+}
+
+Made CopyRegularFile(TFileOperation& operation, const CopyingUser& user, int in, const struct stat& st,
+                     int targetFolder, const char* name, AtName atName, const std::string& sourceShown,
+                     const std::string& targetShown) {
     // Made new with O_EXCL: whatever stood at the name (a link, an older
-    // copy) is removed first, never opened.
+    // copy) is removed first or left alone, never opened.
     int outFd = -1;
-    const bool made = MakeReplacing(targetFolder, name, [&] {
+    const Made made = MakeAt(targetFolder, name, atName, [&] {
         outFd = ::openat(targetFolder, name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
         return outFd < 0 ? -1 : 0;
     });
     UniqueFd out(outFd);
-    if (!made) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
-        return false;
+    if (made != Made::kYes) {
+        if (made == Made::kNo) TargetFailed(operation, targetShown, errno);
+        return made;
     }
-    if (!CopyContent(in, out.Get(), st)) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
-        return false;
+    // A copy cut short is removed: no file stands under its name with
+    // less than its content.
+    ContentFailure failure;
+    if (!CopyContent(in, out.Get(), st, failure)) {
+        ::unlinkat(targetFolder, name, 0);
+        if (failure.target)
+            TargetFailed(operation, targetShown, failure.error);
+        else
+            operation.RecordProblem(sourceShown, ErrorText(failure.error));
+        return Made::kNo;
     }
     bool ok = KeepAttributes(operation, user, in, out.Get(), st, targetShown);
-    if (!out.Close() && ok) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
+    if (!out.Close()) {
+        // Written data the file system could not keep (a network mount
+        // tells only here).
+        const int error = errno;
+        ::unlinkat(targetFolder, name, 0);
+        if (ok) TargetFailed(operation, targetShown, error);
         ok = false;
     }
-    return ok;
+    return ok ? Made::kYes : Made::kNo;
 }
 
 // Owner, permission bits and times of an entry that is not opened: a link
 // or a special file, never followed.
-bool KeepAttributesAt(TFileOperation& operation, const CopyingUser& user, int folder, const char* name,
+Made KeepAttributesAt(TFileOperation& operation, const CopyingUser& user, int folder, const char* name,
                       const struct stat& st, const std::string& targetShown) {
     AttributeOutcome outcome(operation, targetShown);
     if (user.ChangesOwner(st) && ::fchownat(folder, name, st.st_uid, st.st_gid, AT_SYMLINK_NOFOLLOW) != 0) {
-        outcome.FailedOwnerOrMode(errno);
+        outcome.RefusedOwnerOrMode(errno, kNotHeldOwners);
     }
     // A link has no permission bits of its own.
     if (!S_ISLNK(st.st_mode) && ::fchmodat(folder, name, st.st_mode & 07777, AT_SYMLINK_NOFOLLOW) != 0) {
-        outcome.FailedOwnerOrMode(errno);
+        outcome.RefusedOwnerOrMode(errno, kNotHeldPermissions);
     }
     const timespec times[2] = {st.st_atim, st.st_mtim};
-    if (::utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW) != 0) outcome.Failed(errno);
-    return outcome.Finish();
+    if (::utimensat(folder, name, times, AT_SYMLINK_NOFOLLOW) != 0)
+        outcome.Refused(errno, S_ISLNK(st.st_mode) ? unsigned{kNotHeldLinkTimes} : 0u);
+    return outcome.Finish() ? Made::kYes : Made::kNo;
 }
 
-bool CopyLink(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
-              int targetFolder, const char* name, const struct stat& st, const std::string& sourceShown,
+Made CopyLink(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
+              int targetFolder, const char* name, const struct stat& st, AtName atName, const std::string& sourceShown,
               const std::string& targetShown) {
     std::string text(static_cast<size_t>(st.st_size > 0 ? st.st_size : PATH_MAX) + 1, '\0');
     const ssize_t len = ::readlinkat(sourceFolder, sourceName, text.data(), text.size());
     if (len < 0) {
         operation.RecordProblem(sourceShown, ErrorText(errno));
-        return false;
+        return Made::kNo;
     }
     text.resize(static_cast<size_t>(len));
-    if (!MakeReplacing(targetFolder, name, [&] { return ::symlinkat(text.c_str(), targetFolder, name); })) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
-        return false;
+    const Made made = MakeAt(targetFolder, name, atName, [&] { return ::symlinkat(text.c_str(), targetFolder, name); });
+    if (made != Made::kYes) {
+        // A FAT stick has no links (EPERM, ENOSYS): this link is left out.
+        if (made == Made::kNo) TargetFailed(operation, targetShown, errno);
+        return made;
     }
     return KeepAttributesAt(operation, user, targetFolder, name, st, targetShown);
 }
 
 // Named pipes, devices and sockets are made anew, as `cp -a` does: their
 // content is not a file's content and they are never opened.
-bool CopySpecial(TFileOperation& operation, const CopyingUser& user, int targetFolder, const char* name,
-                 const struct stat& st, const std::string& targetShown) {
+Made CopySpecial(TFileOperation& operation, const CopyingUser& user, int targetFolder, const char* name,
+                 const struct stat& st, AtName atName, const std::string& targetShown) {
     const mode_t type = st.st_mode & S_IFMT;
-    if (!MakeReplacing(targetFolder, name, [&] { return ::mknodat(targetFolder, name, type | 0600, st.st_rdev); })) {
-        operation.RecordProblem(targetShown, ErrorText(errno));
-        return false;
+    const Made made =
+        MakeAt(targetFolder, name, atName, [&] { return ::mknodat(targetFolder, name, type | 0600, st.st_rdev); });
+    if (made != Made::kYes) {
+        // The FUSE drivers of FAT and exFAT answer EIO to a special file
+        // they cannot hold, the file system itself being well, and leave
+        // an empty file at its name; in a new product that file is the
+        // failed attempt's own.
+        const int error = errno;
+        if (made == Made::kNo && error == EIO) {
+            struct stat left {};
+            if (atName == AtName::kKeep && ::fstatat(targetFolder, name, &left, AT_SYMLINK_NOFOLLOW) == 0 &&
+                S_ISREG(left.st_mode) && left.st_size == 0) {
+                ::unlinkat(targetFolder, name, 0);
+            }
+            operation.RecordProblem(targetShown, ErrorText(error));
+        } else if (made == Made::kNo) {
+            TargetFailed(operation, targetShown, error);
+        }
+        return made;
     }
     return KeepAttributesAt(operation, user, targetFolder, name, st, targetShown);
 }
 
 // CopyEntryAt for an entry whose lstat is known.
-bool CopyStatted(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
-                 int targetFolder, const char* name, struct stat st, const std::string& sourceShown,
+Made CopyStatted(TFileOperation& operation, const CopyingUser& user, int sourceFolder, const char* sourceName,
+                 int targetFolder, const char* name, struct stat st, AtName atName, const std::string& sourceShown,
                  const std::string& targetShown) {
     if (S_ISREG(st.st_mode)) {
         // O_NONBLOCK and the second look: should the entry have become a
@@ -341,18 +430,20 @@ bool CopyStatted(TFileOperation& operation, const CopyingUser& user, int sourceF
         UniqueFd in(::openat(sourceFolder, sourceName, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
         if (!in || ::fstat(in.Get(), &st) != 0) {
             operation.RecordProblem(sourceShown, ErrorText(errno));
-            return false;
+            return Made::kNo;
         }
-        if (S_ISREG(st.st_mode)) return CopyRegularFile(operation, user, in.Get(), st, targetFolder, name, targetShown);
+        if (S_ISREG(st.st_mode))
+            return CopyRegularFile(operation, user, in.Get(), st, targetFolder, name, atName, sourceShown, targetShown);
     }
     if (S_ISLNK(st.st_mode)) {
-        return CopyLink(operation, user, sourceFolder, sourceName, targetFolder, name, st, sourceShown, targetShown);
+        return CopyLink(operation, user, sourceFolder, sourceName, targetFolder, name, st, atName, sourceShown,
+                        targetShown);
     }
     if (S_ISFIFO(st.st_mode) || S_ISCHR(st.st_mode) || S_ISBLK(st.st_mode) || S_ISSOCK(st.st_mode)) {
-        return CopySpecial(operation, user, targetFolder, name, st, targetShown);
+        return CopySpecial(operation, user, targetFolder, name, st, atName, targetShown);
     }
     operation.RecordProblem(sourceShown, ErrorText(S_ISDIR(st.st_mode) ? EISDIR : EINVAL));
-    return false;
+    return Made::kNo;
 }
 
 }  // namespace
@@ -364,8 +455,8 @@ bool CopyEntryAt(TFileOperation& operation, int sourceFolder, const char* source
         operation.RecordProblem(sourceShown, ErrorText(errno));
         return false;
     }
-    return CopyStatted(operation, CopyingUser(), sourceFolder, sourceName, targetFolder, targetName, st, sourceShown,
-                       targetShown);
+    return CopyStatted(operation, CopyingUser(), sourceFolder, sourceName, targetFolder, targetName, st,
+                       AtName::kReplace, sourceShown, targetShown) == Made::kYes;
 }
 
 // ---------------------------------------------------------------------------
@@ -412,7 +503,76 @@ std::string NameOf(const std::string& rel) {
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
+// Why an entry of the source is not in the product.
+const char* const kNameTakenBy = "保存先では %s と同じ名前になるため省きました";
+const char* const kNameTaken = "保存先では先に作成した項目と同じ名前になるため省きました";
+
+// The next code point of UTF-8 text; a byte that begins no valid sequence
+// stands for itself.
+char32_t NextCodePoint(std::string_view text, size_t& i) {
+    const auto lead = static_cast<unsigned char>(text[i++]);
+    const int more = lead >= 0xF0 && lead < 0xF8 ? 3 : lead >= 0xE0 ? 2 : lead >= 0xC0 ? 1 : 0;
+    if (more == 0 || i + more > text.size()) return lead;
+    char32_t c = lead & (0x3F >> more);
+    for (int k = 0; k < more; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80) return lead;
+        c = (c << 6) | (next & 0x3F);
+    }
+    i += more;
+    return c;
+}
+
+// The two names are the same but for letter case, as a file system that
+// folds case (FAT, exFAT, NTFS, SMB, ext4 with casefold) compares them.
+bool SameIgnoringCase(std::string_view a, std::string_view b) {
+    static const locale_t utf8 = ::newlocale(LC_CTYPE_MASK, "C.UTF-8", nullptr);
+    auto upper = [](char32_t c) -> char32_t {
+        if (c < 0x80) return c >= 'a' && c <= 'z' ? c - 'a' + 'A' : c;
+        return utf8 ? static_cast<char32_t>(::towupper_l(static_cast<wint_t>(c), utf8)) : c;
+    };
+    size_t i = 0, j = 0;
+    while (i < a.size() && j < b.size()) {
+        if (upper(NextCodePoint(a, i)) != upper(NextCodePoint(b, j))) return false;
+    }
+    return i == a.size() && j == b.size();
+}
+
+// The entry of `folder` other than `name` that stands at `name` for this
+// file system; empty when none is found.
+std::string NameHeldAsSame(int folder, const std::string& name) {
+    const int fd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return {};
+    DIR* listing = ::fdopendir(fd);
+    if (!listing) {
+        ::close(fd);
+        return {};
+    }
+    std::string found;
+    while (const dirent* e = ::readdir(listing)) {
+        if (e->d_name != name && !IsDotOrDotDot(e->d_name) && SameIgnoringCase(e->d_name, name)) {
+            found = e->d_name;
+            break;
+        }
+    }
+    ::closedir(listing);
+    return found;
+}
+
 }  // namespace
+
+void TreeCopy::NameTaken(int targetFolder, const std::string& folderRel, const std::string& name, bool folder) {
+    // The product was empty when the job began, so what stands at the name
+    // was made by this job from another entry of the source whose name the
+    // destination holds as the same: neither replaced nor merged into.
+    const std::string other = NameHeldAsSame(targetFolder, name);
+    struct stat st {};
+    const bool otherIsFolder =
+        !other.empty() && ::fstatat(targetFolder, other.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
+    const std::string otherShown = sourceRoot_ + folderRel + other + (otherIsFolder ? "/" : "");
+    operation_.RecordProblem(sourceRoot_ + folderRel + name + (folder ? "/" : ""),
+                             other.empty() ? kNameTaken : FormatMessage(kNameTakenBy, otherShown));
+}
 
 TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::string outputBase)
     : operation_(operation), sourceRoot_(std::move(sourceRoot)), outputBase_(std::move(outputBase)) {
@@ -478,14 +638,22 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
 }
 
 void TreeCopy::MakeFolder(const std::string& rel) {
+    if (operation_.StopRequested) return;
     if (WithoutTrailingSeparators(rel).empty()) {
         folders_.push_back(std::string());
         return;
     }
     const std::string shown = outputBase_ + "/" + rel;
-    const UniqueFd parent(OpenBeneath(root_.Get(), ParentOf(rel), O_PATH));
+    const std::string parentRel = ParentOf(rel);
+    // Beneath a folder left out, everything is left out and named.
+    if (const auto holder = leftOut_.find(parentRel); holder != leftOut_.end()) {
+        operation_.RecordProblem(sourceRoot_ + rel, FormatMessage(kLeftOutWithFolder, holder->second));
+        leftOut_.emplace(rel, holder->second);
+        return;
+    }
+    const UniqueFd parent(OpenBeneath(root_.Get(), parentRel, O_PATH));
     if (!parent) {
-        operation_.RecordProblem(shown, ErrorText(errno));
+        TargetFailed(operation_, shown, errno);
         return;
     }
     const std::string name = NameOf(rel);
@@ -498,38 +666,52 @@ void TreeCopy::MakeFolder(const std::string& rel) {
         if (errno != EEXIST) break;
         struct stat st {};
         if (::fstatat(parent.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        // A folder there is one this job made under a name the
+        // destination holds as the same ("Docs" and "docs"): this folder is
+        // left out with everything beneath it, never merged into the other.
         if (S_ISDIR(st.st_mode)) {
-            ::fchmodat(parent.Get(), name.c_str(), 0700, AT_SYMLINK_NOFOLLOW);
-            folders_.push_back(rel);
+            NameTaken(parent.Get(), parentRel, name, true);
+            leftOut_.emplace(rel, sourceRoot_ + rel);
             return;
         }
-        // A link is replaced by the real folder; a file in the way is not
-        // the product's to remove.
+        // A link is replaced by the real folder (the job makes its folders
+        // before any link); a file in the way is not the product's to
+        // remove.
         if (!S_ISLNK(st.st_mode)) {
             errno = ENOTDIR;
             break;
         }
         if (!RemoveEntry(parent.Get(), name.c_str())) break;
     }
-    operation_.RecordProblem(shown, ErrorText(errno));
+    TargetFailed(operation_, shown, errno);
 }
 
 uint64_t TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
+    if (operation_.StopRequested) return 0;
     const std::string folder = ParentOf(rel);
     const std::string name = NameOf(rel);
     if (!place.open || place.rel != folder) {
+        const auto holder = leftOut_.find(folder);
+        place.leftOutWith = holder == leftOut_.end() ? nullptr : &holder->second;
         place.source.Reset(OpenLongPath(AT_FDCWD, sourceRoot_ + folder, O_PATH | O_DIRECTORY));
         place.sourceError = place.source ? 0 : errno;
-        place.target.Reset(OpenBeneath(root_.Get(), folder, O_PATH));
+        place.target.Reset(place.leftOutWith ? -1 : OpenBeneath(root_.Get(), folder, O_PATH));
         place.targetError = place.target ? 0 : errno;
         place.rel = folder;
         place.open = true;
     }
     const std::string sourceShown = sourceRoot_ + rel;
     const std::string targetShown = outputBase_ + "/" + rel;
-    if (!place.source || !place.target) {
-        operation_.RecordProblem(place.source ? targetShown : sourceShown,
-                                 ErrorText(place.source ? place.targetError : place.sourceError));
+    if (place.leftOutWith) {
+        operation_.RecordProblem(sourceShown, FormatMessage(kLeftOutWithFolder, *place.leftOutWith));
+        return 0;
+    }
+    if (!place.source) {
+        operation_.RecordProblem(sourceShown, ErrorText(place.sourceError));
+        return 0;
+    }
+    if (!place.target) {
+        TargetFailed(operation_, targetShown, place.targetError);
         return 0;
     }
 
@@ -549,31 +731,45 @@ uint64_t TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
             const bool made = link->second.made;
             const std::string firstRel = link->second.rel;
             lock.unlock();
-            if (made && LinkToFirstCopy(place, name.c_str(), firstRel)) return size;
+            if (made) {
+                const int linked = LinkToFirstCopy(place, name.c_str(), firstRel);
+                if (linked == 0) return size;
+                if (linked == EEXIST) {
+                    NameTaken(place.target.Get(), folder, name);
+                    return size;
+                }
+                if (IsDestinationFailure(linked)) {
+                    operation_.RecordDestinationFailure(targetShown, linked);
+                    return size;
+                }
+            }
         } else {
             link->second.rel = rel;
             lock.unlock();
-            const bool made = CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(),
-                                          name.c_str(), st, sourceShown, targetShown);
+            const Made made = CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(),
+                                          name.c_str(), st, AtName::kKeep, sourceShown, targetShown);
+            if (made == Made::kNameTaken) NameTaken(place.target.Get(), folder, name);
             lock.lock();
             link->second.done = true;
-            link->second.made = made;
+            link->second.made = made == Made::kYes;
             linkMade_.notify_all();
             return size;
         }
     }
-    CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st, sourceShown,
-                targetShown);
+    if (CopyStatted(operation_, user_, place.source.Get(), name.c_str(), place.target.Get(), name.c_str(), st,
+                    AtName::kKeep, sourceShown, targetShown) == Made::kNameTaken) {
+        NameTaken(place.target.Get(), folder, name);
+    }
     return size;
 }
 
-bool TreeCopy::LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel) {
+int TreeCopy::LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel) {
     const UniqueFd firstFolder(OpenBeneath(root_.Get(), ParentOf(firstRel), O_PATH));
-    if (!firstFolder) return false;
+    if (!firstFolder) return errno;
     const std::string firstName = NameOf(firstRel);
     // Where the file system has no hard links, the file is copied instead.
-    return MakeReplacing(place.target.Get(), name,
-                         [&] { return ::linkat(firstFolder.Get(), firstName.c_str(), place.target.Get(), name, 0); });
+    if (::linkat(firstFolder.Get(), firstName.c_str(), place.target.Get(), name, 0) == 0) return 0;
+    return errno;
 }
 
 void TreeCopy::FinishFolders() {
@@ -586,10 +782,11 @@ void TreeCopy::FinishFolders() {
     std::stable_sort(order.begin(), order.end(),
                      [&](const std::string* a, const std::string* b) { return depth(a) > depth(b); });
     for (const std::string* rel : order) {
+        if (operation_.StopRequested) return;
         const std::string shown = outputBase_ + "/" + *rel;
         const UniqueFd target(OpenBeneath(root_.Get(), *rel, O_RDONLY));
         if (!target) {
-            operation_.RecordProblem(shown, ErrorText(errno));
+            TargetFailed(operation_, shown, errno);
             continue;
         }
         const std::string sourcePath = sourceRoot_ + *rel;
@@ -692,6 +889,8 @@ void ParallelCopier::Run(unsigned self) {
         }
         bytes = 0;
         for (const size_t index : batch) {
+            // After a stop the files left are passed over, not copied.
+            if (tree_.Stopped()) break;
             const std::string rel = TFileOperation::StripRoot(files_[index], tree_.SourceRoot());
             if (!rel.empty()) bytes += tree_.CopyEntry(place, rel);
         }

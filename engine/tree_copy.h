@@ -21,6 +21,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 #include <utility>
 #include <vector>
@@ -66,6 +67,8 @@ struct CopyPlace {
     std::string rel;  // the folder, relative to both roots, with its trailing separator
     UniqueFd source, target;
     int sourceError = 0, targetError = 0;
+    // The source path of the folder left out that holds this one, if any.
+    const std::string* leftOutWith = nullptr;
 };
 
 class TreeCopy {
@@ -82,23 +85,31 @@ public:
 
     // Makes the folder `rel` of the product (relative to the source root,
     // ending with the separator; empty: the product folder itself). Folders
-    // must come parent first. A link in its place is replaced; a failure is
+    // must come parent first, all before the first CopyEntry. A link in its
+    // place is replaced; a failure is recorded. A folder whose name is
+    // taken by one made before (a destination that folds letter case, with
+    // "Docs" and "docs") is left out with everything beneath it, each entry
     // recorded.
     void MakeFolder(const std::string& rel);
 
     // Copies the collected entry at `rel` (relative to the source root) into
     // the product. Safe to call from several threads, each with its own
     // place. A file that is a hard link of one copied before becomes a hard
-    // link of that copy. Returns the size of the file found there (0 for
-    // other entries and for one that could not be looked at).
+    // link of that copy. An entry whose name is taken by one copied before
+    // ("A.txt" and "a.txt" where case is folded) is left out and recorded
+    // with both source paths; nothing made is replaced. Returns the size of
+    // the file found there (0 for other entries and for one that could not
+    // be looked at). Does nothing once the operation's StopRequested is set;
+    // a failure of the destination itself (full, read-only, gone) sets it.
     uint64_t CopyEntry(CopyPlace& place, const std::string& rel);
 
     // Gives every folder made its source folder's permission bits, owner,
     // extended attributes and times, deepest first; called when every file
-    // has been copied.
+    // has been copied. Ends early once StopRequested is set.
     void FinishFolders();
 
     const std::string& SourceRoot() const { return sourceRoot_; }
+    bool Stopped() const { return operation_.StopRequested.load(std::memory_order_relaxed); }
 
 private:
     struct FirstLink {
@@ -116,8 +127,16 @@ private:
     std::mutex linksMutex_;
     std::condition_variable linkMade_;
     std::map<std::pair<dev_t, ino_t>, FirstLink> links_;
+    // Folders left out (relative), each with the source path of the topmost
+    // folder left out that holds it. Filled by MakeFolder before the
+    // copiers start, only read by them.
+    std::unordered_map<std::string, std::string> leftOut_;
 
-    bool LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel);
+    // 0 when the hard link was made, else the errno.
+    int LinkToFirstCopy(CopyPlace& place, const char* name, const std::string& firstRel);
+    // Records that the entry `name` of the folder `folderRel` was left out
+    // since its name is taken in the product's `targetFolder`.
+    void NameTaken(int targetFolder, const std::string& folderRel, const std::string& name, bool folder = false);
 };
 
 // Copies the files of a copy job on copier threads. The owner releases the

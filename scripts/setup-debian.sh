@@ -10,6 +10,11 @@ $SUDO apt-get install -y -qq --no-install-recommends \
   qt6-base-dev libgl-dev qt6-wayland \
   7zip lhasa libarchive-tools \
   xvfb xauth fonts-noto-cjk qt6-translations-l10n >/dev/null
+# The destination tests mount real file systems: exFAT through exfat-fuse, FAT
+# through fusefat (no kernel module needed), a small ext4 on a loop device,
+# and bindfs for a mount that refuses chmod.
+$SUDO apt-get install -y -qq --no-install-recommends fuse3 exfat-fuse exfatprogs fusefat dosfstools e2fsprogs \
+  bindfs >/dev/null
 # Window tests that need a real window manager run openbox on Xvfb and read
 # window properties through Xlib.
 $SUDO apt-get install -y -qq --no-install-recommends openbox libx11-dev >/dev/null
