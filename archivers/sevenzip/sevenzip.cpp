@@ -853,6 +853,11 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         {partial, "(書庫)"}, {archive, "(書庫)"}, {temp.Path(), "(一時フォルダー)"}, {baseFolder, "(基準フォルダー)"}};
 
     std::vector<std::string> fixedArgs{"7zz", "a", "-t" + request.type, "-spd", "-snl", "-bd", "-sccUTF-8"};
+    // A ZIP's own time is DOS time, in steps of 2 seconds (7-Zip rounds an
+    // odd second up). Unix time precision makes 7-Zip write the extended
+    // time field (0x5455) instead of its NTFS times, which Info-ZIP's unzip
+    // reads on Unix, so that files come back with their own second.
+    if (request.type == "zip") fixedArgs.push_back("-mtp=1");
     std::string input;
     if (request.encrypt) {
         // 7z archives also hide the names; ZIP keeps 7-Zip's default
