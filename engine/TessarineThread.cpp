@@ -111,7 +111,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     // A product that does not read back as made fails the job.
     if (r.Verify && (!files.empty() || r.JobMode == kModeFileList || r.JobMode == kModeFolderList)) {
         host_.PhaseStarted(JobPhase::Verifying);
-        VerifyProduct(r, folders, files, operation.Problems);
+        VerifyProduct(r, JobProductPath(r), folders, files, operation.Problems, operation.NotHeldKinds);
     }
     host_.WorkDone();
 
