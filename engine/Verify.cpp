@@ -21,6 +21,7 @@
 #include "engine/Common.h"
 #include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
+#include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/lha_check.h"
 #include "engine/tree_copy.h"
@@ -363,6 +364,14 @@ std::optional<VerifyDefect> VerifyZipNames(const std::string& archive, const std
         if (!entry.name.empty() && entry.name.back() == '/') {
             if (!collectedFolders.count(entry.name)) return VerifyDefect{shown, "is not a collected folder"};
             continue;
+        }
+        // The flag tells extractors how to read the name: 7-Zip sets it for
+        // every name in UTF-8 beyond ASCII and for no other.
+        const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
+                                       [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+        if (!ascii && entry.utf8 != IsValidUtf8(entry.name)) {
+            return VerifyDefect{
+                shown, entry.utf8 ? "the name is marked as UTF-8 but is not" : "the UTF-8 name is not marked as UTF-8"};
         }
         const auto hit = expected.find(entry.name);
         if (hit == expected.end()) {

@@ -314,6 +314,12 @@ TEST(VerifyZipNames, DamagedOrMissingNamesAreCaughtAndSoundArchivesPass) {
         const size_t name = damaged.find("big.txt", firstHeader);
         ASSERT_NE(name, std::string::npos);
         damaged[name] = 'p';  // "sub/pig.txt"
+        // The UTF-8 flag (bit 11 of the flags at offset 8) of the central
+        // header of the Japanese name cleared.
+        std::string unmarked = sound;
+        const size_t japanese = unmarked.find("sub/日本語.txt", firstHeader);
+        ASSERT_NE(japanese, std::string::npos);
+        unmarked[japanese - 46 + 9] = static_cast<char>(unmarked[japanese - 46 + 9] & ~0x08);
         PathList withGone = c.files;
         withGone.Append(p.src + "sub/", "gone.txt");
         struct Case {
@@ -329,6 +335,12 @@ TEST(VerifyZipNames, DamagedOrMissingNamesAreCaughtAndSoundArchivesPass) {
             {"damaged name", damaged, &c.files, {}, archive + "/sub/pig.txt", "is not a collected file"},
             {"damaged name, ZIP64", WithZip64End(damaged), &c.files, {}, archive + "/sub/pig.txt", ""},
             {"missing name", sound, &withGone, {}, p.src + "sub/gone.txt", "is missing from the archive"},
+            {"UTF-8 flag lost",
+             unmarked,
+             &c.files,
+             {},
+             archive + "/sub/日本語.txt",
+             "the UTF-8 name is not marked as UTF-8"},
             {"missing but left out", sound, &withGone, {p.src + "sub/gone.txt"}, "", ""},
             {"missing, counted only", sound, &withGone, {p.src}, "", ""},
             {"cut directory", sound.substr(0, sound.size() - 30), &c.files, {}, archive, ""},
