@@ -437,9 +437,17 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const Pa
 
 void VerifyProduct(const JobRequest& request, const std::string& product, const std::vector<std::string>& folders,
                    const PathList& files, const std::vector<Problem>& problems, unsigned notHeld) {
+    // A problem may name an entry by its place under the product's final
+    // name while the product is read back elsewhere (a staging folder): it
+    // is taken by its source path then.
+    const std::string finalPlace = JobProductPath(request) + kPathSeparator;
     std::vector<std::string> skipped;
     skipped.reserve(problems.size());
-    for (const auto& p : problems) skipped.push_back(p.path);
+    for (const auto& p : problems) {
+        skipped.push_back(p.path.compare(0, finalPlace.size(), finalPlace) == 0
+                              ? request.SourcePath + p.path.substr(finalPlace.size())
+                              : p.path);
+    }
     std::optional<VerifyDefect> defect;
     switch (request.JobMode) {
         case kModeCopy: defect = VerifyCopy(request.SourcePath, product, folders, files, skipped, notHeld); break;
