@@ -764,10 +764,11 @@ size_t FilesAdded(const std::string& out) {
 // the archive. Removed, with whatever 7zz left in it, when it goes.
 class TempFolder {
 public:
-    // The folder for the archive at the absolute path `archive`.
-    explicit TempFolder(const std::string& archive) {
+    // The folder for the archive at the absolute path `archive`, named after
+    // `name` (ending in XXXXXX).
+    explicit TempFolder(const std::string& archive, const char* name = ".tessarine-XXXXXX") {
         const size_t slash = archive.rfind('/');
-        std::string pattern = archive.substr(0, slash + 1) + ".tessarine-XXXXXX";
+        std::string pattern = archive.substr(0, slash + 1) + name;
         if (::mkdtemp(pattern.data()))
             path_ = pattern;
         else
@@ -817,7 +818,9 @@ std::string AddDeepFiles(const std::string& program, const std::vector<std::stri
                          const std::vector<std::string_view>& given, const std::vector<std::string_view>& deep,
                          std::vector<LeftOutEntry>& leftOut) {
     const char* tmp = std::getenv("TMPDIR");
-    const TempFolder links(std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/links");
+    // Not named like a job's temporary folder, which a later job in the same
+    // folder would take for one left behind.
+    const TempFolder links(std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/", "tessarine-links-XXXXXX");
     if (!links.Made()) return "一時フォルダーを作れません: " + archivers::PlainReason(links.Error());
     const UniqueFd linksFd(::open(links.Path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
     if (!linksFd) return "一時フォルダーを開けません: " + archivers::PlainReason(errno);
