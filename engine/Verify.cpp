@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
 #include <unordered_map>
@@ -74,6 +76,54 @@ std::string LinkText(int folder, const char* name, size_t hint, bool& ok) {
     return text;
 }
 
+// The extended attributes of an open file: name and value.
+std::optional<std::map<std::string, std::string>> ExtendedAttributes(int fd) {
+    std::vector<char> names(1024);
+    ssize_t listed;
+    while ((listed = ::flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE)
+        names.resize(names.size() * 4);
+    std::map<std::string, std::string> attributes;
+    if (listed < 0) {
+        if (errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS) return attributes;
+        return std::nullopt;
+    }
+    for (const char* name = names.data(); name < names.data() + listed; name += std::strlen(name) + 1) {
+        std::string value(256, '\0');
+        ssize_t size;
+        while ((size = ::fgetxattr(fd, name, value.data(), value.size())) < 0 && errno == ERANGE)
+            value.resize(value.size() * 4);
+        if (size < 0) {
+            if (errno == ENODATA) continue;  // removed meanwhile
+            return std::nullopt;
+        }
+        value.resize(static_cast<size_t>(size));
+        attributes.emplace(name, std::move(value));
+    }
+    return attributes;
+}
+
+// Every extended attribute of the source is on the copy with its value,
+// but for what the destination did not keep. ACLs are the
+// system.posix_acl_* ones; the security label is the system's to give
+// (a copy is labelled by the policy of where it lies).
+std::optional<std::string> SameExtendedAttributes(int source, int copy, unsigned notHeld) {
+    const bool acls = !(notHeld & kNotHeldAcls), others = !(notHeld & kNotHeldExtendedAttributes);
+    if (!acls && !others) return std::nullopt;
+    const auto a = ExtendedAttributes(source);
+    if (!a) return "the source's extended attributes cannot be read: " + Why(errno);
+    if (a->empty()) return std::nullopt;
+    const auto b = ExtendedAttributes(copy);
+    if (!b) return "the copy's extended attributes cannot be read: " + Why(errno);
+    for (const auto& [name, value] : *a) {
+        if (name == "security.selinux") continue;
+        if (!(name.rfind("system.posix_acl_", 0) == 0 ? acls : others)) continue;
+        const auto hit = b->find(name);
+        if (hit == b->end()) return "the extended attribute " + name + " is missing";
+        if (hit->second != value) return "the extended attribute " + name + " differs";
+    }
+    return std::nullopt;
+}
+
 // One collected entry `name` of the source folder against its copy in the
 // target folder; what the destination did not keep (`notHeld`) is not held
 // against the copy.
@@ -113,6 +163,7 @@ std::optional<std::string> CompareEntry(int sourceFolder, int targetFolder, cons
     if (!a) return "the source cannot be read: " + Why(errno);
     const UniqueFd b(::openat(targetFolder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!b) return "the copy cannot be read: " + Why(errno);
+    if (auto why = SameExtendedAttributes(a.Get(), b.Get(), notHeld)) return why;
     ::posix_fadvise(a.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(b.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return SameContent(a.Get(), b.Get(), s.st_size, bufA, bufB);

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <functional>
@@ -403,9 +404,18 @@ TEST(VerifyZipNames, DamagedOrMissingNamesAreCaughtAndSoundArchivesPass) {
 // destination keeps it and not counted once the job says it did not.
 TEST(VerifyCopy, WhatTheDestinationDidNotKeepIsNotCounted) {
     Product p;
+    // A user attribute and an access list (user 1234 may read) on a file.
+    const std::string acl =
+        std::string("\x02\0\0\0", 4) + std::string("\x01\0\x06\0\xff\xff\xff\xff", 8) +
+        std::string("\x02\0\x04\0\xd2\x04\0\0", 8) + std::string("\x04\0\x04\0\xff\xff\xff\xff", 8) +
+        std::string("\x10\0\x04\0\xff\xff\xff\xff", 8) + std::string("\x20\0\x04\0\xff\xff\xff\xff", 8);
+    const std::string tagged = p.src + "sub/big.txt";
+    const bool attributes = ::setxattr(tagged.c_str(), "user.note", "kept", 4, 0) == 0 &&
+                            ::setxattr(tagged.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0) == 0;
     const std::string copy = p.Make("copy");
     const Collected c(p.src);
     ASSERT_FALSE(VerifyCopy(p.src, copy, c.folders, c.files));
+    const std::string taggedCopy = copy + "/sub/big.txt";
     struct stat linkStat {};
     ::lstat((p.src + "link").c_str(), &linkStat);
     const timespec linkTimes[2] = {linkStat.st_atim, linkStat.st_mtim};
@@ -416,7 +426,8 @@ TEST(VerifyCopy, WhatTheDestinationDidNotKeepIsNotCounted) {
         std::string entry;
         std::function<void()> damage, undo;
         bool rootOnly = false;
-    } cases[] = {
+    };
+    std::vector<Case> cases = {
         {"permission bits", kNotHeldPermissions, copy + "/a.txt", [&] { ::chmod((copy + "/a.txt").c_str(), 0600); },
          [&] { ::chmod((copy + "/a.txt").c_str(), 0644); }},
         {"link time", kNotHeldLinkTimes, copy + "/link",
@@ -426,6 +437,15 @@ TEST(VerifyCopy, WhatTheDestinationDidNotKeepIsNotCounted) {
          [&] { (void)!::chown((copy + "/sub/big.txt").c_str(), 1234, 1234); },
          [&] { (void)!::chown((copy + "/sub/big.txt").c_str(), 0, 0); }, true},
     };
+    if (attributes) {
+        cases.push_back({"extended attribute", kNotHeldExtendedAttributes, taggedCopy,
+                         [&] { ::setxattr(taggedCopy.c_str(), "user.note", "lost", 4, 0); },
+                         [&] { ::setxattr(taggedCopy.c_str(), "user.note", "kept", 4, 0); }});
+        cases.push_back(
+            {"access list", kNotHeldAcls, taggedCopy,
+             [&] { ::removexattr(taggedCopy.c_str(), "system.posix_acl_access"); },
+             [&] { ::setxattr(taggedCopy.c_str(), "system.posix_acl_access", acl.data(), acl.size(), 0); }});
+    }
     for (const auto& k : cases) {
         if (k.rootOnly && ::geteuid() != 0) continue;
         k.damage();
