@@ -287,6 +287,14 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
         const UniqueFd fd(OpenBeneath(productFd.Get(), rel, O_PATH));
         if (!fd && (errno == ENOTDIR || errno == ELOOP)) return VerifyDefect{shown(rel), "is not a folder"};
         if (!fd) return VerifyDefect{shown(rel), "the folder is missing: " + Why(errno)};
+        if (notHeld & kNotHeldPermissions) continue;
+        const UniqueFd source(OpenBeneath(sourceRootFd.Get(), rel, O_PATH));
+        struct stat s {
+        }, t{};
+        if (!source || ::fstat(source.Get(), &s) != 0)
+            return VerifyDefect{folder, "the source cannot be read: " + Why(errno)};
+        if (::fstat(fd.Get(), &t) != 0) return VerifyDefect{shown(rel), "the folder cannot be read: " + Why(errno)};
+        if ((s.st_mode & 07777) != (t.st_mode & 07777)) return VerifyDefect{shown(rel), "the permission bits differ"};
     }
 
     // Files are compared on a few threads, as they were copied; the first

@@ -1,10 +1,11 @@
 #pragma once
 // Reads a job's product back after it was made and tells whether it holds
 // what the job meant to put into it:
-// - a copy: every collected folder is a folder, every collected file has
-//   its source's content and kept metadata (permission bits, owner when
-//   copied by root, modification time, extended attributes and ACLs of
-//   files, link text and time, kind of special file);
+// - a copy: every collected folder is a folder with its source's permission
+//   bits, every collected file has its source's content and kept metadata
+//   (permission bits, owner when copied by root, modification time,
+//   extended attributes and ACLs of files, link text and time, kind of
+//   special file);
 // - a ZIP or 7z archive: tested by 7-Zip (7zz t), the password handed over
 //   on its standard input; a ZIP's central-directory names are compared
 //   with the collected files;

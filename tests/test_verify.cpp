@@ -430,6 +430,8 @@ TEST(VerifyCopy, WhatTheDestinationDidNotKeepIsNotCounted) {
     std::vector<Case> cases = {
         {"permission bits", kNotHeldPermissions, copy + "/a.txt", [&] { ::chmod((copy + "/a.txt").c_str(), 0600); },
          [&] { ::chmod((copy + "/a.txt").c_str(), 0644); }},
+        {"folder permission bits", kNotHeldPermissions, copy + "/sub/", [&] { ::chmod((copy + "/sub").c_str(), 0700); },
+         [&] { ::chmod((copy + "/sub").c_str(), 0755); }},
         {"link time", kNotHeldLinkTimes, copy + "/link",
          [&] { ::utimensat(AT_FDCWD, (copy + "/link").c_str(), otherTimes, AT_SYMLINK_NOFOLLOW); },
          [&] { ::utimensat(AT_FDCWD, (copy + "/link").c_str(), linkTimes, AT_SYMLINK_NOFOLLOW); }},
