@@ -302,8 +302,23 @@ void TFileOperation::CopyOneFile(const std::string& source, const std::string& t
     CopyEntryAt(*this, from.Get(), sourceName.c_str(), to.Get(), targetName.c_str(), source, target);
 }
 
+std::string_view ListFileLine(std::string_view entry, std::string& held) {
+    if (entry.find_first_of("\r\n") == std::string_view::npos) return entry;
+    held.assign(1, '\\');
+    for (const char c : entry) {
+        switch (c) {
+            case '\\': held += "\\\\"; break;
+            case '\n': held += "\\n"; break;
+            case '\r': held += "\\r"; break;
+            default: held += c;
+        }
+    }
+    return held;
+}
+
 void SaveListFile(const std::string& path, const PathList& list) {
-    WriteLinesAtomically(path, list.size(), [&list](size_t k) { return list[k]; });
+    std::string held;
+    WriteLinesAtomically(path, list.size(), [&list, &held](size_t k) { return ListFileLine(list[k], held); });
 }
 
 }  // namespace tessarine

@@ -108,9 +108,16 @@ private:
     bool MakeFolderPath(std::string path, int& error);
 };
 
-// Writes a list file: every entry followed by CR LF, an empty list as a file
-// of 0 bytes, an existing file replaced as a whole. Raises
-// "ファイル %s を作成できません" when it cannot be written.
+// The line a list file holds for `entry`: the entry itself, or, when it
+// holds a CR or LF (which would split it), a backslash followed by the entry
+// with "\\" for each backslash, "\n" for LF and "\r" for CR. A path never
+// begins with a backslash, so such a line is told from a plain one. Returns
+// `entry` or a view of `held`.
+std::string_view ListFileLine(std::string_view entry, std::string& held);
+
+// Writes a list file: every entry's line (ListFileLine) followed by CR LF, an
+// empty list as a file of 0 bytes, an existing file replaced as a whole.
+// Raises "ファイル %s を作成できません" when it cannot be written.
 void SaveListFile(const std::string& path, const PathList& list);
 
 }  // namespace tessarine

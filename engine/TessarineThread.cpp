@@ -165,9 +165,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     // removed with its staging folder: it never gets its final name.
     if (r.Verify && staging_ && !failed_) {
         host_.PhaseStarted(JobPhase::Verifying);
-        JobRequest staged = r;
-        staged.OutputBase = staging_->Folder() + NamePart(r.OutputBase);
-        VerifyProduct(staged, folders, files, operation.Problems);
+        VerifyProduct(r, Staged(), folders, files, operation.Problems, operation.NotHeldKinds);
     }
     if (staging_ && !failed_) Publish(operation);
     host_.WorkDone();

@@ -6,6 +6,7 @@
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -13,17 +14,22 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <thread>
+#include <unordered_map>
 #include <unordered_set>
 
 #include "engine/Common.h"
 #include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
+#include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/lha_check.h"
+#include "engine/tree_copy.h"
 #include "engine/unique_fd.h"
 #include "engine/worker_threads.h"
+#include "engine/zip_directory.h"
 
 extern char** environ;
 
@@ -62,31 +68,89 @@ std::optional<std::string> SameContent(int a, int b, off_t size, std::vector<cha
     return std::nullopt;
 }
 
-std::string LinkText(const std::string& path, size_t hint, bool& ok) {
+std::string LinkText(int folder, const char* name, size_t hint, bool& ok) {
     std::string text(std::max<size_t>(hint, 255) + 1, '\0');
-    const ssize_t n = ::readlink(path.c_str(), text.data(), text.size());
+    const ssize_t n = ::readlinkat(folder, name, text.data(), text.size());
     ok = n >= 0;
     text.resize(n > 0 ? static_cast<size_t>(n) : 0);
     return text;
 }
 
-// One collected file against its copy.
-std::optional<std::string> CompareFile(const std::string& source, const std::string& target, std::vector<char>& bufA,
-                                       std::vector<char>& bufB) {
-    struct stat s {
-    }, t{};
-    if (::lstat(source.c_str(), &s) != 0) return "the source cannot be read: " + Why(errno);
-    if (::lstat(target.c_str(), &t) != 0) return "the copy is missing: " + Why(errno);
-    if ((s.st_mode & S_IFMT) != (t.st_mode & S_IFMT)) return std::string("the copy is of another kind");
-    if (S_ISLNK(s.st_mode)) {
-        bool okS = false, okT = false;
-        const std::string a = LinkText(source, static_cast<size_t>(s.st_size), okS);
-        const std::string b = LinkText(target, static_cast<size_t>(t.st_size), okT);
-        if (!okS || !okT) return "the link cannot be read: " + Why(errno);
-        if (a != b) return std::string("the link points elsewhere");
+// The extended attributes of an open file: name and value.
+std::optional<std::map<std::string, std::string>> ExtendedAttributes(int fd) {
+    std::vector<char> names(1024);
+    ssize_t listed;
+    while ((listed = ::flistxattr(fd, names.data(), names.size())) < 0 && errno == ERANGE)
+        names.resize(names.size() * 4);
+    std::map<std::string, std::string> attributes;
+    if (listed < 0) {
+        if (errno == ENOTSUP || errno == EOPNOTSUPP || errno == ENOSYS) return attributes;
         return std::nullopt;
     }
-    if ((s.st_mode & 07777) != (t.st_mode & 07777)) return std::string("the permission bits differ");
+    for (const char* name = names.data(); name < names.data() + listed; name += std::strlen(name) + 1) {
+        std::string value(256, '\0');
+        ssize_t size;
+        while ((size = ::fgetxattr(fd, name, value.data(), value.size())) < 0 && errno == ERANGE)
+            value.resize(value.size() * 4);
+        if (size < 0) {
+            if (errno == ENODATA) continue;  // removed meanwhile
+            return std::nullopt;
+        }
+        value.resize(static_cast<size_t>(size));
+        attributes.emplace(name, std::move(value));
+    }
+    return attributes;
+}
+
+// Every extended attribute of the source is on the copy with its value,
+// but for what the destination did not keep. ACLs are the
+// system.posix_acl_* ones; the security label is the system's to give
+// (a copy is labelled by the policy of where it lies).
+std::optional<std::string> SameExtendedAttributes(int source, int copy, unsigned notHeld) {
+    const bool acls = !(notHeld & kNotHeldAcls), others = !(notHeld & kNotHeldExtendedAttributes);
+    if (!acls && !others) return std::nullopt;
+    const auto a = ExtendedAttributes(source);
+    if (!a) return "the source's extended attributes cannot be read: " + Why(errno);
+    if (a->empty()) return std::nullopt;
+    const auto b = ExtendedAttributes(copy);
+    if (!b) return "the copy's extended attributes cannot be read: " + Why(errno);
+    for (const auto& [name, value] : *a) {
+        if (name == "security.selinux") continue;
+        if (!(name.rfind("system.posix_acl_", 0) == 0 ? acls : others)) continue;
+        const auto hit = b->find(name);
+        if (hit == b->end()) return "the extended attribute " + name + " is missing";
+        if (hit->second != value) return "the extended attribute " + name + " differs";
+    }
+    return std::nullopt;
+}
+
+// One collected entry `name` of the source folder against its copy in the
+// target folder; what the destination did not keep (`notHeld`) is not held
+// against the copy.
+std::optional<std::string> CompareEntry(int sourceFolder, int targetFolder, const char* name, unsigned notHeld,
+                                        std::vector<char>& bufA, std::vector<char>& bufB) {
+    struct stat s {
+    }, t{};
+    if (::fstatat(sourceFolder, name, &s, AT_SYMLINK_NOFOLLOW) != 0) return "the source cannot be read: " + Why(errno);
+    if (::fstatat(targetFolder, name, &t, AT_SYMLINK_NOFOLLOW) != 0) return "the copy is missing: " + Why(errno);
+    if ((s.st_mode & S_IFMT) != (t.st_mode & S_IFMT)) return std::string("the copy is of another kind");
+    if (::geteuid() == 0 && !(notHeld & kNotHeldOwners) && (s.st_uid != t.st_uid || s.st_gid != t.st_gid)) {
+        return std::string("the owner differs");
+    }
+    if (S_ISLNK(s.st_mode)) {
+        bool okS = false, okT = false;
+        const std::string a = LinkText(sourceFolder, name, static_cast<size_t>(s.st_size), okS);
+        const std::string b = LinkText(targetFolder, name, static_cast<size_t>(t.st_size), okT);
+        if (!okS || !okT) return "the link cannot be read: " + Why(errno);
+        if (a != b) return std::string("the link points elsewhere");
+        if (!(notHeld & kNotHeldLinkTimes) && !SameTime(s.st_mtim, t.st_mtim)) {
+            return std::string("the link's modification time differs");
+        }
+        return std::nullopt;
+    }
+    if (!(notHeld & kNotHeldPermissions) && (s.st_mode & 07777) != (t.st_mode & 07777)) {
+        return std::string("the permission bits differ");
+    }
     if (!SameTime(s.st_mtim, t.st_mtim)) return std::string("the modification time differs");
     if (!S_ISREG(s.st_mode)) {
         if ((S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode)) && s.st_rdev != t.st_rdev) {
@@ -95,14 +159,50 @@ std::optional<std::string> CompareFile(const std::string& source, const std::str
         return std::nullopt;
     }
     if (s.st_size != t.st_size) return std::string("the size differs");
-    const UniqueFd a(OpenLongPath(AT_FDCWD, source, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd a(::openat(sourceFolder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!a) return "the source cannot be read: " + Why(errno);
-    const UniqueFd b(OpenLongPath(AT_FDCWD, target, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
+    const UniqueFd b(::openat(targetFolder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
     if (!b) return "the copy cannot be read: " + Why(errno);
+    if (auto why = SameExtendedAttributes(a.Get(), b.Get(), notHeld)) return why;
     ::posix_fadvise(a.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(b.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     return SameContent(a.Get(), b.Get(), s.st_size, bufA, bufB);
 }
+
+// The source and product folders one comparing thread is in; files come
+// folder by folder, so one pair serves a run of them.
+struct FolderPair {
+    bool open = false;
+    std::string rel;  // relative to both roots, with its trailing separator
+    UniqueFd source, target;
+    int sourceError = 0, targetError = 0;
+};
+
+// Entries the job reported, relative to the source root: by source path,
+// or by path in the product. An entry reported without a name is counted.
+struct SkippedEntries {
+    std::unordered_set<std::string> rel;
+    size_t unnamed = 0;
+    SkippedEntries(const std::vector<std::string>& skipped, const std::string& sourceRoot, const std::string& product) {
+        const std::string inProduct = product + kPathSeparator;
+        for (const auto& path : skipped) {
+            if (path.size() <= sourceRoot.size() && sourceRoot.compare(0, path.size(), path) == 0) {
+                ++unnamed;  // the source root itself: an entry the archiver counted but did not name
+            } else if (path.compare(0, sourceRoot.size(), sourceRoot) == 0) {
+                rel.insert(path.substr(sourceRoot.size()));
+            } else if (path.compare(0, inProduct.size(), inProduct) == 0) {
+                rel.insert(path.substr(inProduct.size()));
+            }
+        }
+    }
+    bool Holds(const std::string& relative) const {
+        if (rel.count(relative)) return true;
+        // A folder may be reported with or without its closing separator.
+        if (!relative.empty() && relative.back() == kPathSeparator)
+            return rel.count(relative.substr(0, relative.size() - 1)) > 0;
+        return rel.count(relative + kPathSeparator) > 0;
+    }
+};
 
 // 7zz beside the program, else in an absolute folder of the search path.
 std::string FindSevenZip() {
@@ -170,20 +270,31 @@ ChildResult RunChild(const std::string& program, const std::vector<std::string>&
 
 }  // namespace
 
-std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& outputBase,
+std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& product,
                                        const std::vector<std::string>& folders, const PathList& files,
-                                       const std::vector<std::string>& skipped) {
-    const std::unordered_set<std::string> skip(skipped.begin(), skipped.end());
-    const auto targetOf = [&](const std::string& entry) {
-        const std::string rel = TFileOperation::StripRoot(entry, sourceRoot);
-        return rel.empty() ? outputBase : outputBase + kPathSeparator + rel;
-    };
+                                       const std::vector<std::string>& skipped, unsigned notHeld) {
+    const SkippedEntries skip(skipped, sourceRoot, product);
+    const auto shown = [&](const std::string& rel) { return rel.empty() ? product : product + kPathSeparator + rel; };
+    // Both roots are opened once and everything beneath them is reached
+    // relative to an open folder, without following links.
+    const UniqueFd sourceRootFd(OpenLongPath(AT_FDCWD, sourceRoot, O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!sourceRootFd) return VerifyDefect{sourceRoot, "the source cannot be read: " + Why(errno)};
+    const UniqueFd productFd(OpenLongPath(AT_FDCWD, product, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!productFd) return VerifyDefect{product, "the folder is missing: " + Why(errno)};
     for (const auto& folder : folders) {
-        std::string target = targetOf(folder);
-        if (skip.count(folder) || skip.count(target)) continue;
-        struct stat st {};
-        if (::lstat(target.c_str(), &st) != 0) return VerifyDefect{target, "the folder is missing: " + Why(errno)};
-        if (!S_ISDIR(st.st_mode)) return VerifyDefect{target, "is not a folder"};
+        const std::string rel = TFileOperation::StripRoot(folder, sourceRoot);
+        if (skip.Holds(rel)) continue;
+        const UniqueFd fd(OpenBeneath(productFd.Get(), rel, O_PATH));
+        if (!fd && (errno == ENOTDIR || errno == ELOOP)) return VerifyDefect{shown(rel), "is not a folder"};
+        if (!fd) return VerifyDefect{shown(rel), "the folder is missing: " + Why(errno)};
+        if (notHeld & kNotHeldPermissions) continue;
+        const UniqueFd source(OpenBeneath(sourceRootFd.Get(), rel, O_PATH));
+        struct stat s {
+        }, t{};
+        if (!source || ::fstat(source.Get(), &s) != 0)
+            return VerifyDefect{folder, "the source cannot be read: " + Why(errno)};
+        if (::fstat(fd.Get(), &t) != 0) return VerifyDefect{shown(rel), "the folder cannot be read: " + Why(errno)};
+        if ((s.st_mode & 07777) != (t.st_mode & 07777)) return VerifyDefect{shown(rel), "the permission bits differ"};
     }
 
     // Files are compared on a few threads, as they were copied; the first
@@ -194,6 +305,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
     VerifyDefect defect;
     const auto work = [&] {
         std::vector<char> bufA(1 << 20), bufB(1 << 20);
+        FolderPair place;
         while (true) {
             const size_t i = next.fetch_add(1);
             if (i >= files.size()) return;
@@ -201,15 +313,32 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
                 std::lock_guard lock(mutex);
                 if (i > firstBad) return;
             }
-            const std::string file(files[i]);
-            if (TFileOperation::StripRoot(file, sourceRoot).empty()) continue;
-            const std::string target = targetOf(file);
-            if (skip.count(file) || skip.count(target)) continue;
-            if (auto why = CompareFile(file, target, bufA, bufB)) {
+            const std::string rel = TFileOperation::StripRoot(files[i], sourceRoot);
+            if (rel.empty() || skip.Holds(rel)) continue;
+            const size_t cut = rel.rfind(kPathSeparator);
+            const std::string folder = cut == std::string::npos ? std::string() : rel.substr(0, cut + 1);
+            const std::string name = rel.substr(cut == std::string::npos ? 0 : cut + 1);
+            if (!place.open || place.rel != folder) {
+                place.source.Reset(OpenBeneath(sourceRootFd.Get(), folder, O_PATH));
+                place.sourceError = place.source ? 0 : errno;
+                place.target.Reset(OpenBeneath(productFd.Get(), folder, O_PATH));
+                place.targetError = place.target ? 0 : errno;
+                place.rel = folder;
+                place.open = true;
+            }
+            std::optional<std::string> why;
+            if (!place.source) {
+                why = "the source cannot be read: " + Why(place.sourceError);
+            } else if (!place.target) {
+                why = "the copy is missing: " + Why(place.targetError);
+            } else {
+                why = CompareEntry(place.source.Get(), place.target.Get(), name.c_str(), notHeld, bufA, bufB);
+            }
+            if (why) {
                 std::lock_guard lock(mutex);
                 if (i < firstBad) {
                     firstBad = i;
-                    defect = {target, std::move(*why)};
+                    defect = {shown(rel), std::move(*why)};
                 }
             }
         }
@@ -262,6 +391,69 @@ std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, co
     return VerifyDefect{archive, firstLine};
 }
 
+std::optional<VerifyDefect> VerifyZipNames(const std::string& archive, const std::string& sourceRoot,
+                                           const std::vector<std::string>& folders, const PathList& files,
+                                           const std::vector<std::string>& skipped) {
+    const ZipDirectory directory = ReadZipDirectory(archive);
+    if (!directory.error.empty()) return VerifyDefect{archive, directory.error};
+    const SkippedEntries skip(skipped, sourceRoot, archive);
+    // Each collected file (a file listed twice goes in once) maps to whether
+    // the archive holds it.
+    std::unordered_map<std::string, bool> expected;
+    expected.reserve(files.size());
+    for (size_t i = 0; i < files.size(); ++i) {
+        std::string rel = TFileOperation::StripRoot(files[i], sourceRoot);
+        if (!rel.empty()) expected.emplace(std::move(rel), false);
+    }
+    std::unordered_set<std::string> collectedFolders;
+    for (const auto& folder : folders) {
+        const std::string rel = TFileOperation::StripRoot(folder, sourceRoot);
+        if (!rel.empty()) collectedFolders.insert(rel);
+    }
+    // The entries left out are not expected. One that 7-Zip reported under
+    // a name of its own (control characters replaced) names no collected
+    // entry; it excuses one missing file.
+    size_t excused = skip.unnamed;
+    for (const auto& rel : skip.rel) {
+        if (expected.erase(rel) == 0 && !collectedFolders.count(rel) && !collectedFolders.count(rel + kPathSeparator))
+            ++excused;
+    }
+    for (const auto& entry : directory.entries) {
+        const std::string shown = archive + kPathSeparator + entry.name;
+        if (!entry.name.empty() && entry.name.back() == '/') {
+            if (!collectedFolders.count(entry.name)) return VerifyDefect{shown, "is not a collected folder"};
+            continue;
+        }
+        // The flag tells extractors how to read the name: 7-Zip sets it for
+        // every name in UTF-8 beyond ASCII and for no other.
+        const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
+                                       [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
+        if (!ascii && entry.utf8 != IsValidUtf8(entry.name)) {
+            return VerifyDefect{
+                shown, entry.utf8 ? "the name is marked as UTF-8 but is not" : "the UTF-8 name is not marked as UTF-8"};
+        }
+        const auto hit = expected.find(entry.name);
+        if (hit == expected.end()) {
+            if (skip.Holds(entry.name)) continue;  // reported as left out, yet there
+            return VerifyDefect{shown, "is not a collected file"};
+        }
+        if (hit->second) return VerifyDefect{shown, "is in the archive twice"};
+        hit->second = true;
+    }
+    for (size_t i = 0; i < files.size(); ++i) {
+        const std::string rel = TFileOperation::StripRoot(files[i], sourceRoot);
+        const auto hit = expected.find(rel);
+        if (hit == expected.end() || hit->second) continue;
+        if (excused > 0) {
+            --excused;
+            hit->second = true;
+            continue;
+        }
+        return VerifyDefect{std::string(files[i]), "is missing from the archive"};
+    }
+    return std::nullopt;
+}
+
 std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive) {
     if (auto defect = CheckLhaArchive(archive)) {
         return VerifyDefect{defect->entry.empty() ? archive : archive + kPathSeparator + defect->entry, defect->reason};
@@ -274,6 +466,7 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const Pa
     if (!fd) return VerifyDefect{listFile, "cannot be read: " + Why(errno)};
     // The file is compared with the lines it should hold a piece at a time.
     std::string pending;
+    std::string held;
     size_t line = 0;
     std::vector<char> buffer(1 << 20);
     while (true) {
@@ -287,7 +480,7 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const Pa
             const size_t end = pending.find("\r\n", at);
             if (end == std::string::npos) break;
             if (line >= entries.size()) return VerifyDefect{listFile, "holds more lines than were collected"};
-            if (pending.compare(at, end - at, entries[line]) != 0) {
+            if (pending.compare(at, end - at, ListFileLine(entries[line], held)) != 0) {
                 return VerifyDefect{std::string(entries[line]),
                                     "line " + std::to_string(line + 1) + " of the list differs"};
             }
@@ -301,21 +494,28 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const Pa
     return std::nullopt;
 }
 
-void VerifyProduct(const JobRequest& request, const std::vector<std::string>& folders, const PathList& files,
-                   const std::vector<Problem>& problems) {
-    const std::string product = JobProductPath(request);
+void VerifyProduct(const JobRequest& request, const std::string& product, const std::vector<std::string>& folders,
+                   const PathList& files, const std::vector<Problem>& problems, unsigned notHeld) {
+    // A problem may name an entry by its place under the product's final
+    // name while the product is read back elsewhere (a staging folder): it
+    // is taken by its source path then.
+    const std::string finalPlace = JobProductPath(request) + kPathSeparator;
+    std::vector<std::string> skipped;
+    skipped.reserve(problems.size());
+    for (const auto& p : problems) {
+        skipped.push_back(p.path.compare(0, finalPlace.size(), finalPlace) == 0
+                              ? request.SourcePath + p.path.substr(finalPlace.size())
+                              : p.path);
+    }
     std::optional<VerifyDefect> defect;
     switch (request.JobMode) {
-        case kModeCopy: {
-            std::vector<std::string> skipped;
-            skipped.reserve(problems.size());
-            for (const auto& p : problems) skipped.push_back(p.path);
-            defect = VerifyCopy(request.SourcePath, request.OutputBase, folders, files, skipped);
-            break;
-        }
+        case kModeCopy: defect = VerifyCopy(request.SourcePath, product, folders, files, skipped, notHeld); break;
         case kModeZip:
-        case kModeSevenZip: defect = VerifySevenZipArchive(product, {}); break;
         case kModeZipPassword:
+            defect = VerifySevenZipArchive(product, request.JobMode == kModeZip ? std::string() : request.Password);
+            if (!defect) defect = VerifyZipNames(product, request.SourcePath, folders, files, skipped);
+            break;
+        case kModeSevenZip: defect = VerifySevenZipArchive(product, {}); break;
         case kModeSevenZipPassword: defect = VerifySevenZipArchive(product, request.Password); break;
         case kModeLha: defect = VerifyLhaArchive(product); break;
         case kModeFileList: defect = VerifyListFile(product, files); break;

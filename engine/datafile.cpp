@@ -182,7 +182,10 @@ public:
             mode = 0666 & ~CurrentUmask();
         }
         if (!file_.Valid()) throw CannotCreateFile(path_);
-        ok_ = ::fchmod(file_.Get(), mode) == 0;
+        // A file system without permission bits (FAT, some network mounts)
+        // refuses the change; the file is written all the same.
+        ok_ = ::fchmod(file_.Get(), mode) == 0 || errno == ENOSYS || errno == EPERM || errno == ENOTSUP ||
+              errno == EOPNOTSUPP;
     }
     void Write(const char* data, size_t size) { ok_ = ok_ && WriteFull(file_.Get(), data, size); }
     void Commit() {

@@ -18,6 +18,10 @@ $SUDO apt-get install -y -qq --no-install-recommends fuse3 exfat-fuse exfatprogs
 # Window tests that need a real window manager run openbox on Xvfb and read
 # window properties through Xlib.
 $SUDO apt-get install -y -qq --no-install-recommends openbox libx11-dev >/dev/null
+# Tests that mount the file systems of USB sticks without kernel modules:
+# FAT through fusefat, exFAT through exfat-fuse (the FUSE tools unmount them;
+# unzip checks the times ZIP archives give back).
+$SUDO apt-get install -y -qq --no-install-recommends fuse3 fusefat dosfstools exfat-fuse exfatprogs unzip >/dev/null
 # Screenshots and the benchmarks (scripts/screenshots.sh, bench/bench_window.sh, bench/run-all.sh: GNU time
 # for peak memory).
 $SUDO apt-get install -y -qq --no-install-recommends xdotool imagemagick libx11-dev hyperfine time >/dev/null

@@ -230,26 +230,49 @@ std::vector<std::string> ChildEnvironment() {
     return env;
 }
 
+// The longest name kept from beneath PATH_MAX (see AddDeepFiles): the
+// links that lead to its folder stay within the kernel's 40 per look-up,
+// and each argument within the kernel's 128 KiB.
+constexpr size_t kMaxDeepName = 64 * 1024;
+
 // What kind of entry a listed name is, and whether 7zz may be given it.
 // Named pipes, devices and sockets are never handed over: reading them
-// blocks or never ends. Empty when 7zz may have it, else the reason;
-// `folder` tells whether it is a folder.
+// blocks or never ends. A name of PATH_MAX bytes or more is looked at from
+// its folder; only files are taken from there (see AddDeepFiles). Empty when
+// 7zz may have it, else the reason; `folder` tells whether it is a folder.
 std::string CheckEntry(int baseFd, const std::string& name, uid_t user, bool& folder) {
     folder = false;
-    if (name.size() >= PATH_MAX) return "名前が長すぎて 7-Zip では開けません";
+    int at = baseFd;
+    const char* leaf = name.c_str();
+    UniqueFd parent;
+    const bool deep = name.size() >= PATH_MAX;
+    if (deep) {
+        if (name.size() > kMaxDeepName) return "名前が長すぎて 7-Zip に渡せません (64 KiB まで)";
+        const size_t cut = name.rfind('/');
+        if (cut == std::string::npos) return archivers::PlainReason(ENAMETOOLONG);
+        parent.Reset(tessarine::OpenLongPath(baseFd, std::string_view(name).substr(0, cut), O_PATH | O_DIRECTORY));
+        if (!parent) return archivers::PlainReason(errno);
+        at = parent.Get();
+        leaf = name.c_str() + cut + 1;
+    }
     struct stat st {};
-    if (::fstatat(baseFd, name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) return archivers::PlainReason(errno);
+    if (::fstatat(at, leaf, &st, AT_SYMLINK_NOFOLLOW) != 0) return archivers::PlainReason(errno);
     switch (st.st_mode & S_IFMT) {
         case S_IFREG:
             // The owner's read bit alone decides for the owner (access lists
             // never narrow it), which saves the kernel a second look-up for
             // the user's own files.
             if (st.st_uid == user && (st.st_mode & S_IRUSR)) return {};
-            if (::faccessat(baseFd, name.c_str(), R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
+            if (::faccessat(at, leaf, R_OK, AT_EACCESS | AT_SYMLINK_NOFOLLOW) != 0)
                 return archivers::PlainReason(errno);
             return {};
-        case S_IFDIR: folder = true; return {};  // folders as they are
-        case S_IFLNK: return {};                 // links stored as links
+        case S_IFDIR:
+            if (deep) return "PATH_MAX より深いフォルダーは名前では渡せません";
+            folder = true;
+            return {};  // folders as they are
+        case S_IFLNK:
+            if (deep) return "PATH_MAX より深いリンクは 7-Zip ではリンクとして保存できません";
+            return {};  // links stored as links
         case S_IFIFO: return "名前付きパイプ";
         case S_IFCHR:
         case S_IFBLK: return "デバイス";
@@ -741,10 +764,11 @@ size_t FilesAdded(const std::string& out) {
 // the archive. Removed, with whatever 7zz left in it, when it goes.
 class TempFolder {
 public:
-    // The folder for the archive at the absolute path `archive`.
-    explicit TempFolder(const std::string& archive) {
+    // The folder for the archive at the absolute path `archive`, named after
+    // `name` (ending in XXXXXX).
+    explicit TempFolder(const std::string& archive, const char* name = ".tessarine-XXXXXX") {
         const size_t slash = archive.rfind('/');
-        std::string pattern = archive.substr(0, slash + 1) + ".tessarine-XXXXXX";
+        std::string pattern = archive.substr(0, slash + 1) + name;
         if (::mkdtemp(pattern.data()))
             path_ = pattern;
         else
@@ -777,6 +801,153 @@ private:
     std::string path_;
     int error_ = 0;
 };
+
+// Adds the files whose names are PATH_MAX bytes or more (relative to the
+// base folder) to the archive at `partial`. 7zz opens every name it is given
+// as one path and stops there ("File name too long"), so each folder holding
+// such files is reached through a chain of symbolic links in a private
+// folder of the temporary directory: each link's text stays well under
+// PATH_MAX and begins with the link before it. 7zz, run in that folder, is
+// given "ALIAS/name" (it follows the links: these names are all files,
+// checked by CheckEntry), and the entries are then renamed in the archive to
+// their own names (7zz rn, which copies the packed data as it is). Files 7zz
+// warns about are added to `leftOut` under their own names. Returns the
+// failure text, empty on success.
+std::string AddDeepFiles(const std::string& program, const std::vector<std::string>& env, const std::string& input,
+                         const Request& request, const std::string& partial, const std::string& baseFolder,
+                         const std::vector<std::string_view>& given, const std::vector<std::string_view>& deep,
+                         std::vector<LeftOutEntry>& leftOut) {
+    const char* tmp = std::getenv("TMPDIR");
+    // Not named like a job's temporary folder, which a later job in the same
+    // folder would take for one left behind.
+    const TempFolder links(std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/", "tessarine-links-XXXXXX");
+    if (!links.Made()) return "一時フォルダーを作れません: " + archivers::PlainReason(links.Error());
+    const UniqueFd linksFd(::open(links.Path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!linksFd) return "一時フォルダーを開けません: " + archivers::PlainReason(errno);
+
+    // The aliases begin with a name no listed entry begins with, so that
+    // adding them never updates an entry already in the archive.
+    std::unordered_set<std::string_view> tops;
+    for (const std::string_view name : given) {
+        const std::string_view relative = WithoutLeadingSlashes(name);
+        tops.insert(relative.substr(0, relative.find('/')));
+    }
+    std::string prefix = ".tessarine-deep-";
+    while (std::any_of(tops.begin(), tops.end(), [&](std::string_view top) { return top.starts_with(prefix); }))
+        prefix.insert(0, "_");
+
+    constexpr size_t kLinkText = 3000;  // the most bytes of a path one link spells out
+    constexpr size_t kMostLinks = 40;   // the kernel follows at most 40 links in one look-up
+    std::string absoluteBase = baseFolder;
+    while (absoluteBase.size() > 1 && absoluteBase.back() == '/') absoluteBase.pop_back();
+    std::unordered_map<std::string_view, std::string> aliasOf;  // folder (relative) -> alias
+    std::vector<std::string> aliasNames;                        // "ALIAS/name", one per deep file
+    std::vector<size_t> aliasFile;                              // the deep file of each alias name
+    for (size_t k = 0; k < deep.size(); ++k) {
+        const std::string_view relative = WithoutLeadingSlashes(deep[k]);
+        const size_t cut = relative.rfind('/');
+        const std::string_view folder = relative.substr(0, cut);
+        auto hit = aliasOf.find(folder);
+        if (hit == aliasOf.end()) {
+            // The folder's absolute path, spelled out a piece at a time.
+            const std::string alias = prefix + std::to_string(aliasOf.size());
+            const std::string whole = absoluteBase + "/" + std::string(folder);
+            std::vector<std::string> pieces{""};
+            for (size_t pos = 0; pos < whole.size();) {
+                size_t end = whole.find('/', pos + 1);
+                if (end == std::string::npos) end = whole.size();
+                const std::string_view part = std::string_view(whole).substr(pos, end - pos);
+                if (pieces.back().size() + part.size() > kLinkText && !pieces.back().empty()) pieces.emplace_back();
+                pieces.back().append(pieces.size() > 1 && pieces.back().empty() ? part.substr(1) : part);
+                pos = end;
+            }
+            bool made = pieces.size() <= kMostLinks;
+            std::string before;
+            for (size_t j = 0; made && j < pieces.size(); ++j) {
+                const std::string name = j + 1 == pieces.size() ? alias : alias + "." + std::to_string(j);
+                const std::string text = before.empty() ? pieces[j] : before + "/" + pieces[j];
+                made = ::symlinkat(text.c_str(), linksFd.Get(), name.c_str()) == 0;
+                before = name;
+            }
+            if (!made) {
+                leftOut.push_back(LeftOutEntry{std::string(deep[k]), "PATH_MAX より深いフォルダーに届きません"});
+                continue;
+            }
+            hit = aliasOf.emplace(folder, alias).first;
+        }
+        aliasNames.push_back(hit->second + std::string(relative.substr(cut)));
+        aliasFile.push_back(k);
+    }
+    if (aliasNames.empty()) return {};
+
+    // The switches of the main call, but links followed.
+    std::vector<std::string> add{"7zz", "a", "-t" + request.type, "-spd", "-bd", "-sccUTF-8"};
+    std::vector<std::string> rename{"7zz", "rn", "-spd", "-bd", "-sccUTF-8"};
+    for (auto* args : {&add, &rename}) {
+        if (request.type == "zip") args->push_back("-mtp=1");
+        if (request.encrypt && request.type == "7z") args->push_back("-mhe=on");
+        if (request.encrypt) args->push_back("-p");
+        args->push_back("--");
+        args->push_back(partial);
+    }
+    // Runs `fixed` with as many of the arguments as fit, as often as needed;
+    // `per` arguments go together. False, with `failure` set, when 7zz
+    // fails; `warned` receives the entries 7zz could not add.
+    std::string failure;
+    const auto run = [&](const std::vector<std::string>& fixed, const std::vector<std::string>& names, size_t per,
+                         std::vector<LeftOutEntry>* warned) {
+        const size_t budget = NameBudget(fixed, env);
+        for (size_t next = 0; next < names.size();) {
+            std::vector<std::string> args = fixed;
+            size_t used = 0;
+            size_t end = next;
+            while (end < names.size()) {
+                size_t cost = 0;
+                for (size_t i = end; i < end + per; ++i) cost += ArgumentCost(names[i]);
+                if (end > next && used + cost > budget) break;
+                used += cost;
+                end += per;
+            }
+            args.insert(args.end(), names.begin() + static_cast<long>(next), names.begin() + static_cast<long>(end));
+            const RunResult result = RunProgram(program, args, linksFd.Get(), env, input);
+            const int code = result.started && WIFEXITED(result.status) ? WEXITSTATUS(result.status) : -1;
+            if (code == 1 && warned) {
+                const std::vector<std::string_view> batch(names.begin() + static_cast<long>(next),
+                                                          names.begin() + static_cast<long>(end));
+                for (auto& entry : WarnedEntries(result.out, batch)) warned->push_back(std::move(entry));
+            } else if (code != 0) {
+                failure = "PATH_MAX より深いファイルを 7zz (" + fixed[1] + ") で追加できませんでした" +
+                          (code > 0 ? " (終了コード " + std::to_string(code) + ", " + ExitMeaning(code) + ")" : "");
+                return false;
+            }
+            next = end;
+        }
+        return true;
+    };
+    std::vector<LeftOutEntry> warned;
+    if (!run(add, aliasNames, 1, &warned)) return failure;
+    // An entry 7zz named is listed under its own name; one it did not name
+    // is listed as 7zz showed it.
+    std::unordered_map<std::string_view, std::string*> missed;
+    for (auto& entry : warned) missed.emplace(entry.name, &entry.reason);
+    std::vector<std::string> pairs;
+    for (size_t i = 0; i < aliasNames.size(); ++i) {
+        const std::string_view own = deep[aliasFile[i]];
+        const auto hit = missed.find(aliasNames[i]);
+        if (hit != missed.end()) {
+            leftOut.push_back(LeftOutEntry{std::string(own), *hit->second});
+            missed.erase(hit);
+            continue;
+        }
+        pairs.push_back(aliasNames[i]);
+        pairs.emplace_back(WithoutLeadingSlashes(own));
+    }
+    for (const auto& entry : warned) {
+        if (missed.count(entry.name)) leftOut.push_back(entry);
+    }
+    if (!run(rename, pairs, 2, nullptr)) return failure;
+    return {};
+}
 
 }  // namespace
 
@@ -814,8 +985,9 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     std::vector<std::string_view> given = std::move(request.names);
     size_t kept = 0;
     const uid_t user = ::geteuid();
-    bool anyFolderListed = false;  // a listed folder goes to 7zz whole, by its name
-    std::string path;              // the name being looked at, NUL-terminated for the system
+    bool anyFolderListed = false;        // a listed folder goes to 7zz whole, by its name
+    std::vector<std::string_view> deep;  // files 7zz cannot open by name (see AddDeepFiles)
+    std::string path;                    // the name being looked at, NUL-terminated for the system
     for (size_t k = 0; k < given.size(); ++k) {
         const std::string_view name = given[k];
         const std::string_view relative = WithoutLeadingSlashes(name);
@@ -825,6 +997,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         anyFolderListed = anyFolderListed || (why.empty() && folder);
         if (!why.empty()) {
             leftOut.push_back(LeftOutEntry{std::string(name), std::move(why)});
+            continue;
+        }
+        if (relative.size() >= PATH_MAX) {
+            deep.push_back(name);
             continue;
         }
         given[kept++] = name;
@@ -844,7 +1020,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         WriteReport(report, output, outputSize);
         return status;
     };
-    if (given.empty()) return finish(2, "圧縮できるファイルがありません (すべて除外されました)");
+    if (given.empty() && deep.empty()) return finish(2, "圧縮できるファイルがありません (すべて除外されました)");
 
     const TempFolder temp(archive);
     if (!temp.Made()) return finish(2, "書庫の一時フォルダーを作れません: " + archivers::PlainReason(temp.Error()));
@@ -853,6 +1029,11 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         {partial, "(書庫)"}, {archive, "(書庫)"}, {temp.Path(), "(一時フォルダー)"}, {baseFolder, "(基準フォルダー)"}};
 
     std::vector<std::string> fixedArgs{"7zz", "a", "-t" + request.type, "-spd", "-snl", "-bd", "-sccUTF-8"};
+    // A ZIP's own time is DOS time, in steps of 2 seconds (7-Zip rounds an
+    // odd second up). Unix time precision makes 7-Zip write the extended
+    // time field (0x5455) instead of its NTFS times, which Info-ZIP's unzip
+    // reads on Unix, so that files come back with their own second.
+    if (request.type == "zip") fixedArgs.push_back("-mtp=1");
     std::string input;
     if (request.encrypt) {
         // 7z archives also hide the names; ZIP keeps 7-Zip's default
@@ -944,7 +1125,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     // before 7zz, which needs much memory for a long list, starts.
     ::malloc_trim(0);
 #endif
-    Outcome outcome = addAll(handed, namedFolders > 0);
+    Outcome outcome = given.empty() ? Outcome::kDone : addAll(handed, namedFolders > 0);
     if (outcome == Outcome::kRedo) {
         ::unlink(partial.c_str());
         fixedArgs = plainArgs;
@@ -953,6 +1134,11 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
         outcome = addAll(handed, false);
     }
     if (outcome == Outcome::kFailed) return failedStatus;
+    if (!deep.empty()) {
+        const std::string failure =
+            AddDeepFiles(program, env, input, request, partial, baseFolder, given, deep, leftOut);
+        if (!failure.empty()) return finish(2, failure);
+    }
     struct stat st {};
     if (::lstat(partial.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return finish(2, "7zz は書庫を作りませんでした");
     // The finished archive takes the final name in one step, replacing
