@@ -44,6 +44,8 @@ public:
     std::atomic<size_t> AttributesNotHeld{0};
     // Which kinds of metadata (NotHeldKind bits) the destination refused.
     std::atomic<unsigned> NotHeldKinds{0};
+    // The destination accepts every mode and keeps none.
+    std::atomic<bool> ModesIgnored{false};
     // Set by the owner (a signal, a cancel) or by a failure of the
     // destination itself: the copy stops at the next entry.
     std::atomic<bool> StopRequested{false};

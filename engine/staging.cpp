@@ -212,9 +212,17 @@ bool JobStaging::KeepsRenamedFolders() const {
     if (::mkdirat(at, "probe", 0700) == 0) {
         UniqueFd probe(::openat(at, "probe", O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
         UniqueFd file(probe ? ::openat(probe.Get(), "kept", O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600) : -1);
-        struct stat st {};
-        kept = file && file.Close() && ::renameat(at, "probe", at, "probed") == 0 &&
-               ::fstatat(at, "probed/kept", &st, AT_SYMLINK_NOFOLLOW) == 0;
+        // The folder is read, not looked up: the kernel's cache would still
+        // find the moved name where the file system lost it.
+        if (file && file.Close() && ::renameat(at, "probe", at, "probed") == 0) {
+            const int listFd = ::openat(at, "probed", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+            if (DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
+                while (const dirent* e = ::readdir(dir)) kept = kept || std::strcmp(e->d_name, "kept") == 0;
+                ::closedir(dir);
+            } else if (listFd >= 0) {
+                ::close(listFd);
+            }
+        }
     }
     RemoveTreeAt(at, "probe");
     RemoveTreeAt(at, "probed");

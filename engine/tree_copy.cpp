@@ -281,7 +281,11 @@ bool KeepAttributes(TFileOperation& operation, const CopyingUser& user, int in, 
     if (user.ChangesOwner(st) && ::fchown(out, st.st_uid, st.st_gid) != 0)
         outcome.RefusedOwnerOrMode(errno, kNotHeldOwners);
     if (in >= 0) CopyExtendedAttributes(in, out, outcome);
-    if (::fchmod(out, st.st_mode & 07777) != 0) outcome.RefusedOwnerOrMode(errno, kNotHeldPermissions);
+    if (::fchmod(out, st.st_mode & 07777) != 0) {
+        outcome.RefusedOwnerOrMode(errno, kNotHeldPermissions);
+    } else if (operation.ModesIgnored) {
+        outcome.Refused(ENOTSUP, kNotHeldPermissions);
+    }
     const timespec times[2] = {st.st_atim, st.st_mtim};
     if (::futimens(out, times) != 0) outcome.Refused(errno, 0);
     return outcome.Finish();
@@ -635,6 +639,16 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
         throw intoSource();
     }
     ::fchmod(root_.Get(), 0700);  // stays private while it is filled
+    // Some file systems take every mode and keep none (exfat-fuse shows
+    // 0777 whatever was set): one file tells, for the whole copy.
+    {
+        const char* probe = ".tessarine-mode";
+        UniqueFd file(::openat(root_.Get(), probe, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
+        struct stat st {};
+        if (file && ::fchmod(file.Get(), 0640) == 0 && ::fstat(file.Get(), &st) == 0 && (st.st_mode & 07777) != 0640)
+            operation_.ModesIgnored = true;
+        if (file) ::unlinkat(root_.Get(), probe, 0);
+    }
 }
 
 void TreeCopy::MakeFolder(const std::string& rel) {
