@@ -73,6 +73,21 @@ std::string ReadRecordAt(int folder) {
     return text;
 }
 
+// Nothing in the folder but, perhaps, an owner record cut short.
+bool IsEmptyFolder(int folder) {
+    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
+    if (!dir) {
+        if (listFd >= 0) ::close(listFd);
+        return false;
+    }
+    bool empty = true;
+    while (const dirent* e = ::readdir(dir))
+        empty = empty && (IsDotOrDotDot(e->d_name) || std::strcmp(e->d_name, kStagingOwnerFile) == 0);
+    ::closedir(dir);
+    return empty;
+}
+
 // The jobs that run in this process: their stop flags and staging folders,
 // for AbandonRunningJob.
 struct Registry {
@@ -154,48 +169,66 @@ JobStaging::JobStaging(const std::string& destination) : destination_(WithTraili
     };
     destinationFd_.Reset(OpenLongPath(AT_FDCWD, destination_, O_PATH | O_DIRECTORY));
     if (!destinationFd_) throw cannotMake(errno);
-    for (int attempt = 0; attempt < 100 && !folderFd_; ++attempt) {
-        unsigned char random[6] = {};
-        if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
-            for (auto& r : random) r = static_cast<unsigned char>(std::rand());
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        if (const int error = MakeLockedFolder(); error != EAGAIN) {
+            if (error != 0) throw cannotMake(error);
+            break;
         }
-        std::string name(kStagingPrefix);
-        for (const unsigned char r : random) name += kNameAlphabet[r % (sizeof kNameAlphabet - 1)];
-        if (::mkdirat(destinationFd_.Get(), name.c_str(), 0700) != 0) {
-            if (errno == EEXIST) continue;
-            throw cannotMake(errno);
-        }
-        folderFd_.Reset(::openat(destinationFd_.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (!folderFd_) {
-            const int error = errno;
-            ::unlinkat(destinationFd_.Get(), name.c_str(), AT_REMOVEDIR);
-            throw cannotMake(error);
-        }
-        name_ = name;
     }
     if (!folderFd_) throw cannotMake(EEXIST);
     folder_ = destination_ + name_ + "/";
-    // The lock says the job lives; a file system without locks (some
-    // network mounts) leaves the folder unlocked, and a later job that
-    // cannot lock it leaves it alone. The record is written only once the
-    // lock is held, so a folder with a record and a free lock has lost its job.
-    ::flock(folderFd_.Get(), LOCK_EX | LOCK_NB);
+    // The record is written only once the lock is held, so a folder with a
+    // record and a free lock has lost its job.
     const std::string record = OwnerRecord();
     UniqueFd owner(
         ::openat(folderFd_.Get(), kStagingOwnerFile, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
     if (!owner || !WriteFullAt(owner.Get(), record.data(), record.size(), 0) || !owner.Close()) {
         const int error = errno;
         owner.Reset();
-        RemoveTreeAt(destinationFd_.Get(), name_.c_str());  // the destructor does not run
+        Forget();  // the destructor does not run
         throw cannotMake(error);
     }
-    Registry& registry = TheRegistry();
-    std::lock_guard lock(registry.mutex);
-    registry.stagings.push_back(this);
-    places.push_back({destinationFd_.Get(), name_});
 }
 
-JobStaging::~JobStaging() {
+int JobStaging::MakeLockedFolder() {
+    unsigned char random[6] = {};
+    if (::getrandom(random, sizeof random, 0) != static_cast<ssize_t>(sizeof random)) {
+        for (auto& r : random) r = static_cast<unsigned char>(std::rand());
+    }
+    std::string name(kStagingPrefix);
+    for (const unsigned char r : random) name += kNameAlphabet[r % (sizeof kNameAlphabet - 1)];
+    {
+        // Made and registered in one step, so that an abandoning signal
+        // either comes first (and no folder is made) or finds the folder.
+        Registry& registry = TheRegistry();
+        std::lock_guard lock(registry.mutex);
+        if (registry.abandoned) return ECANCELED;
+        if (::mkdirat(destinationFd_.Get(), name.c_str(), 0700) != 0) return errno == EEXIST ? EAGAIN : errno;
+        folderFd_.Reset(::openat(destinationFd_.Get(), name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+        if (!folderFd_) {
+            const int error = errno;
+            ::unlinkat(destinationFd_.Get(), name.c_str(), AT_REMOVEDIR);
+            return error;
+        }
+        name_ = name;
+        registry.stagings.push_back(this);
+        places.push_back({destinationFd_.Get(), name_});
+    }
+    // The lock says the job lives. Another job's clean-up may have found the
+    // new folder unlocked and without record: it holds the lock then, or
+    // has removed the folder already; either way a new one is made. A file
+    // system without locks (some network mounts) leaves the folder
+    // unlocked, and a clean-up that cannot lock it leaves it alone.
+    struct stat st {};
+    const bool taken = ::flock(folderFd_.Get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
+    if (taken || (::fstat(folderFd_.Get(), &st) == 0 && st.st_nlink == 0)) {
+        Forget(false);
+        return EAGAIN;
+    }
+    return 0;
+}
+
+void JobStaging::Forget(bool remove) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
     const auto at = std::find(registry.stagings.begin(), registry.stagings.end(), this);
@@ -203,8 +236,12 @@ JobStaging::~JobStaging() {
         places.erase(places.begin() + (at - registry.stagings.begin()));
         registry.stagings.erase(at);
     }
-    if (!name_.empty()) RemoveTreeAt(destinationFd_.Get(), name_.c_str());
+    if (remove && !name_.empty()) RemoveTreeAt(destinationFd_.Get(), name_.c_str());
+    folderFd_.Reset();
+    name_.clear();
 }
+
+JobStaging::~JobStaging() { Forget(); }
 
 bool JobStaging::KeepsRenamedFolders() const {
     const int at = folderFd_.Get();
@@ -286,7 +323,10 @@ size_t RemoveAbandonedStaging(const std::string& destination) {
         if (::flock(staging.Get(), LOCK_EX | LOCK_NB) != 0) continue;
         const std::string record = ReadRecordAt(staging.Get());
         if (record.empty()) {
-            if (std::time(nullptr) - st.st_mtime < kUnrecordedGrace) continue;
+            // Without a record and a lock: a job killed as it made the
+            // folder (nothing in it yet), or a temporary of the archiver
+            // library, which is given time to finish.
+            if (!IsEmptyFolder(staging.Get()) && std::time(nullptr) - st.st_mtime < kUnrecordedGrace) continue;
         } else if (RecordValue(record, "host") != host) {
             continue;  // a job of another machine on a shared destination
         }

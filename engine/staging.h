@@ -54,6 +54,12 @@ public:
     std::optional<std::string> Publish(const std::string& name, const std::string& stem, const std::string& extension);
 
 private:
+    // Makes, registers and locks a folder of a new name; 0, EAGAIN to try
+    // another name, or the error.
+    int MakeLockedFolder();
+    // Unregisters the folder and (with `remove`) removes it.
+    void Forget(bool remove = true);
+
     std::string destination_;  // ends with the separator
     std::string folder_;       // ends with the separator
     std::string name_;         // the staging folder's own name

@@ -45,9 +45,9 @@ std::string ThisHost() {
 
 // A staging folder as a job of some host left it: with or without owner
 // record, its mtime `age` seconds ago.
-void Plant(const std::string& path, const std::string& record, time_t age = 0) {
+void Plant(const std::string& path, const std::string& record, time_t age = 0, bool empty = false) {
     MakeDir(path);
-    WriteFile(path + "/product.zip", "half");
+    if (!empty) WriteFile(path + "/product.zip", "half");
     if (!record.empty()) WriteFile(path + "/" + kStagingOwnerFile, record);
     const timespec when[2] = {{::time(nullptr) - age, 0}, {::time(nullptr) - age, 0}};
     ::utimensat(AT_FDCWD, path.c_str(), when, 0);
@@ -99,16 +99,18 @@ TEST(JobStaging, NextJobRemovesOnlyFoldersWhoseJobIsGone) {
         std::string record;
         time_t age;
         bool removed;
+        bool empty = false;
     };
     const Case cases[] = {
         {".tessarine-Dead01", host, 0, true},                                // its job died
         {".tessarine-Other1", "host=elsewhere\nboot=x\npid=1\n", 0, false},  // a job of another machine
-        {".tessarine-Fresh1", "", 0, false},                                 // being made just now
+        {".tessarine-Fresh1", "", 0, false},                                 // an archiver\'s, being written
+        {".tessarine-Empty1", "", 0, true, true},                            // its job died as it made it
         {".tessarine-Stale1", "", 3600, true},                               // unrecorded for an hour
         {".tessarine-long-name", host, 0, false},                            // not a staging name
         {"tessarine-Dead02", host, 0, false},                                // not hidden: not ours
     };
-    for (const Case& c : cases) Plant(dir.folder() + c.name, c.record, c.age);
+    for (const Case& c : cases) Plant(dir.folder() + c.name, c.record, c.age, c.empty);
     // A link that looks like a staging folder is never followed.
     const std::string outside = dir.folder() + "outside";
     Plant(outside, host);
@@ -116,7 +118,7 @@ TEST(JobStaging, NextJobRemovesOnlyFoldersWhoseJobIsGone) {
     // A running job holds its lock.
     JobStaging running(dir.path());
 
-    EXPECT_EQ(RemoveAbandonedStaging(dir.path()), 2u);
+    EXPECT_EQ(RemoveAbandonedStaging(dir.path()), 3u);
     for (const Case& c : cases) EXPECT_EQ(Exists(dir.folder() + c.name), !c.removed) << c.name;
     EXPECT_TRUE(Exists(outside + "/product.zip"));
     EXPECT_TRUE(Exists(running.Folder() + kStagingOwnerFile));
