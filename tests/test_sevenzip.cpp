@@ -23,6 +23,7 @@
 #include "test_support.h"
 
 using namespace tessarine;
+using testsupport::FolderNames;
 using testsupport::MakeDir;
 using testsupport::ReadFile;
 using testsupport::TempDir;
@@ -137,14 +138,6 @@ Call CallLibrary(const std::string& library, const std::string& line) {
 }
 
 std::string Library() { return BinDir() + "/lib7-zip32.so"; }
-
-// The names in a folder, sorted.
-std::vector<std::string> FolderNames(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // The real 7zz, for stand-ins that do something and then run it.
 std::string RealSevenZip() {

@@ -30,13 +30,6 @@ bool Exists(const std::string& path) {
     return ::lstat(path.c_str(), &st) == 0;
 }
 
-std::vector<std::string> Names(const std::string& folder) {
-    std::vector<std::string> names;
-    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 std::string ThisHost() {
     char name[256] = {};
     ::gethostname(name, sizeof name - 1);
@@ -73,8 +66,9 @@ TEST(JobStaging, ProductTakesTheNextFreeNameAndNeverReplacesWhatIsThere) {
     EXPECT_EQ(ReadFile(published), "new");
     EXPECT_EQ(ReadFile(dir.folder() + "src20261209101500.zip"), "earlier");
     // The staging folder went with the job.
-    EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"src20261209101500.zip", "src20261209101500_2.zip",
-                                                           "src20261209101500_3.zip", "src20261209101500_4.zip"}));
+    EXPECT_EQ(testsupport::FolderNames(dir.path()),
+              (std::vector<std::string>{"src20261209101500.zip", "src20261209101500_2.zip", "src20261209101500_3.zip",
+                                        "src20261209101500_4.zip"}));
 }
 
 TEST(JobStaging, UnpublishedProductGoesWithItsStagingFolder) {
@@ -87,7 +81,7 @@ TEST(JobStaging, UnpublishedProductGoesWithItsStagingFolder) {
         ::chmod((staging.Folder() + "copy/sub").c_str(), 0500);  // a copied read-only folder
         ::symlink(dir.folder().c_str(), (staging.Folder() + "copy/link").c_str());
     }
-    EXPECT_TRUE(Names(dir.path()).empty());
+    EXPECT_TRUE(testsupport::FolderNames(dir.path()).empty());
 }
 
 // The next job removes what killed jobs left, and only that.

@@ -78,6 +78,14 @@ inline std::vector<std::string> SortedPaths(const tessarine::PathList& list) {
     return Sorted(std::vector<std::string>(list.begin(), list.end()));
 }
 
+// The names in a folder, sorted.
+inline std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    for (const auto& e : std::filesystem::directory_iterator(folder)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
 inline void MakeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }
 
 // Runs `work` in a child process as an unprivileged user (root can read
