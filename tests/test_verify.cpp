@@ -16,6 +16,7 @@
 #include "engine/errors.h"
 #include "engine/lha_check.h"
 #include "engine/zip_directory.h"
+#include "mounts.h"
 #include "process_runner.h"
 #include "test_support.h"
 
@@ -232,59 +233,6 @@ TEST(VerifyArchive, LhaDefectNamesAShiftJisMemberInUtf8) {
 }
 
 namespace {
-
-// A FAT (fusefat on an image file) or exFAT (exfat-fuse, which wants a loop
-// device) file system mounted at `folder`; unmounted, and its loop device
-// released, when it goes. `why` tells what was missing when it could not be
-// mounted.
-class FuseMount {
-public:
-    FuseMount(const std::string& kind, const std::string& image, const std::string& folder) : folder_(folder) {
-        testsupport::MakeDir(folder);
-        if (::access("/dev/fuse", R_OK | W_OK) != 0) {
-            why = "no /dev/fuse";
-            return;
-        }
-        const bool fat = kind == "fat";
-        const auto make = testsupport::RunProgram("/usr/bin/truncate", {"-s", "16M", image});
-        const std::string mkfs = fat ? "/usr/sbin/mkfs.vfat" : "/usr/sbin/mkfs.exfat";
-        if (make.status != 0 || testsupport::RunProgram(mkfs, {image}).status != 0) {
-            why = mkfs + " failed or is missing (dosfstools, exfatprogs)";
-            return;
-        }
-        std::string device = image;
-        if (!fat) {
-            const auto loop = testsupport::RunProgram("/usr/sbin/losetup", {"-f", "--show", image});
-            if (loop.status != 0) {
-                why = "no loop device: " + loop.err;
-                return;
-            }
-            loop_ = device = loop.out.substr(0, loop.out.find('\n'));
-        }
-        const auto mount = fat ? testsupport::RunProgram("/usr/bin/fusefat", {"-o", "rw+", device, folder})
-                               : testsupport::RunProgram("/usr/sbin/mount.exfat-fuse", {device, folder});
-        if (mount.status != 0) {
-            why = "cannot mount (fusefat, exfat-fuse): " + mount.err;
-            return;
-        }
-        mounted_ = true;
-    }
-    ~FuseMount() {
-        if (mounted_ && testsupport::RunProgram("/usr/bin/fusermount3", {"-u", folder_}).status != 0)
-            testsupport::RunProgram("/usr/bin/fusermount", {"-u", folder_});
-        if (!loop_.empty()) testsupport::RunProgram("/usr/sbin/losetup", {"-d", loop_});
-    }
-    FuseMount(const FuseMount&) = delete;
-    FuseMount& operator=(const FuseMount&) = delete;
-
-    bool Mounted() const { return mounted_; }
-    std::string why;
-
-private:
-    std::string folder_;
-    std::string loop_;
-    bool mounted_ = false;
-};
 
 // The archive with its end record replaced by a ZIP64 record, its locator
 // and an end record whose counts and offsets say "see ZIP64".
@@ -558,7 +506,8 @@ TEST(VerifyList, NamesWithLineBreaksKeepOneLineEach) {
 // once the kinds it cannot hold are named.
 TEST(VerifyDestination, FatAndExfatHoldListsAndVerifiedCopies) {
     std::string notMounted;
-    for (const std::string kind : {"fat", "exfat"}) {
+    for (const auto fs : {testsupport::FileSystem::kFat, testsupport::FileSystem::kExfat}) {
+        const std::string kind = testsupport::NameOf(fs);
         TempDir dir;
         const std::string src = dir.folder() + "src/";
         MakeDir(src);
@@ -567,12 +516,12 @@ TEST(VerifyDestination, FatAndExfatHoldListsAndVerifiedCopies) {
         WriteFile(src + "sub/b.txt", "b");
         const timespec odd[2] = {{1714979289, 123456789}, {1714979289, 123456789}};
         ::utimensat(AT_FDCWD, (src + "odd.txt").c_str(), odd, 0);
-        const FuseMount mount(kind, dir.folder() + "image", dir.folder() + "mnt");
+        const testsupport::TestMount mount(fs, dir.path(), 16);
         if (!mount.Mounted()) {
-            notMounted += kind + ": " + mount.why + "; ";
+            notMounted += kind + ": " + mount.Why() + "; ";
             continue;
         }
-        const std::string mnt = dir.folder() + "mnt";
+        const std::string mnt = mount.Point();
         const Collected c(src);
         for (const std::string mode : {"filelist", "folderlist"}) {
             const auto r = RunProgram("tessarine-cli", {"--user-folder", dir.folder() + "user", "-q", "--verify", "-m",
