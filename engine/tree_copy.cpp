@@ -26,6 +26,12 @@ namespace {
 
 std::string ErrorText(int error) { return std::strerror(error); }
 
+// Why a source folder could not be reached beneath the root: a link or
+// something other than a folder stands where the collection found one.
+std::string SourceErrorText(int error) {
+    return error == ELOOP || error == ENOTDIR || error == EXDEV ? "読む間に別のものに替わりました" : ErrorText(error);
+}
+
 // The attribute is one the target's file system cannot hold at all (a FAT
 // stick holds no permissions, owners or extended attributes; a FUSE mount
 // may refuse any of them, some with EPERM, some with ENOSYS).
@@ -580,6 +586,9 @@ void TreeCopy::NameTaken(int targetFolder, const std::string& folderRel, const s
 
 TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::string outputBase)
     : operation_(operation), sourceRoot_(std::move(sourceRoot)), outputBase_(std::move(outputBase)) {
+    // The source root is the user's choice, links and all; everything
+    // beneath it is reached from it without following a link.
+    sourceFd_.Reset(OpenLongPath(AT_FDCWD, sourceRoot_.empty() ? "." : sourceRoot_, O_PATH | O_DIRECTORY));
     while (outputBase_.size() > 1 && outputBase_.back() == '/') outputBase_.pop_back();
     const std::string name = NameOf(outputBase_);
     std::string holder = outputBase_.substr(0, outputBase_.size() - name.size());
@@ -707,7 +716,9 @@ uint64_t TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
     if (!place.open || place.rel != folder) {
         const auto holder = leftOut_.find(folder);
         place.leftOutWith = holder == leftOut_.end() ? nullptr : &holder->second;
-        place.source.Reset(OpenLongPath(AT_FDCWD, sourceRoot_ + folder, O_PATH | O_DIRECTORY));
+        // Beneath the source root without following a link: a folder that
+        // another user swapped for a link since the collection is not read.
+        place.source.Reset(OpenBeneath(sourceFd_.Get(), folder, O_PATH));
         place.sourceError = place.source ? 0 : errno;
         place.target.Reset(place.leftOutWith ? -1 : OpenBeneath(root_.Get(), folder, O_PATH));
         place.targetError = place.target ? 0 : errno;
@@ -721,7 +732,7 @@ uint64_t TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
         return 0;
     }
     if (!place.source) {
-        operation_.RecordProblem(sourceShown, ErrorText(place.sourceError));
+        operation_.RecordProblem(sourceShown, SourceErrorText(place.sourceError));
         return 0;
     }
     if (!place.target) {
@@ -805,13 +816,12 @@ void TreeCopy::FinishFolders() {
         }
         const std::string sourcePath = sourceRoot_ + *rel;
         // A folder that cannot be read still gives its mode and times.
-        UniqueFd source(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_RDONLY | O_DIRECTORY));
+        UniqueFd source(OpenBeneath(sourceFd_.Get(), *rel, O_RDONLY));
         const bool readable = source.Valid();
-        if (!readable)
-            source.Reset(OpenLongPath(AT_FDCWD, sourcePath.empty() ? "." : sourcePath, O_PATH | O_DIRECTORY));
+        if (!readable) source.Reset(OpenBeneath(sourceFd_.Get(), *rel, O_PATH));
         struct stat st {};
         if (!source || ::fstat(source.Get(), &st) != 0) {
-            operation_.RecordProblem(sourcePath, ErrorText(errno));
+            operation_.RecordProblem(sourcePath, SourceErrorText(errno));
             continue;
         }
         KeepAttributes(operation_, user_, readable ? source.Get() : -1, target.Get(), st, shown);

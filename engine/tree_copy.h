@@ -121,6 +121,7 @@ private:
     TFileOperation& operation_;
     const CopyingUser user_;
     std::string sourceRoot_;  // ends with the separator
+    UniqueFd sourceFd_;       // the source root
     std::string outputBase_;  // no trailing separator
     UniqueFd root_;
     std::vector<std::string> folders_;  // made (or found), in the order made

@@ -14,7 +14,9 @@
 #include <dirent.h>
 
 #include <cstring>
+#include <filesystem>
 #include <map>
+#include <set>
 
 #include "engine/TessarineThread.h"
 #include "engine/staging.h"
@@ -456,4 +458,51 @@ TEST(ReadFull, GathersEveryPieceUpToTheSizeAndStopsAtTheEnd) {
     EXPECT_EQ(ReadFull(reader.Get(), buffer, 6), 6);
     EXPECT_STREQ(buffer, "abcdef");
     EXPECT_EQ(ReadFull(reader.Get(), buffer, sizeof buffer), 0);
+}
+
+// A host that, as the copy begins, swaps a collected folder of the source
+// for a link to a folder outside the tree, as the owner of a shared tree
+// could while root's job runs.
+class SwappingHost : public RecordingHost {
+public:
+    std::string folder, outside;
+    void ShowProgressAll(const JobProgress& p) override {
+        RecordingHost::ShowProgressAll(p);
+        if (p.StatusText != "ファイルコピー中" || folder.empty()) return;
+        ASSERT_EQ(::rename(folder.c_str(), (folder + ".moved").c_str()), 0);
+        ASSERT_EQ(::symlink(outside.c_str(), folder.c_str()), 0);
+        folder.clear();
+    }
+};
+
+TEST(CopySafety, FolderSwappedForALinkAfterTheCollectionIsNotFollowed) {
+    TempDir dir;
+    const std::string src = dir.folder() + "src/", outside = dir.folder() + "private/";
+    MakeDir(src);
+    MakeDir(src + "sub");
+    MakeDir(src + "sub/deep");
+    WriteFile(src + "a.txt", "a");
+    WriteFile(src + "sub/b.txt", "b");
+    WriteFile(src + "sub/deep/c.txt", "c");
+    MakeDir(outside);
+    MakeDir(outside + "deep");
+    WriteFile(outside + "b.txt", "secret");
+    WriteFile(outside + "deep/c.txt", "secret");
+    SwappingHost host;
+    host.folder = src + "sub";
+    host.outside = outside;
+    host.request.JobMode = kModeCopy;
+    host.request.SourcePath = src;
+    host.request.OutputBase = dir.folder() + "src20261209120000";
+    TTessarineThread worker(host);
+    worker.Execute();
+    EXPECT_EQ(worker.Result(), JobResult::DoneWithProblems);
+    std::set<std::string> named;
+    for (const auto& p : worker.Problems()) named.insert(p.path);
+    EXPECT_TRUE(named.count(src + "sub/b.txt")) << named.size();
+    EXPECT_TRUE(named.count(src + "sub/deep/c.txt")) << named.size();
+    const std::string product = host.request.OutputBase;
+    EXPECT_EQ(ReadFile(product + "/a.txt"), "a");
+    for (const auto& e : std::filesystem::recursive_directory_iterator(product))
+        if (e.is_regular_file()) EXPECT_NE(ReadFile(e.path().string()), "secret") << e.path();
 }
