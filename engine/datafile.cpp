@@ -73,40 +73,41 @@ bool ConvertEncoding(std::string_view text, const char* to, const char* from, st
 
 namespace {
 
-// True when every byte outside ASCII lies in A1-DF, the range of the
-// half-width katakana of code page 932. Such text is valid UTF-8 only by
-// accident: as UTF-8 it reads as pairs of Latin letters (lead C2-DF, trail
-// A1-BF), which is what a short Windows file holding a name like "ﾃｽﾄ"
-// looks like.
-bool OnlyHalfWidthKatakanaBytes(std::string_view bytes) {
-    bool any = false;
-    for (const char ch : bytes) {
-        const auto c = static_cast<unsigned char>(ch);
-        if (c < 0x80) continue;
-        if (c < 0xA1 || c > 0xDF) return false;
-        any = true;
+// One line of a data file: valid UTF-8 as it is, else valid code page 932
+// converted, else its bytes as they are.
+void AppendDecodedLine(std::string_view line, std::string& out) {
+    std::string converted;
+    if (!IsValidUtf8(line) && Cp932ToUtf8(line, converted)) {
+        out += converted;
+    } else {
+        out += line;
     }
-    return any;
 }
 
 }  // namespace
 
 std::string DecodeDataText(std::string_view bytes) {
-    // The encoding is judged once, for the whole file. Text that is not
-    // valid UTF-8 but is valid code page 932 is converted. Valid UTF-8 stays
-    // as it is, unless every byte outside ASCII is a half-width katakana of
-    // code page 932: UTF-8 Japanese text always has three-byte characters
-    // (E3 lead bytes), so a file made only of such pairs is taken as code
-    // page 932. The price is that a UTF-8 file whose only non-ASCII text is
-    // Latin letters from U+00E1..U+07FF in that narrow byte range (for
-    // example "é", C3 A9, alone) reads as half-width katakana too.
-    std::string converted;
-    if (IsValidUtf8(bytes)) {
-        if (OnlyHalfWidthKatakanaBytes(bytes) && Cp932ToUtf8(bytes, converted)) return converted;
-        return std::string(bytes);
+    // Judged line by line, UTF-8 first. Text valid in both encodings is
+    // common ("ü" is C3 BC, which code page 932 reads as two half-width
+    // katakana), and the two mistakes differ: a code page 932 line taken as
+    // UTF-8 is written back byte for byte, while a UTF-8 line taken as code
+    // page 932 would be rewritten and its path lost. Per line, a UTF-8 file
+    // with one Shift-JIS line added by hand keeps its UTF-8 lines and gains
+    // the converted one, and a line that is neither goes back unchanged.
+    // Line ends (CR, LF) are single bytes in both encodings and never part
+    // of a character, so splitting before decoding cuts no character.
+    if (IsValidUtf8(bytes)) return std::string(bytes);
+    std::string text;
+    text.reserve(bytes.size() + bytes.size() / 2);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find_first_of("\r\n", start);
+        if (end == std::string_view::npos) end = bytes.size();
+        AppendDecodedLine(bytes.substr(start, end - start), text);
+        while (end < bytes.size() && (bytes[end] == '\r' || bytes[end] == '\n')) text += bytes[end++];
+        start = end;
     }
-    if (Cp932ToUtf8(bytes, converted)) return converted;
-    return std::string(bytes);
+    return text;
 }
 
 std::vector<std::string> SplitLines(std::string_view text, bool nulEndsText) {

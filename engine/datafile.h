@@ -22,11 +22,10 @@ inline bool Cp932ToUtf8(std::string_view bytes, std::string& out) {
     return ConvertEncoding(bytes, "UTF-8", "CP932", out);
 }
 
-// Text of a data file as the program holds it, its encoding judged once for
-// the whole text: UTF-8 as it is; a file that is not valid UTF-8 but is valid
-// code page 932 (written by the Windows version), or whose only non-ASCII
-// bytes are code page 932 half-width katakana, converted to UTF-8; anything
-// else as it is, byte for byte.
+// Text of a data file as the program holds it, judged line by line: a line
+// that is valid UTF-8 as it is; one that is not but is valid code page 932
+// (written by the Windows version) converted to UTF-8; any other line byte
+// for byte. Line ends are kept as they are.
 std::string DecodeDataText(std::string_view bytes);
 
 // The lines of a text: lines end at CR LF, CR or LF; a last line without an

@@ -1,10 +1,14 @@
 #include "engine/datafile.h"
 
 #include <gtest/gtest.h>
+#include <functional>
 #include <sys/stat.h>
 
 #include "engine/errors.h"
 #include "engine/temp_file.h"
+#include "filters/filterfile.h"
+#include "folders/folderlist.h"
+#include "settings/ini_rw.h"
 #include "test_support.h"
 
 using namespace tessarine;
@@ -101,7 +105,7 @@ TEST(DataFile, UnwritableFolderRaisesTheCreateErrorAndKeepsTheOldFile) {
 }
 
 // Data files that other programs left: a FIFO in place of the file, a
-// byte-order mark, and short code page 932 files that pass as UTF-8.
+// byte-order mark.
 TEST(DataFile, FifoIsUnreadableWithoutWaiting) {
     TempDir dir;
     const std::string path = dir.path() + "/folderlist.dat";
@@ -127,12 +131,112 @@ TEST(DataFile, ByteOrderMarkIsNotPartOfTheFirstRow) {
     EXPECT_EQ(ReadDataLines(path), (std::vector<std::string>{"\"1\",\"1\",\"Text\",\"txt\","}));
 }
 
-TEST(DataText, HalfWidthKatakanaOnlyIsShiftJisEvenWhenItPassesAsUtf8) {
-    // "ﾃｽ" in code page 932 is C3 BD, which is also UTF-8 for "ý".
-    EXPECT_EQ(DecodeDataText("\"1\",\"\xC3\xBD\",\"/a/\","), "\"1\",\"ﾃｽ\",\"/a/\",");
-    // UTF-8 Japanese text stays UTF-8, also next to Latin letters.
-    EXPECT_EQ(DecodeDataText("テスト café"), "テスト café");
-    EXPECT_EQ(DecodeDataText("ﾃｽﾄ"), "ﾃｽﾄ");  // half-width katakana written as UTF-8 (EF BE ..)
+// Stored texts in both encodings, read and saved again by each file's own
+// reader and writer. A line valid as UTF-8 is UTF-8 even when code page 932
+// would read it too; only other lines are converted; a line that is neither
+// goes back byte for byte.
+namespace {
+
+struct StoredFile {
+    const char* name;
+    // Writes the values as the program stores them (no writer re-encodes).
+    std::function<void(const std::string&, const std::vector<std::string>&)> write;
+    // The values as the reader gives them, and the reader-then-writer save.
+    std::function<std::vector<std::string>(const std::string&)> read;
+    std::function<void(const std::string&)> save;
+    // Which of a case's values the file holds.
+    std::function<std::vector<std::string>(const std::vector<std::string>&)> held;
+};
+
+const std::vector<StoredFile>& StoredFiles() {
+    static const std::vector<StoredFile> files = {
+        {"folderlist.dat",
+         [](const std::string& path, const std::vector<std::string>& values) {
+             std::vector<RegisteredFolder> rows;
+             for (const auto& v : values) rows.push_back({true, v, v, "", v});
+             WriteFolderList(path, rows);
+         },
+         [](const std::string& path) {
+             std::vector<std::string> paths;
+             for (const auto& row : ReadFolderList(path)) paths.push_back(row.FolderPath);
+             return paths;
+         },
+         [](const std::string& path) { WriteFolderList(path, ReadFolderList(path)); },
+         [](const std::vector<std::string>& values) { return values; }},
+        {"set.ini",
+         [](const std::string& path, const std::vector<std::string>& values) {
+             TSetData data;
+             data.SelectFileName = values.front();
+             data.SelectSaveFolderName = values.back();
+             SaveSettings(path, data);
+         },
+         [](const std::string& path) {
+             TSetData data;
+             LoadSettings(path, data);
+             return std::vector<std::string>{data.SelectFileName, data.SelectSaveFolderName};
+         },
+         [](const std::string& path) {
+             TSetData data;
+             LoadSettings(path, data);
+             SaveSettings(path, data);
+         },
+         [](const std::vector<std::string>& values) {
+             return std::vector<std::string>{values.front(), values.back()};
+         }},
+        {"filter file",
+         [](const std::string& path, const std::vector<std::string>& values) {
+             std::vector<ExtensionRow> rows;
+             for (const auto& v : values) rows.push_back({true, v, "txt"});
+             WriteFilterRows(path, rows);
+         },
+         [](const std::string& path) {
+             std::vector<std::string> names;
+             for (const auto& row : ReadFilterRows(path)) names.push_back(row.SettingName);
+             return names;
+         },
+         [](const std::string& path) { WriteFilterRows(path, ReadFilterRows(path)); },
+         [](const std::vector<std::string>& values) { return values; }},
+    };
+    return files;
+}
+
+}  // namespace
+
+TEST(StoredTexts, ReadAndSavedAgainInTheirOwnEncoding) {
+    const std::string cp932Kanji = "/d/\x95\x5C\x8C\x76\x8E\x5A";  // 表計算, 0x5C second byte in 表
+    const std::string latin1 = "/home/j\xFCrgen";                  // neither encoding
+    const struct {
+        const char* what;
+        std::vector<std::string> stored;
+        std::vector<std::string> held;  // as the program holds and saves it
+    } cases[] = {
+        // Valid in code page 932 too ("ü" reads there as "ﾃｼ").
+        {"UTF-8 Latin", {"/home/jürgen"}, {"/home/jürgen"}},
+        {"UTF-8 Greek", {"/home/Ωμέγα"}, {"/home/Ωμέγα"}},
+        {"UTF-8 Cyrillic", {"/home/Юрий"}, {"/home/Юрий"}},
+        {"UTF-8 kanji", {"/d/表計算"}, {"/d/表計算"}},
+        {"code page 932 kanji", {cp932Kanji}, {"/d/表計算"}},
+        // Half-width katakana as the Windows version writes them, one byte
+        // each: "ﾃｽﾄ" is not UTF-8; "ﾃｽﾄｱ" (C3 BD C4 B1) is, reads as "ýı",
+        // and goes back unchanged.
+        {"code page 932 katakana", {"/k/\xC3\xBD\xC4"}, {"/k/ﾃｽﾄ"}},
+        {"code page 932 katakana that pass as UTF-8", {"/k/\xC3\xBD\xC4\xB1"}, {"/k/\xC3\xBD\xC4\xB1"}},
+        {"neither encoding", {latin1}, {latin1}},
+        // A UTF-8 file with a line of each other kind added by hand.
+        {"mixed", {"/home/jürgen", latin1, cp932Kanji}, {"/home/jürgen", latin1, "/d/表計算"}},
+    };
+    for (const auto& file : StoredFiles()) {
+        for (const auto& c : cases) {
+            SCOPED_TRACE(std::string(file.name) + ": " + c.what);
+            TempDir dir;
+            const std::string path = dir.path() + "/stored", want = dir.path() + "/want";
+            file.write(path, c.stored);
+            file.write(want, c.held);
+            EXPECT_EQ(file.read(path), file.held(c.held));
+            file.save(path);
+            EXPECT_EQ(testsupport::FirstDifference(ReadFile(path), ReadFile(want)), "");
+        }
+    }
 }
 
 // A write that stops part way must leave the old file whole and no

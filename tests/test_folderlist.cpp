@@ -136,14 +136,6 @@ TEST(FolderList, ByteOrderMarkKeepsTheFirstRow) {
     EXPECT_EQ(rows[0].Name, "Docs");
 }
 
-TEST(FolderList, HalfWidthKatakanaShiftJisList) {
-    TempDir dir;
-    // "1","ﾃｽ","ﾃｽ","","/t/", in code page 932 (ﾃｽ is C3 BD).
-    const auto rows = ReadText(dir, "\"1\",\"\xC3\xBD\",\"\xC3\xBD\",\"\",\"/t/\",\r\n");
-    ASSERT_EQ(rows.size(), 1u);
-    EXPECT_EQ(rows[0].Name, "ﾃｽ");
-}
-
 TEST(FolderList, FifoRaisesTheOpenErrorWithoutWaiting) {
     TempDir dir;
     const std::string path = dir.path() + "/folderlist.dat";

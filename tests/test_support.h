@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
@@ -66,6 +67,22 @@ inline std::string ReadFile(const std::string& path) {
     while ((n = ::read(fd, buf, sizeof buf)) > 0) out.append(buf, static_cast<size_t>(n));
     ::close(fd);
     return out;
+}
+
+// Where two byte strings first differ, with the bytes there in hex; empty
+// when they are equal.
+inline std::string FirstDifference(const std::string& got, const std::string& want) {
+    if (got == want) return {};
+    size_t at = 0;
+    while (at < got.size() && at < want.size() && got[at] == want[at]) ++at;
+    const auto byteAt = [at](const std::string& s) {
+        if (at >= s.size()) return std::string("end");
+        char hex[8];
+        std::snprintf(hex, sizeof hex, "%02X", static_cast<unsigned char>(s[at]));
+        return std::string(hex);
+    };
+    return "first difference at byte " + std::to_string(at) + ": got " + byteAt(got) + ", want " + byteAt(want) +
+           " (lengths " + std::to_string(got.size()) + " and " + std::to_string(want.size()) + ")";
 }
 
 // The list in sorted order, for comparing lists whose order the file system

@@ -210,23 +210,43 @@ MemberHeader BaseHeader(const struct ::stat& st, const std::string& storedPath) 
     return h;
 }
 
-MemberHeader LinkHeader(const struct ::stat& st, const std::string& storedPath, const std::string& target) {
-    MemberHeader h;
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+// The header of a link, or why the link cannot have one. The level-2 form
+// is "name|target" split like any path into folder and file name headers,
+// and readers (lhasa, libarchive) take the first "|" as the end of the name
+// and every 0xFF in the folder header as a separator. Name and target share
+// the header's code page, which libarchive converts both with.
+std::string LinkHeader(const struct ::stat& st, const std::string& storedPath, const std::string& target,
+                       MemberHeader& h) {
+    if (storedPath.find('|') != std::string::npos) return "リンクの名前に「|」があり、LHA のリンクとして書けません";
+    if (target.empty()) return "リンク先が空です";
+    if ((storedPath + target).find('\xFF') != std::string::npos)
+        return "リンクの名前かリンク先に、LHA がフォルダーの区切りに使うバイト 0xFF があります";
+    const StoredName name = StoredNameBytes(storedPath);
+    const StoredName link = StoredNameBytes(target);
     h.method = "-lhd-";  // links, like folders, carry no data
     h.mtime = static_cast<uint32_t>(std::clamp<int64_t>(st.st_mtime, 0, UINT32_MAX));
     h.mode = static_cast<uint16_t>(S_IFLNK | 0777);
-    // Name and target share one code page: Shift-JIS only when both have it.
-    const StoredName name = StoredNameBytes(storedPath);
-    const StoredName link = StoredNameBytes(target);
-    if (name.codePage == kCodePageShiftJis && link.codePage == kCodePageShiftJis) {
+    // Shift-JIS only when both have it and the name's Shift-JIS bytes hold
+    // no "|" (the second byte of a character such as "ポ" is 0x7C); the
+    // target may, as only the first "|" counts.
+    if (name.codePage == kCodePageShiftJis && link.codePage == kCodePageShiftJis &&
+        name.bytes.find('|') == std::string::npos) {
         h.path = name.bytes + "|" + link.bytes;
         h.codePage = kCodePageShiftJis;
-    } else {
-        h.path = storedPath + "|" + target;
-        h.codePage = name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes
-                                                                                              : kCodePageUtf8;
+        return {};
     }
-    return h;
+    h.path = storedPath + "|" + target;
+    h.codePage =
+        name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes : kCodePageUtf8;
+    // Bytes that are not UTF-8 are named code page 437, through which
+    // libarchive turns any non-ASCII target into another one.
+    if (h.codePage == kCodePageRawBytes && !IsAscii(target))
+        return "リンクの名前かリンク先が UTF-8 でなく、読む側によってリンク先が変わります";
+    return {};
 }
 
 // Why an entry of this type is not read.
@@ -270,9 +290,8 @@ bool Locate(const std::string& path, Location& at) {
 
 // Opens the regular file `leaf` (whose lstat/stat is `seen`) for reading,
 // never blocking and never reading anything else: the file opened must be
-// the one that was looked at. `follow` for the content behind a link.
-AddResult OpenRegular(const Location& at, bool follow, struct ::stat& st, tessarine::UniqueFd& file,
-                      std::string& reason) {
+// the one that was looked at, and never through a link.
+AddResult OpenRegular(const Location& at, struct ::stat& st, tessarine::UniqueFd& file, std::string& reason) {
     if (!S_ISREG(st.st_mode)) {
         reason = TypeReason(st.st_mode);
         return AddResult::Unreadable;
@@ -281,7 +300,7 @@ AddResult OpenRegular(const Location& at, bool follow, struct ::stat& st, tessar
         reason = Describe(AddResult::TooLarge);
         return AddResult::TooLarge;
     }
-    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | (follow ? 0 : O_NOFOLLOW);
+    const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
     file.Reset(::openat(at.dirFd, at.leaf.c_str(), flags));
     struct ::stat opened {};
     if (!file || ::fstat(file.Get(), &opened) != 0) {
@@ -320,7 +339,6 @@ PreparedMember PrepareMember(const std::string& fullPath, const std::string& sto
         m.reason = archivers::PlainReason(errno);
         return m;
     }
-    bool follow = false;
     if (S_ISLNK(st.st_mode)) {
         std::string target(4096, '\0');
         const ssize_t n = ::readlinkat(at.dirFd, at.leaf.c_str(), target.data(), target.size());
@@ -329,23 +347,15 @@ PreparedMember PrepareMember(const std::string& fullPath, const std::string& sto
             return m;
         }
         target.resize(static_cast<size_t>(n));
-        // The link form joins name and target with "|"; a name or target
-        // holding one cannot be told apart, so such a link is stored as the
-        // regular file it points to, if it does.
-        if (clean.find('|') == std::string::npos && target.find('|') == std::string::npos && !target.empty()) {
-            m.header = LinkHeader(st, clean, target);
-            m.held = true;
-            m.result = AddResult::Added;
-            return m;
-        }
-        if (::fstatat(at.dirFd, at.leaf.c_str(), &st, 0) != 0) {
-            m.reason = "リンク先がありません (" + archivers::PlainReason(errno) + ")";
-            return m;
-        }
-        follow = true;
+        // A link is stored as a link or left out, never as what it points to.
+        m.reason = LinkHeader(st, clean, target, m.header);
+        if (!m.reason.empty()) return m;
+        m.held = true;
+        m.result = AddResult::Added;
+        return m;
     }
     tessarine::UniqueFd fd;
-    m.result = OpenRegular(at, follow, st, fd, m.reason);
+    m.result = OpenRegular(at, st, fd, m.reason);
     if (m.result != AddResult::Added) return m;
     m.header = BaseHeader(st, clean);
     if (static_cast<uint64_t>(st.st_size) > kHoldLimit) {

@@ -63,8 +63,9 @@ const char* Describe(AddResult result);
 // threads at once for different files. Small files come back complete
 // (header and stored bytes); a large one is only checked, and the writer
 // reads and compresses it straight into the archive.
-// Only regular files are read, and links stored as links: a named pipe, a
-// device or a socket is never opened for reading.
+// Only regular files are read, and links stored as links (or left out when
+// the header cannot hold them): a named pipe, a device or a socket is never
+// opened for reading.
 struct PreparedMember {
     AddResult result = AddResult::Unreadable;
     std::string reason;  // why it is left out, when it is
