@@ -31,16 +31,6 @@
 
 namespace tessarine {
 
-// Opens the folder at `rel` (relative, any length, a trailing separator
-// allowed, empty for `rootfd` itself) beneath `rootfd` without following any
-// link on the way or at its end and without leaving `rootfd`. `flags` are
-// open flags (O_PATH or O_RDONLY); O_DIRECTORY is implied. Returns -1 with
-// errno set on failure (ELOOP or ENOTDIR where a link stands).
-int OpenBeneath(int rootfd, std::string_view rel, int flags);
-// The same, one component at a time with O_NOFOLLOW, for kernels without
-// openat2; OpenBeneath falls back to it by itself.
-int OpenBeneathByComponents(int rootfd, std::string_view rel, int flags);
-
 // Copies the entry `sourceName` of the folder `sourceFolder` to `targetName`
 // in `targetFolder`, replacing a non-folder that is there (a link there is
 // removed, never followed). Regular files are copied with their holes;

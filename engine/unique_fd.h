@@ -63,4 +63,14 @@ bool WriteFullAt(int fd, const void* data, size_t size, off_t offset);
 // ENAMETOOLONG where a single name is longer than PATH_MAX.
 int OpenLongPath(int dirfd, std::string_view path, int flags, mode_t mode = 0);
 
+// Opens the folder at `rel` (relative, any length, a trailing separator
+// allowed, empty for `rootfd` itself) beneath `rootfd` without following any
+// link on the way or at its end and without leaving `rootfd`. `flags` are
+// open flags (O_PATH or O_RDONLY); O_DIRECTORY is implied. Returns -1 with
+// errno set on failure (ELOOP or ENOTDIR where a link stands).
+int OpenBeneath(int rootfd, std::string_view rel, int flags);
+// The same, one component at a time with O_NOFOLLOW, for kernels without
+// openat2; OpenBeneath falls back to it by itself.
+int OpenBeneathByComponents(int rootfd, std::string_view rel, int flags);
+
 }  // namespace tessarine

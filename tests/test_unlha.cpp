@@ -745,3 +745,19 @@ TEST(Unlha, MembersKeepTheListOrderWhenPreparedAheadOnSeveralThreads) {
     EXPECT_EQ(ExtractLhasa(f.archive, f.dir.folder() + "lhasa"), f.files);
     EXPECT_EQ(ExtractBsdtar(f.archive, f.dir.folder() + "bsdtar"), f.files);
 }
+
+// A folder of the source swapped for a link to a folder outside the tree
+// after the collection: the archiver reaches every entry beneath its base
+// folder without following a link, so nothing outside the tree goes in.
+TEST(Unlha, FolderSwappedForALinkIsNotReadThrough) {
+    Fixture f;
+    f.Add("a.txt", "inside");
+    f.Add("sub/b.txt", "inside");
+    const std::string outside = f.dir.folder() + "private/";
+    MakeDir(outside);
+    WriteFile(outside + "b.txt", "secret");
+    ASSERT_EQ(::rename((f.src + "sub").c_str(), (f.src + "sub.moved").c_str()), 0);
+    ASSERT_EQ(::symlink(outside.c_str(), (f.src + "sub").c_str()), 0);
+    f.Archive();
+    EXPECT_EQ(Tool({"bsdtar", "-xOf", f.archive}, f.dir.path()), "inside");
+}

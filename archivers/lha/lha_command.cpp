@@ -61,7 +61,10 @@ bool AlreadyClean(std::string_view path) {
 // than kHeldBytes.
 class MemberPipeline {
 public:
-    MemberPipeline(const std::string& base, const std::vector<std::string_view>& names) : base_(base), names_(names) {
+    MemberPipeline(const std::string& base, const std::vector<std::string_view>& names)
+        : base_(base),
+          names_(names),
+          baseFd_(tessarine::OpenLongPath(AT_FDCWD, base.empty() ? "." : base, O_PATH | O_DIRECTORY)) {
         const unsigned threads = tessarine::WorkerThreads(1, 8);
         for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
     }
@@ -111,7 +114,9 @@ private:
             PreparedMember m;
             try {
                 const std::string name(names_[i]);
-                m = PrepareMember(base_ + name, name);
+                // Beneath the base folder when it could be opened; its
+                // failure then shows in each member's reason.
+                m = baseFd_ ? PrepareMember(baseFd_.Get(), name, name) : PrepareMember(base_ + name, name);
             } catch (const std::bad_alloc&) {
                 m.result = AddResult::Unreadable;  // left out like any file that cannot be read
                 m.reason = "メモリー不足";
@@ -130,6 +135,7 @@ private:
 
     const std::string& base_;
     const std::vector<std::string_view>& names_;
+    const tessarine::UniqueFd baseFd_;
     std::array<PreparedMember, kAhead> slots_;
     std::array<char, kAhead> ready_{};
     size_t next_ = 0;

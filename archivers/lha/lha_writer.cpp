@@ -288,6 +288,22 @@ bool Locate(const std::string& path, Location& at) {
     return true;
 }
 
+// The entry `rel` beneath the folder `base`: its folder is opened beneath
+// `base` without following a link, so a folder that was swapped for a link
+// after the collection is not read through.
+bool LocateBeneath(int base, std::string_view rel, Location& at) {
+    while (!rel.empty() && rel.front() == '/') rel.remove_prefix(1);
+    const size_t slash = rel.rfind('/');
+    at.leaf = std::string(slash == std::string_view::npos ? rel : rel.substr(slash + 1));
+    at.folder.Reset(tessarine::OpenBeneath(base, slash == std::string_view::npos ? "" : rel.substr(0, slash), O_PATH));
+    if (!at.folder) {
+        if (errno == ELOOP || errno == ENOTDIR || errno == EXDEV) errno = ELOOP;
+        return false;
+    }
+    at.dirFd = at.folder.Get();
+    return !at.leaf.empty() || (errno = ENOENT, false);
+}
+
 // Opens the regular file `leaf` (whose lstat/stat is `seen`) for reading,
 // never blocking and never reading anything else: the file opened must be
 // the one that was looked at, and never through a link.
@@ -326,6 +342,10 @@ AddResult OpenRegular(const Location& at, struct ::stat& st, tessarine::UniqueFd
 }  // namespace
 
 PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath) {
+    return PrepareMember(-1, fullPath, storedPath);
+}
+
+PreparedMember PrepareMember(int base, const std::string& path, const std::string& storedPath) {
     PreparedMember m;
     const std::string clean = CleanRelativePath(storedPath);
     if (clean.empty()) {
@@ -335,8 +355,9 @@ PreparedMember PrepareMember(const std::string& fullPath, const std::string& sto
     }
     Location at;
     struct ::stat st {};
-    if (!Locate(fullPath, at) || ::fstatat(at.dirFd, at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        m.reason = archivers::PlainReason(errno);
+    const bool located = base >= 0 ? LocateBeneath(base, path, at) : Locate(path, at);
+    if (!located || ::fstatat(at.dirFd, at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
+        m.reason = errno == ELOOP ? "読む間に別のものに替わりました" : archivers::PlainReason(errno);
         return m;
     }
     if (S_ISLNK(st.st_mode)) {

@@ -77,6 +77,9 @@ struct PreparedMember {
 };
 // `fullPath` may be of any length.
 PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath);
+// The same for `rel`, relative to the open folder `base` (when base >= 0):
+// reached beneath it without following a link on the way.
+PreparedMember PrepareMember(int base, const std::string& rel, const std::string& storedPath);
 
 // One open archive. Members are appended in the order they are added; the
 // archive is complete once Finish() has written the end mark. Write
