@@ -1,6 +1,8 @@
 // The command-line program, run as a user would run it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
@@ -444,4 +446,113 @@ TEST(Cli, RelativeDestinationIsTakenFromTheCurrentFolder) {
     EXPECT_EQ(f.OutputCount(), 2u);
     // Nothing was written into the source.
     EXPECT_FALSE(tessarine::FolderExists(f.src + "/out"));
+}
+
+TEST(Cli, PasswordsTheArchiversCannotTakeAreRefusedBeforeAnyProduct) {
+    CliFixture f;
+    ScopedEnv env;
+    env.Set("LC_ALL", "C");
+    struct Case {
+        const char* what;
+        std::string input;
+        int status;
+        const char* message;  // part of the one line told; empty: none
+    };
+    const std::string longest(1024, 'x');
+    const std::vector<Case> cases = {
+        {"CR before the LF", "secret\r\n", 2, "line break"},
+        {"CR inside", "sec\rret\n", 2, "line break"},
+        {"NUL inside", std::string("sec\0ret\n", 8), 2, "NUL"},
+        {"one byte too long", longest + "x\n", 2, "too long"},
+        {"too long without a line end", longest + longest, 2, "too long"},
+        {"the longest taken", longest + "\n", 0, ""},
+        {"no line end at the input's end", "secret", 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(f.out);
+        MakeDir(f.out);
+        const auto r = f.Run({"-m", "7z-pass", "-d", f.out, f.src}, c.input);
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        if (c.status == 2) {
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+            EXPECT_EQ(Lines(r.err), 1u) << c.what << ": " << r.err;
+            EXPECT_EQ(f.OutputCount(), 0u) << c.what;
+        } else {
+            EXPECT_EQ(f.OutputCount(), 1u) << c.what;
+        }
+    }
+}
+
+TEST(Cli, APasswordJobThatCrashesLeavesNoCore) {
+    // The job runs as an ordinary user, whose process files in /proc are
+    // owned by root exactly when the process is not dumpable; the crash
+    // comes while the password is in memory, half of its line read.
+    CliFixture f;
+    const std::string controlCores = f.dir.folder() + "control", cores = f.dir.folder() + "cores";
+    MakeDir(controlCores);
+    MakeDir(cores);
+    for (const std::string& p : {f.dir.path(), controlCores, cores, f.out}) ::chmod(p.c_str(), 0777);
+    const std::string password = "core-dump-secret-4711";
+    const uid_t runAs = ::geteuid() == 0 ? 65534 : ::geteuid();
+
+    // Crashes the program of `args` in `folder` while it reads a partial
+    // line from a pipe, cores allowed; true when the kernel wrote a core.
+    const auto crash = [&](const std::vector<std::string>& args, const std::string& folder, bool& rootOwned) {
+        int in[2];
+        EXPECT_EQ(::pipe(in), 0);
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            ::dup2(in[0], 0);
+            ::close(in[0]);
+            ::close(in[1]);
+            const int null = ::open("/dev/null", O_WRONLY);
+            ::dup2(null, 1);
+            ::dup2(null, 2);
+            const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_CORE, &unlimited);
+            if (::chdir(folder.c_str()) != 0) ::_exit(96);
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(98);
+            std::vector<std::string> copy = args;
+            std::vector<char*> argv;
+            for (auto& a : copy) argv.push_back(a.data());
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(97);
+        }
+        ::close(in[0]);
+        (void)!::write(in[1], password.data(), password.size());
+        // Every byte written has been taken from the pipe: the process holds
+        // them and waits for the line end.
+        int left = 1;
+        for (int i = 0; i < 3000 && (::ioctl(in[1], FIONREAD, &left) != 0 || left > 0); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        struct stat st {};
+        ::stat(("/proc/" + std::to_string(pid) + "/status").c_str(), &st);
+        rootOwned = st.st_uid == 0;
+        ::kill(pid, SIGABRT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(in[1]);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
+        return WIFSIGNALED(status) && WCOREDUMP(status);
+    };
+
+    // What an ordinary reader of standard input leaves here, to know
+    // whether this machine writes cores at all.
+    bool rootOwned = false;
+    const bool controlDumped = crash({"/bin/sh", "-c", "read line"}, controlCores, rootOwned);
+    EXPECT_EQ(rootOwned, runAs == 0);
+
+    const std::string program = testsupport::ProgramFolder() + "tessarine-cli";
+    const bool dumped =
+        crash({program, "--user-folder", f.user, "-m", "7z-pass", "-d", f.out, f.src}, cores, rootOwned);
+    EXPECT_TRUE(rootOwned) << "the process was dumpable while it held the password";
+    EXPECT_FALSE(dumped);
+    if (!controlDumped) std::printf("note: this machine wrote no core for the dumpable control\n");
+    for (const auto& e : std::filesystem::directory_iterator(cores)) {
+        EXPECT_EQ(ReadFile(e.path()).find(password), std::string::npos) << e.path();
+    }
+    EXPECT_EQ(f.OutputCount(), 0u);
 }
