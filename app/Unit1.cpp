@@ -521,6 +521,13 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
     // 4.-5. Working folders, seeded from the installation's data folder
     // (filters for a new user, the registered-folder list when missing).
     const WorkingFolders folders = PrepareWorkingFolders(ProgramFolder, Common);
+    if (!folders.Refusal.empty()) {
+        // Settings are neither read from nor saved through a place someone
+        // else controls: the program says why and ends.
+        ShowErrorBox(nullptr, Text(folders.Refusal));
+        StartRefused = true;
+        return;
+    }
     UserFolder = folders.UserFolder;
     DataFolder = folders.DataFolder;
 
@@ -594,6 +601,7 @@ void TForm1::SaveSettingsOnEnd() {
 }
 
 void TForm1::FormDestroy() {
+    if (StartRefused) return;
     try {
         SaveSettingsOnEnd();
     } catch (const TessarineError& error) {

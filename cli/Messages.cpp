@@ -168,6 +168,9 @@ static_assert([] {
 
 // Texts of the job engine and the launch rules; "%s" stands for any text.
 const Entry kEngineTexts[] = {
+    {Msg::Count, "%s は他のユーザーのものなので使えません", "%s belongs to another user and is not used"},
+    {Msg::Count, "%s はシンボリックリンクなので使えません", "%s is a symbolic link and is not used"},
+    {Msg::Count, "%s は他のユーザーも書き込めるので使えません", "%s can be written by other users and is not used"},
     {Msg::Count, "フォルダ情報取得中", "Collecting folders"},
     {Msg::Count, "ファイル情報取得中", "Collecting files"},
     {Msg::Count, "しばらくお待ちください", "please wait"},

@@ -294,6 +294,7 @@ FoundFolders LocateWorkingFolders(const std::string& programFolder, const std::o
             if (FolderExists(perUser) || IsInstalledProgramFolder(f.ProgramFolder)) f.UserFolder = perUser;
         }
     }
+    f.Refusal = UserFolderHazard(f.UserFolder);
     const std::string seeds = f.ProgramFolder + "data";
     f.DataFolder = FolderExists(f.UserFolder + "/data") ? f.UserFolder + "/data" : seeds;
     found.folderListPath = FileExists(f.FolderListPath()) ? f.FolderListPath() : seeds + "/folderlist";
@@ -410,6 +411,12 @@ int main(int argc, char** argv) {
             folders = options.userFolder ? PrepareWorkingFoldersAt(ExecutableFolder(), *options.userFolder, common)
                                          : PrepareWorkingFolders(ExecutableFolder(), common);
             folderListPath = folders.FolderListPath();
+        }
+        // Settings from, or files written through, a place someone else
+        // controls: no job.
+        if (!folders.Refusal.empty()) {
+            std::fprintf(stderr, "tessarine-cli: %s\n", cli::FromEngine(folders.Refusal).c_str());
+            return kFailed;
         }
 
         // An existing settings file that cannot be read is bad input, not

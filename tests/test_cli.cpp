@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <thread>
@@ -144,10 +145,10 @@ TEST(Cli, UnreadableSettingsAreRefused) {
     CliFixture f;
     ::chmod(f.dir.path().c_str(), 0777);
     MakeDir(f.user);
-    ::chmod(f.user.c_str(), 0777);
     ::chmod(f.out.c_str(), 0777);
     WriteFile(f.user + "/set.ini", "[set]\r\nMode=11\r\n");
     ::chmod((f.user + "/set.ini").c_str(), 0);
+    testsupport::HandToUnprivileged(f.user);
     const auto r = f.Run({"--dest", f.out, f.src}, {}, true);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("set.ini"), std::string::npos);
@@ -170,7 +171,7 @@ TEST(Cli, EntriesThatCouldNotBeReadEndWithStatusThreeAndAreListed) {
     ::chmod(f.dir.path().c_str(), 0777);
     ::chmod(f.out.c_str(), 0777);
     MakeDir(f.user);
-    ::chmod(f.user.c_str(), 0777);
+    testsupport::HandToUnprivileged(f.user);
     ::chmod((f.src + "/sub").c_str(), 0);
     const auto r = f.Run({"--mode", "copy", "--dest", f.out, f.src}, {}, true);
     EXPECT_EQ(r.status, 3) << r.err;
@@ -294,10 +295,10 @@ TEST(Cli, UnreadableFolderListMattersOnlyWhenAutoModeUsesIt) {
     ::chmod(f.dir.path().c_str(), 0777);
     ::chmod(f.out.c_str(), 0777);
     MakeDir(f.user);
-    ::chmod(f.user.c_str(), 0777);
     WriteFile(f.user + "/folderlist.dat", "\"1\",\"x\",\"x\",\"\",\"/x/\"\r\n");
     ::chmod((f.user + "/folderlist.dat").c_str(), 0);
     WriteFile(f.user + "/set.ini", "[set]\r\nAutoMode=0\r\n");
+    testsupport::HandToUnprivileged(f.user);
     const auto r = f.Run({"-q", "-m", "filelist", "-d", f.out, f.src}, {}, true);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(f.OutputCount(), 1u);
@@ -555,4 +556,52 @@ TEST(Cli, APasswordJobThatCrashesLeavesNoCore) {
         EXPECT_EQ(ReadFile(e.path()).find(password), std::string::npos) << e.path();
     }
     EXPECT_EQ(f.OutputCount(), 0u);
+}
+
+TEST(Cli, AUserFolderSomeoneElseControlsEndsTheProgram) {
+    // Run as root over a folder that nobody, its would-be intruder, can
+    // change: one line naming the entry, status 1, nothing made, and the
+    // folder neither read (its set.ini would make a list) nor seeded.
+    if (::geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
+    ScopedEnv env;
+    env.Set("LC_ALL", "C");
+    struct Case {
+        const char* what;
+        std::string entry;  // relative to the user folder; "" the folder itself
+        std::function<void(const std::string&)> spoil;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"another user's folder", "", [](const std::string& p) { ::lchown(p.c_str(), 65534, 65534); },
+         "belongs to another user"},
+        {"a link", "",
+         [](const std::string& p) {
+             std::filesystem::rename(p, p + ".real");
+             std::filesystem::create_symlink(p + ".real", p);
+         },
+         "is a symbolic link"},
+        {"a group-writable set.ini", "set.ini", [](const std::string& p) { ::chmod(p.c_str(), 0664); },
+         "can be written by other users"},
+        {"a world-writable data folder", "data", [](const std::string& p) { ::chmod(p.c_str(), 0777); },
+         "can be written by other users"},
+    };
+    for (const auto& c : cases) {
+        for (const bool dryRun : {false, true}) {
+            CliFixture f;
+            MakeDir(f.user);
+            MakeDir(f.user + "/data");
+            WriteFile(f.user + "/set.ini", "[set]\r\nMode=11\r\n");
+            const std::string spoiled = c.entry.empty() ? f.user : f.user + "/" + c.entry;
+            c.spoil(spoiled);
+            std::vector<std::string> args = {"-d", f.out, f.src};
+            if (dryRun) args.insert(args.begin(), "-n");
+            const auto r = f.Run(args);
+            const std::string what = std::string(c.what) + (dryRun ? " (dry run)" : "");
+            EXPECT_EQ(r.status, 1) << what << ": " << r.err;
+            EXPECT_EQ(r.err, "tessarine-cli: " + spoiled + " " + c.reason + " and is not used\n") << what;
+            EXPECT_EQ(r.out, "") << what;
+            EXPECT_EQ(f.OutputCount(), 0u) << what;
+            EXPECT_FALSE(std::filesystem::exists(f.user + "/folderlist.dat")) << what;
+        }
+    }
 }

@@ -69,7 +69,8 @@ struct HostileTree {
         MakeSocket(src + "/socket");
         WriteFile(src + "/locked.txt", "no");
         ::chmod((src + "/locked.txt").c_str(), 0);
-        for (const auto& d : {dir.path(), user, out}) ::chmod(d.c_str(), 0777);
+        for (const auto& d : {dir.path(), out}) ::chmod(d.c_str(), 0777);
+        testsupport::HandToUnprivileged(user);
     }
     testsupport::ProcessResult Run(const std::string& mode) {
         return RunProgram("tessarine-cli", {"--user-folder", user, "--mode", mode, "--dest", out, src}, "pw\n", true,
