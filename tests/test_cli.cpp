@@ -390,11 +390,12 @@ TEST(Cli, OpenStartsTheFileManagerDetachedFromTheJob) {
 
 namespace {
 
-// Starts the program with a standard input that stays open, waits until
-// it reads from it, and ends it with the signal.
-int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int signal) {
+// Starts the program args[0] with the read end of a pipe as its standard
+// input and its output discarded, after `prepare` in the child; returns its
+// id and the pipe's write end in `input` (-1 when there is no pipe).
+pid_t StartWithInputPipe(std::vector<std::string> args, int& input, const std::function<void()>& prepare = {}) {
     int in[2];
-    if (::pipe(in) != 0) return -2;
+    if (::pipe(in) != 0) return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in[0], 0);
@@ -403,15 +404,25 @@ int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::dup2(null, 2);
-        std::string path = testsupport::ProgramFolder() + "tessarine-cli";
-        std::vector<char*> argv{path.data()};
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
+        if (prepare) prepare();
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(path.c_str(), argv.data());
+        ::execv(argv[0], argv.data());
         ::_exit(97);
     }
     ::close(in[0]);
+    input = in[1];
+    return pid;
+}
+
+// Starts the program with a standard input that stays open, waits until
+// it reads from it, and ends it with the signal.
+int StatusAfterSignalWhileReadingInput(std::vector<std::string> args, int signal) {
+    args.insert(args.begin(), testsupport::ProgramFolder() + "tessarine-cli");
+    int input = -1;
+    const pid_t pid = StartWithInputPipe(args, input);
+    if (pid < 0) return -2;
     // The main thread blocked in read(0, ...): the program asks for the password.
     const std::string reading = std::to_string(SYS_read) + " 0x0 ";
     for (int i = 0; i < 3000 && ReadFile("/proc/" + std::to_string(pid) + "/syscall").rfind(reading, 0) != 0; ++i) {
@@ -420,7 +431,7 @@ int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int
     ::kill(pid, signal);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ::close(in[1]);
+    ::close(input);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -499,33 +510,19 @@ TEST(Cli, APasswordJobThatCrashesLeavesNoCore) {
     // Crashes the program of `args` in `folder` while it reads a partial
     // line from a pipe, cores allowed; true when the kernel wrote a core.
     const auto crash = [&](const std::vector<std::string>& args, const std::string& folder, bool& rootOwned) {
-        int in[2];
-        EXPECT_EQ(::pipe(in), 0);
-        const pid_t pid = ::fork();
-        if (pid == 0) {
-            ::dup2(in[0], 0);
-            ::close(in[0]);
-            ::close(in[1]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
+        int input = -1;
+        const pid_t pid = StartWithInputPipe(args, input, [&folder] {
             const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
             ::setrlimit(RLIMIT_CORE, &unlimited);
             if (::chdir(folder.c_str()) != 0) ::_exit(96);
             if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(98);
-            std::vector<std::string> copy = args;
-            std::vector<char*> argv;
-            for (auto& a : copy) argv.push_back(a.data());
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(97);
-        }
-        ::close(in[0]);
-        (void)!::write(in[1], password.data(), password.size());
+        });
+        EXPECT_GT(pid, 0);
+        (void)!::write(input, password.data(), password.size());
         // Every byte written has been taken from the pipe: the process holds
         // them and waits for the line end.
         int left = 1;
-        for (int i = 0; i < 3000 && (::ioctl(in[1], FIONREAD, &left) != 0 || left > 0); ++i) {
+        for (int i = 0; i < 3000 && (::ioctl(input, FIONREAD, &left) != 0 || left > 0); ++i) {
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -535,7 +532,7 @@ TEST(Cli, APasswordJobThatCrashesLeavesNoCore) {
         ::kill(pid, SIGABRT);
         int status = 0;
         ::waitpid(pid, &status, 0);
-        ::close(in[1]);
+        ::close(input);
         EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
         return WIFSIGNALED(status) && WCOREDUMP(status);
     };
