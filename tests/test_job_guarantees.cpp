@@ -145,10 +145,12 @@ TEST(JobGuarantees, ProductsReplaceWhatStandsAtTheirName) {
                           0);
             }
         }
-        const auto r = RunProgram(
-            "tessarine-cli",
-            {"--user-folder", t.user, "--mode", mode, "--dest", t.out, "--stamp", "long", "--no-underscore", t.src}, {},
-            false, 120);
+        // Run by this test's user, with a user folder of its own (the tree's
+        // belongs to the unprivileged user).
+        const auto r = RunProgram("tessarine-cli",
+                                  {"--user-folder", t.dir.folder() + "root", "--mode", mode, "--dest", t.out, "--stamp",
+                                   "long", "--no-underscore", t.src},
+                                  {}, false, 120);
         ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
         const std::string product = r.out.substr(0, r.out.size() - 1);
         EXPECT_EQ(ReadFile(t.outside + "/secret.txt"), "secret") << mode;
