@@ -9,6 +9,7 @@
 
 #include "engine/Common.h"
 #include "engine/errors.h"
+#include "engine/secrets.h"
 #include "engine/text_process.h"
 #include "filters/filterfile.h"
 #include "folders/folderlist.h"
@@ -267,9 +268,10 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
     }
 
     if (NeedsPassword(request.JobMode)) {
-        const auto entered = prompts.AskPassword();
+        auto entered = prompts.AskPassword();
         if (!entered) return false;
         request.Password = TrimPassword(*entered);
+        WipeSecret(*entered);
         if (request.Password.empty()) return false;
     }
     return true;

@@ -42,6 +42,7 @@
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
+#include "engine/secrets.h"
 #include "engine/staging.h"
 #include "engine/text_process.h"
 #include "about/verform.h"
@@ -121,12 +122,19 @@ public:
         dialog->SetMasked(true);
         dialog->Accepted = false;
         dialog->EnteredText.clear();
+        // Before the password is in memory: a crash leaves no core file
+        // holding it.
+        KeepOutOfCoreDumps();
         CentreOver(dialog, form_);
         dialog->exec();
-        // The next caller of the dialog sees typed text again.
+        // The next caller of the dialog sees typed text again, and neither
+        // the field nor the dialog keeps the password.
         dialog->SetMasked(false);
-        if (!dialog->Accepted) return std::nullopt;
-        return dialog->EnteredText;
+        dialog->Edit1->clear();
+        std::optional<std::string> entered;
+        if (dialog->Accepted) entered = dialog->EnteredText;
+        WipeSecret(dialog->EnteredText);
+        return entered;
     }
     void ShowError(const std::string& message) override { ShowErrorBox(form_, Text(message)); }
 
@@ -513,6 +521,13 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
     // 4.-5. Working folders, seeded from the installation's data folder
     // (filters for a new user, the registered-folder list when missing).
     const WorkingFolders folders = PrepareWorkingFolders(ProgramFolder, Common);
+    if (!folders.Refusal.empty()) {
+        // Settings are neither read from nor saved through a place someone
+        // else controls: the program says why and ends.
+        ShowErrorBox(nullptr, Text(folders.Refusal));
+        StartRefused = true;
+        return;
+    }
     UserFolder = folders.UserFolder;
     DataFolder = folders.DataFolder;
 
@@ -586,6 +601,7 @@ void TForm1::SaveSettingsOnEnd() {
 }
 
 void TForm1::FormDestroy() {
+    if (StartRefused) return;
     try {
         SaveSettingsOnEnd();
     } catch (const TessarineError& error) {
@@ -905,6 +921,9 @@ void TForm1::ShowProgress(const ProgressUpdate& p) {
 }
 
 void TForm1::FinishJob() {
+    // The worker has its own copy, wiped as well; this one is not needed
+    // after the job.
+    WipeSecret(Request.Password);
     // The job's last values are shown before the view changes back.
     progressFrame_->stop();
     ShowProgress(host_->Take(true));

@@ -103,6 +103,9 @@ public:
     std::vector<std::string> FolderListLines;
     int CurrentView = 0;  // 0 copy/compress, 1 registered folders
     bool Busy = false;
+    // The user folder was refused at the start (an error box said why):
+    // the program ends without showing the window or saving anything.
+    bool StartRefused = false;
     std::string CommandLinePath;
     JobRequest Request;
     TCommon Common;

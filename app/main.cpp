@@ -65,6 +65,7 @@ int main(int argc, char* argv[]) {
     // selection dialogs come before the dialogs that use them, and the
     // filter selection before the registration dialog that opens it.
     tessarine::TForm1 form1(tessarine::ExecutableFolder(), arguments);
+    if (form1.StartRefused) return 1;
     tessarine::TForm5 form5(&form1);
     tessarine::TForm6 form6(&form1);
     tessarine::TFormPrompts<tessarine::TForm5, tessarine::TForm6> prompts(form5, form6, tessarine::BrowseFolder);

@@ -15,6 +15,7 @@
 #include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
 #include "engine/errors.h"
+#include "engine/secrets.h"
 #include "engine/text_process.h"
 
 namespace tessarine {
@@ -64,9 +65,13 @@ TFileArchive::~TFileArchive() {
     // a run that never got that far.
     if (sevenZipLib_) ::dlclose(sevenZipLib_);
     if (lhaLib_) ::dlclose(lhaLib_);
+    WipeSecret(archivePassword_);
 }
 
-void TFileArchive::SetPassword(const std::string& password) { archivePassword_ = password; }
+void TFileArchive::SetPassword(const std::string& password) {
+    WipeSecret(archivePassword_);
+    archivePassword_ = password;
+}
 
 void TFileArchive::SetLibraryFolders(std::string programFolder, std::vector<std::string> systemFolders) {
     programFolder_ = std::move(programFolder);
@@ -143,7 +148,10 @@ void TFileArchive::CompressSevenZip(const std::string& baseFolder, const PathLis
         throw std::invalid_argument("not a ZIP or 7z job mode: " + std::to_string(jobMode));
     }
     if (!SevenZipAvailable()) return;
-    RunSevenZip(CommandLine(baseFolder, files, archivePath, jobMode));
+    // The command line of a password mode holds the password.
+    std::string line = CommandLine(baseFolder, files, archivePath, jobMode);
+    RunSevenZip(line);
+    WipeSecret(line);
 }
 
 void TFileArchive::CompressLha(const std::string& baseFolder, const PathList& files, const std::string& archivePath) {

@@ -115,7 +115,7 @@ private:
 
     ReportBoxFn reportBox_;
     RunResult lastRun_;
-    std::string archivePassword_ = kDefaultPassword;
+    std::string archivePassword_ = kDefaultPassword;  // zeroed when the adapter goes
     void* sevenZipLib_ = nullptr;
     void* lhaLib_ = nullptr;
     ArchiverEntry sevenZipEntry_ = nullptr;

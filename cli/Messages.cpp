@@ -123,6 +123,10 @@ constexpr std::array<Entry, static_cast<size_t>(Msg::Count)> kMessages = {{
      "no destination: give --dest FOLDER (the settings ask for one at every job)"},
     {Msg::NoPasswordInput, "標準入力にパスワードがありません", "no password on standard input"},
     {Msg::PasswordEmpty, "パスワードが空です", "the password is empty"},
+    {Msg::PasswordLineBreak, "パスワードに改行文字 (CR または LF) が含まれています",
+     "the password holds a line break (CR or LF)"},
+    {Msg::PasswordNul, "パスワードに NUL 文字が含まれています", "the password holds a NUL byte"},
+    {Msg::PasswordTooLong, "パスワードが長すぎます (%s バイトまで)", "the password is too long (at most %s bytes)"},
     {Msg::PasswordPrompt, "パスワード: ", "Password: "},
     {Msg::NotStarted, "ジョブを開始しませんでした", "the job was not started"},
     {Msg::UnknownSettingsMode, "設定の形式 %s は不明です。--mode を指定してください",
@@ -164,6 +168,9 @@ static_assert([] {
 
 // Texts of the job engine and the launch rules; "%s" stands for any text.
 const Entry kEngineTexts[] = {
+    {Msg::Count, "%s は他のユーザーのものなので使えません", "%s belongs to another user and is not used"},
+    {Msg::Count, "%s はシンボリックリンクなので使えません", "%s is a symbolic link and is not used"},
+    {Msg::Count, "%s は他のユーザーも書き込めるので使えません", "%s can be written by other users and is not used"},
     {Msg::Count, "フォルダ情報取得中", "Collecting folders"},
     {Msg::Count, "ファイル情報取得中", "Collecting files"},
     {Msg::Count, "しばらくお待ちください", "please wait"},

@@ -6,6 +6,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -23,6 +24,7 @@
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
+#include "engine/secrets.h"
 #include "folders/folderlist.h"
 #include "settings/ini_rw.h"
 
@@ -183,19 +185,37 @@ std::optional<std::string> ParseOptions(int argc, char** argv, Options& o) {
     return std::nullopt;
 }
 
-// One line of standard input without its line end; false at its end.
-bool ReadLine(std::string& line) {
-    char* text = nullptr;
-    size_t capacity = 0;
-    const ssize_t length = ::getline(&text, &capacity, stdin);
-    if (length < 0) {
-        std::free(text);
-        return false;
+// The longest password the archivers are handed, in bytes.
+constexpr size_t kMaxPasswordBytes = 1024;
+
+// One line of standard input without its LF, read byte by byte straight from
+// the descriptor so that no stdio buffer keeps a copy of it; at most one
+// byte past kMaxPasswordBytes is read. False at the input's end.
+bool ReadPasswordLine(std::string& line) {
+    line.clear();
+    line.reserve(kMaxPasswordBytes + 1);  // never moved, so never copied
+    bool any = false;
+    char c;
+    while (line.size() <= kMaxPasswordBytes) {
+        const ssize_t got = ::read(STDIN_FILENO, &c, 1);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        any = true;
+        if (c == '\n') break;
+        line.push_back(c);
     }
-    line.assign(text, static_cast<size_t>(length));
-    std::free(text);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    return true;
+    c = 0;
+    return any;
+}
+
+// Why the password as read cannot be used; nullopt when it can. A CR left
+// before the LF counts as a line break: the password would differ from the
+// one typed on another system.
+std::optional<std::string> PasswordRefusal(const std::string& password) {
+    if (password.size() > kMaxPasswordBytes) return Text(Msg::PasswordTooLong, {std::to_string(kMaxPasswordBytes)});
+    if (password.find_first_of("\r\n") != std::string::npos) return Text(Msg::PasswordLineBreak);
+    if (password.find('\0') != std::string::npos) return Text(Msg::PasswordNul);
+    return std::nullopt;
 }
 
 // The questions of a launch, answered from the options and the terminal.
@@ -210,6 +230,9 @@ public:
     std::optional<std::string> AskPassword() override {
         // A dry run makes no archive and needs no password.
         if (dryRun_) return std::string("-");
+        // Before the password is in memory: a crash leaves no core file
+        // holding it.
+        KeepOutOfCoreDumps();
         std::string password;
         if (::isatty(STDIN_FILENO)) {
             std::fputs(Text(Msg::PasswordPrompt).c_str(), stderr);
@@ -220,13 +243,18 @@ public:
             quiet.c_lflag &= ~static_cast<tcflag_t>(ECHO);
             cli::SetTerminalToRestore(&old);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &quiet);
-            const bool got = ReadLine(password);
+            const bool got = ReadPasswordLine(password);
             ::tcsetattr(STDIN_FILENO, TCSANOW, &old);
             cli::SetTerminalToRestore(nullptr);
             std::fprintf(stderr, "\n");
             if (!got) return std::nullopt;
-        } else if (!ReadLine(password)) {
+        } else if (!ReadPasswordLine(password)) {
             error = Text(Msg::NoPasswordInput);
+            return std::nullopt;
+        }
+        if (const auto refusal = PasswordRefusal(password)) {
+            WipeSecret(password);
+            error = *refusal;
             return std::nullopt;
         }
         if (TrimPassword(password).empty()) error = Text(Msg::PasswordEmpty);
@@ -266,6 +294,7 @@ FoundFolders LocateWorkingFolders(const std::string& programFolder, const std::o
             if (FolderExists(perUser) || IsInstalledProgramFolder(f.ProgramFolder)) f.UserFolder = perUser;
         }
     }
+    f.Refusal = UserFolderHazard(f.UserFolder);
     const std::string seeds = f.ProgramFolder + "data";
     f.DataFolder = FolderExists(f.UserFolder + "/data") ? f.UserFolder + "/data" : seeds;
     found.folderListPath = FileExists(f.FolderListPath()) ? f.FolderListPath() : seeds + "/folderlist";
@@ -382,6 +411,12 @@ int main(int argc, char** argv) {
             folders = options.userFolder ? PrepareWorkingFoldersAt(ExecutableFolder(), *options.userFolder, common)
                                          : PrepareWorkingFolders(ExecutableFolder(), common);
             folderListPath = folders.FolderListPath();
+        }
+        // Settings from, or files written through, a place someone else
+        // controls: no job.
+        if (!folders.Refusal.empty()) {
+            std::fprintf(stderr, "tessarine-cli: %s\n", cli::FromEngine(folders.Refusal).c_str());
+            return kFailed;
         }
 
         // An existing settings file that cannot be read is bad input, not

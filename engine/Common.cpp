@@ -146,7 +146,8 @@ bool TCommon::EnsureUserFolder(const std::string& base, std::string& folder) {
     const std::string path = base + UserName;
     bool created = false;
     if (!FolderExists(path)) {
-        ::mkdir(path.c_str(), 0777);
+        // Only its user reads or writes the user folder.
+        ::mkdir(path.c_str(), 0700);
         created = true;
     }
     folder = path;

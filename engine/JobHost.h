@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/path_list.h"
+#include "engine/secrets.h"
 
 namespace tessarine {
 
@@ -25,6 +26,10 @@ struct JobRequest {
     bool OpenFolderWhenDone = false;
     std::string FolderToOpen;
     bool Verify = false;  // read the product back once it is made
+
+    // Every copy of the request (the launcher's, the worker's, the staged
+    // one) takes its password's bytes with it when it goes.
+    ~JobRequest() { WipeSecret(Password); }
 };
 
 // Kinds of metadata a copy's destination may be unable to hold at all (a

@@ -13,6 +13,7 @@
 #include "engine/destination.h"
 #include "engine/errors.h"
 #include "engine/own_products.h"
+#include "engine/secrets.h"
 #include "engine/staging.h"
 #include "engine/tree_copy.h"
 
@@ -111,6 +112,9 @@ void TTessarineThread::Execute() {
     folders = {};
     files = {};
     host_.FinishJob();
+    // The worker's copy outlives the job (Request() is read afterwards);
+    // its password does not.
+    WipeSecret(request_.Password);
     if (host_.StartedFromCommandLine()) host_.ArmCloseTimer();
 }
 

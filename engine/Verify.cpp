@@ -26,6 +26,7 @@
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/lha_check.h"
+#include "engine/secrets.h"
 #include "engine/tree_copy.h"
 #include "engine/unique_fd.h"
 #include "engine/worker_threads.h"
@@ -359,10 +360,11 @@ std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, co
     // Without -p, 7zz asks for the password of an encrypted archive and
     // reads it from its standard input ("t -p" would mean an empty one). No
     // password: the question finds the input's end and the test fails.
-    const std::string input = password.empty() ? std::string() : password + "\n";
+    std::string input = password.empty() ? std::string() : password + "\n";
     args.emplace_back("--");
     args.emplace_back(archive);
     const ChildResult run = RunChild(program, args, input);
+    WipeSecret(input);
     if (!run.started) return VerifyDefect{archive, "7zz could not be started"};
     if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) return std::nullopt;
 

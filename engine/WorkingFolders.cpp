@@ -1,10 +1,16 @@
 #include "engine/WorkingFolders.h"
 
+#include <dirent.h>
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 #include <vector>
+
+#include "engine/errors.h"
+#include "engine/unique_fd.h"
 
 #include "engine/FileOperation.h"
 #include "filters/filterfile.h"
@@ -15,10 +21,32 @@ namespace tessarine {
 
 namespace {
 
-// The user folder's own folders and the seed files.
+const char* const kOwnedByOther = "%s は他のユーザーのものなので使えません";
+const char* const kIsLink = "%s はシンボリックリンクなので使えません";
+const char* const kWritableByOthers = "%s は他のユーザーも書き込めるので使えません";
+
+// Why one entry of the user folder cannot be trusted; empty when it can.
+std::string EntryHazard(const std::string& path, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return FormatMessage(kIsLink, path);
+    if (st.st_uid != ::geteuid()) return FormatMessage(kOwnedByOther, path);
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return FormatMessage(kWritableByOthers, path);
+    return {};
+}
+
+// The same for a path; a missing one is fine.
+std::string PathHazard(const std::string& path) {
+    struct stat st {};
+    if (::lstat(path.c_str(), &st) != 0) return {};
+    return EntryHazard(path, st);
+}
+
+// The user folder's own folders (0700, as the folder itself) and the seed
+// files.
 void PrepareInside(WorkingFolders& folders, TCommon& common) {
-    common.EnsureFolder(folders.UserFolder + kPathSeparator + "data");
-    common.EnsureFolder(folders.UserFolder + kPathSeparator + "tmp");
+    for (const char* name : {"data", "tmp"}) {
+        const std::string path = folders.UserFolder + kPathSeparator + name;
+        if (!FolderExists(path)) ::mkdir(path.c_str(), 0700);
+    }
     folders.DataFolder = folders.UserFolder + kPathSeparator + "data";
 
     const std::string seedFolder = folders.ProgramFolder + "data";
@@ -70,6 +98,33 @@ std::string PerUserDataFolder() {
     return home + "/.local/share/tessarine";
 }
 
+std::string UserFolderHazard(const std::string& userFolder) {
+    const std::string base = userFolder + kPathSeparator;
+    for (const std::string& path : {userFolder, base + std::string(kSettingsFileName),
+                                    base + std::string(kFolderListFileName), base + "data", base + "tmp"}) {
+        if (std::string hazard = PathHazard(path); !hazard.empty()) return hazard;
+    }
+    // The filters: read relative to the data folder checked above, which
+    // is opened without following a link.
+    const std::string data = base + "data";
+    UniqueFd fd(::open(data.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+    if (!fd.Valid()) return {};
+    DIR* dir = ::fdopendir(fd.Get());
+    if (!dir) return {};
+    fd.Release();
+    std::string hazard;
+    while (const dirent* entry = ::readdir(dir)) {
+        const std::string name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        struct stat st {};
+        if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
+        hazard = EntryHazard(data + kPathSeparator + name, st);
+        if (!hazard.empty()) break;
+    }
+    ::closedir(dir);
+    return hazard;
+}
+
 bool IsInstalledProgramFolder(const std::string& programFolder) {
     return FileExists(WithTrailingSeparator(programFolder) + kInstalledMarkerName);
 }
@@ -94,7 +149,8 @@ WorkingFolders PrepareWorkingFolders(const std::string& programFolder, TCommon& 
         maker.MakeFolder(base + "/user/");
         folders.NewUserFolder = common.EnsureUserFolder(base + "/user/", folders.UserFolder);
     }
-    PrepareInside(folders, common);
+    folders.Refusal = UserFolderHazard(folders.UserFolder);
+    if (folders.Refusal.empty()) PrepareInside(folders, common);
     return folders;
 }
 
@@ -104,12 +160,15 @@ WorkingFolders PrepareWorkingFoldersAt(const std::string& programFolder, const s
     folders.ProgramFolder = WithTrailingSeparator(programFolder);
     folders.UserFolder = userFolder;
     while (folders.UserFolder.size() > 1 && folders.UserFolder.back() == kPathSeparator) folders.UserFolder.pop_back();
-    if (!FolderExists(folders.UserFolder)) {
+    struct stat st {};
+    if (::lstat(folders.UserFolder.c_str(), &st) != 0) {
         TFileOperation maker;
         maker.MakeFolder(folders.UserFolder);
+        ::chmod(folders.UserFolder.c_str(), 0700);
         folders.NewUserFolder = true;
     }
-    PrepareInside(folders, common);
+    folders.Refusal = UserFolderHazard(folders.UserFolder);
+    if (folders.Refusal.empty()) PrepareInside(folders, common);
     return folders;
 }
 

@@ -17,6 +17,9 @@ struct WorkingFolders {
     std::string UserFolder;
     std::string DataFolder;
     bool NewUserFolder = false;  // the user folder was made by this start
+    // Why the user folder is not used (UserFolderHazard); empty when it is.
+    // Nothing was created or seeded in a refused folder.
+    std::string Refusal;
 
     std::string SettingsPath() const;    // UserFolder + "/set.ini"
     std::string FolderListPath() const;  // UserFolder + "/folderlist.dat"
@@ -36,11 +39,22 @@ bool IsInstalledProgramFolder(const std::string& programFolder);
 // ignored, as the XDG rules say), else ~/.local/share/tessarine.
 std::string PerUserDataFolder();
 
+// Why the user folder cannot be trusted with the settings, the registered
+// folders and the filters; empty when it can. The folder itself, set.ini,
+// folderlist.dat, the "data" folder and every entry in it, and the "tmp"
+// folder must each belong to this process's user, be no symbolic link, and
+// not be writable by group or others (a folder made 0755 by an earlier
+// version is fine). What is missing is fine: it is made by the program. The
+// text names the first path found at fault.
+std::string UserFolderHazard(const std::string& userFolder);
+
 // Makes sure the user folder and its "data" and "tmp" folders exist, and
 // seeds them from the installation's data folder: the file "folderlist"
 // becomes folderlist.dat when that is missing, and a new user folder gets a
 // copy of every "*.dat" filter. Failures to create or copy are not fatal:
-// the steps that need a missing file fail later in their own way.
+// the steps that need a missing file fail later in their own way. A new user
+// folder is made 0700. An existing one that UserFolderHazard refuses is left
+// as it is, with the reason in Refusal.
 // `fallbackBase` replaces the per-user data folder of the platform (tests).
 WorkingFolders PrepareWorkingFolders(const std::string& programFolder, TCommon& common,
                                      const std::string& fallbackBase = {});

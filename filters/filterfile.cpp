@@ -83,7 +83,7 @@ void WriteFilterRows(const std::string& path, const std::vector<ExtensionRow>& r
 }
 
 bool CreateFilterFile(const std::string& path) {
-    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+    const UniqueFd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600));
     if (!fd) {
         if (errno == EEXIST) return false;
         throw CannotCreateFile(path);

@@ -72,8 +72,10 @@ void TForm5::showEvent(QShowEvent* event) {
 
 void TForm5::Button1Click() {
     Accepted = true;
-    const QByteArray text = Edit1->text().toUtf8();
+    QByteArray text = Edit1->text().toUtf8();
     EnteredText = std::string(TrimBlanks(std::string_view(text.constData(), static_cast<size_t>(text.size()))));
+    // The dialog also asks for passwords: no copy is left behind.
+    text.fill('\0');
     close();
 }
 

@@ -4,6 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <filesystem>
+#include <functional>
+#include <vector>
+
 #include "test_support.h"
 
 using namespace tessarine;
@@ -131,4 +135,85 @@ TEST(WorkingFolders, RelativeXdgDataHomeIsIgnored) {
 
     ScopedEnv absolute("XDG_DATA_HOME", (inst.dir.folder() + "xdg").c_str());
     EXPECT_EQ(PerUserDataFolder(), inst.dir.folder() + "xdg/tessarine");
+}
+
+TEST(WorkingFolders, AUserFolderSomeoneElseControlsIsRefusedUntouched) {
+    // Each case spoils one entry of a folder that is fine as an earlier
+    // version made it (0755 folders, 0644 files); the refusal names it, and
+    // a refused folder is neither seeded nor given its own folders.
+    const bool root = ::geteuid() == 0;
+    struct Case {
+        const char* what;
+        std::string entry;  // relative to the user folder; "" the folder itself
+        std::function<void(const std::string&)> spoil;
+        const char* reason;  // part of the message; empty: accepted
+    };
+    const auto chmodTo = [](mode_t mode) { return [mode](const std::string& p) { ::chmod(p.c_str(), mode); }; };
+    const auto toLink = [](const std::string& p) {
+        std::filesystem::rename(p, p + ".real");
+        std::filesystem::create_symlink(p + ".real", p);
+    };
+    const auto toNobody = [](const std::string& p) { ASSERT_EQ(::lchown(p.c_str(), 65534, 65534), 0) << p; };
+    const std::vector<Case> cases = {
+        {"as an earlier version left it", "", [](const std::string&) {}, ""},
+        {"folder readable by all", "", chmodTo(0755), ""},
+        {"filter readable by all", "data/src.dat", chmodTo(0644), ""},
+        {"folder a link", "", toLink, "シンボリックリンク"},
+        {"set.ini group-writable", "set.ini", chmodTo(0620), "書き込める"},
+        {"folderlist.dat a link", "folderlist.dat", toLink, "シンボリックリンク"},
+        {"data world-writable", "data", chmodTo(0757), "書き込める"},
+        {"filter a link", "data/src.dat", toLink, "シンボリックリンク"},
+        {"tmp group-writable", "tmp", chmodTo(0775), "書き込める"},
+        {"folder another user's", "", toNobody, "他のユーザーのもの"},
+        {"filter another user's", "data/src.dat", toNobody, "他のユーザーのもの"},
+    };
+    for (const auto& c : cases) {
+        if (!root && std::string(c.what).find("another user") != std::string::npos) continue;
+        Installation inst;
+        const std::string user = inst.dir.folder() + "user";
+        MakeDir(user);
+        MakeDir(user + "/data");
+        MakeDir(user + "/tmp");
+        WriteFile(user + "/set.ini", "[set]\r\n");
+        WriteFile(user + "/folderlist.dat", "");
+        WriteFile(user + "/data/src.dat", "src");
+        for (const std::string& p : {user, user + "/data", user + "/tmp"}) ::chmod(p.c_str(), 0755);
+        const std::string spoiled = c.entry.empty() ? user : user + "/" + c.entry;
+        c.spoil(spoiled);
+        // Made again only when the folder is accepted.
+        const bool tmpTells = c.entry != "tmp";
+        if (tmpTells) std::filesystem::remove(user + "/tmp");
+
+        EXPECT_EQ(UserFolderHazard(user).empty(), !*c.reason) << c.what << ": " << UserFolderHazard(user);
+        TCommon common;
+        const WorkingFolders f = PrepareWorkingFoldersAt(inst.program, user, common);
+        if (*c.reason) {
+            EXPECT_NE(f.Refusal.find(spoiled + " "), std::string::npos) << c.what << ": " << f.Refusal;
+            EXPECT_NE(f.Refusal.find(c.reason), std::string::npos) << c.what << ": " << f.Refusal;
+            if (tmpTells) {
+                EXPECT_FALSE(std::filesystem::exists(user + "/tmp")) << c.what;
+            }
+        } else {
+            EXPECT_EQ(f.Refusal, "") << c.what;
+            EXPECT_TRUE(FolderExists(user + "/tmp")) << c.what;
+        }
+    }
+}
+
+TEST(WorkingFolders, NewUserFoldersAreTheirUsersAlone) {
+    Installation inst;
+    TCommon common;
+    struct stat st {};
+    const WorkingFolders beside = PrepareWorkingFolders(inst.program, common, inst.dir.folder() + "fallback");
+    const WorkingFolders named = PrepareWorkingFoldersAt(inst.program, inst.dir.folder() + "a/b/user", common);
+    for (const WorkingFolders& f : {beside, named}) {
+        ASSERT_TRUE(f.NewUserFolder) << f.UserFolder;
+        EXPECT_EQ(f.Refusal, "");
+        for (const std::string& p : {f.UserFolder, f.UserFolder + "/data", f.UserFolder + "/tmp"}) {
+            ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
+            EXPECT_EQ(st.st_mode & 07777, 0700u) << p;
+        }
+        // Started again, the folder it made is its own.
+        EXPECT_EQ(UserFolderHazard(f.UserFolder), "");
+    }
 }

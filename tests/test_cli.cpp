@@ -1,12 +1,15 @@
 // The command-line program, run as a user would run it.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <optional>
 #include <thread>
@@ -142,10 +145,10 @@ TEST(Cli, UnreadableSettingsAreRefused) {
     CliFixture f;
     ::chmod(f.dir.path().c_str(), 0777);
     MakeDir(f.user);
-    ::chmod(f.user.c_str(), 0777);
     ::chmod(f.out.c_str(), 0777);
     WriteFile(f.user + "/set.ini", "[set]\r\nMode=11\r\n");
     ::chmod((f.user + "/set.ini").c_str(), 0);
+    testsupport::HandToUnprivileged(f.user);
     const auto r = f.Run({"--dest", f.out, f.src}, {}, true);
     EXPECT_EQ(r.status, 2) << r.err;
     EXPECT_NE(r.err.find("set.ini"), std::string::npos);
@@ -168,7 +171,7 @@ TEST(Cli, EntriesThatCouldNotBeReadEndWithStatusThreeAndAreListed) {
     ::chmod(f.dir.path().c_str(), 0777);
     ::chmod(f.out.c_str(), 0777);
     MakeDir(f.user);
-    ::chmod(f.user.c_str(), 0777);
+    testsupport::HandToUnprivileged(f.user);
     ::chmod((f.src + "/sub").c_str(), 0);
     const auto r = f.Run({"--mode", "copy", "--dest", f.out, f.src}, {}, true);
     EXPECT_EQ(r.status, 3) << r.err;
@@ -292,10 +295,10 @@ TEST(Cli, UnreadableFolderListMattersOnlyWhenAutoModeUsesIt) {
     ::chmod(f.dir.path().c_str(), 0777);
     ::chmod(f.out.c_str(), 0777);
     MakeDir(f.user);
-    ::chmod(f.user.c_str(), 0777);
     WriteFile(f.user + "/folderlist.dat", "\"1\",\"x\",\"x\",\"\",\"/x/\"\r\n");
     ::chmod((f.user + "/folderlist.dat").c_str(), 0);
     WriteFile(f.user + "/set.ini", "[set]\r\nAutoMode=0\r\n");
+    testsupport::HandToUnprivileged(f.user);
     const auto r = f.Run({"-q", "-m", "filelist", "-d", f.out, f.src}, {}, true);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(f.OutputCount(), 1u);
@@ -387,11 +390,12 @@ TEST(Cli, OpenStartsTheFileManagerDetachedFromTheJob) {
 
 namespace {
 
-// Starts the program with a standard input that stays open, waits until
-// it reads from it, and ends it with the signal.
-int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int signal) {
+// Starts the program args[0] with the read end of a pipe as its standard
+// input and its output discarded, after `prepare` in the child; returns its
+// id and the pipe's write end in `input` (-1 when there is no pipe).
+pid_t StartWithInputPipe(std::vector<std::string> args, int& input, const std::function<void()>& prepare = {}) {
     int in[2];
-    if (::pipe(in) != 0) return -2;
+    if (::pipe(in) != 0) return -1;
     const pid_t pid = ::fork();
     if (pid == 0) {
         ::dup2(in[0], 0);
@@ -400,15 +404,25 @@ int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::dup2(null, 2);
-        std::string path = testsupport::ProgramFolder() + "tessarine-cli";
-        std::vector<char*> argv{path.data()};
-        std::vector<std::string> copy = args;
-        for (auto& a : copy) argv.push_back(a.data());
+        if (prepare) prepare();
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
-        ::execv(path.c_str(), argv.data());
+        ::execv(argv[0], argv.data());
         ::_exit(97);
     }
     ::close(in[0]);
+    input = in[1];
+    return pid;
+}
+
+// Starts the program with a standard input that stays open, waits until
+// it reads from it, and ends it with the signal.
+int StatusAfterSignalWhileReadingInput(std::vector<std::string> args, int signal) {
+    args.insert(args.begin(), testsupport::ProgramFolder() + "tessarine-cli");
+    int input = -1;
+    const pid_t pid = StartWithInputPipe(args, input);
+    if (pid < 0) return -2;
     // The main thread blocked in read(0, ...): the program asks for the password.
     const std::string reading = std::to_string(SYS_read) + " 0x0 ";
     for (int i = 0; i < 3000 && ReadFile("/proc/" + std::to_string(pid) + "/syscall").rfind(reading, 0) != 0; ++i) {
@@ -417,7 +431,7 @@ int StatusAfterSignalWhileReadingInput(const std::vector<std::string>& args, int
     ::kill(pid, signal);
     int status = 0;
     ::waitpid(pid, &status, 0);
-    ::close(in[1]);
+    ::close(input);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
@@ -444,4 +458,147 @@ TEST(Cli, RelativeDestinationIsTakenFromTheCurrentFolder) {
     EXPECT_EQ(f.OutputCount(), 2u);
     // Nothing was written into the source.
     EXPECT_FALSE(tessarine::FolderExists(f.src + "/out"));
+}
+
+TEST(Cli, PasswordsTheArchiversCannotTakeAreRefusedBeforeAnyProduct) {
+    CliFixture f;
+    ScopedEnv env;
+    env.Set("LC_ALL", "C");
+    struct Case {
+        const char* what;
+        std::string input;
+        int status;
+        const char* message;  // part of the one line told; empty: none
+    };
+    const std::string longest(1024, 'x');
+    const std::vector<Case> cases = {
+        {"CR before the LF", "secret\r\n", 2, "line break"},
+        {"CR inside", "sec\rret\n", 2, "line break"},
+        {"NUL inside", std::string("sec\0ret\n", 8), 2, "NUL"},
+        {"one byte too long", longest + "x\n", 2, "too long"},
+        {"too long without a line end", longest + longest, 2, "too long"},
+        {"the longest taken", longest + "\n", 0, ""},
+        {"no line end at the input's end", "secret", 0, ""},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove_all(f.out);
+        MakeDir(f.out);
+        const auto r = f.Run({"-m", "7z-pass", "-d", f.out, f.src}, c.input);
+        EXPECT_EQ(r.status, c.status) << c.what << ": " << r.err;
+        if (c.status == 2) {
+            EXPECT_NE(r.err.find(c.message), std::string::npos) << c.what << ": " << r.err;
+            EXPECT_EQ(Lines(r.err), 1u) << c.what << ": " << r.err;
+            EXPECT_EQ(f.OutputCount(), 0u) << c.what;
+        } else {
+            EXPECT_EQ(f.OutputCount(), 1u) << c.what;
+        }
+    }
+}
+
+TEST(Cli, APasswordJobThatCrashesLeavesNoCore) {
+    // The job runs as an ordinary user, whose process files in /proc are
+    // owned by root exactly when the process is not dumpable; the crash
+    // comes while the password is in memory, half of its line read.
+    CliFixture f;
+    const std::string controlCores = f.dir.folder() + "control", cores = f.dir.folder() + "cores";
+    MakeDir(controlCores);
+    MakeDir(cores);
+    for (const std::string& p : {f.dir.path(), controlCores, cores, f.out}) ::chmod(p.c_str(), 0777);
+    const std::string password = "core-dump-secret-4711";
+    const uid_t runAs = ::geteuid() == 0 ? 65534 : ::geteuid();
+
+    // Crashes the program of `args` in `folder` while it reads a partial
+    // line from a pipe, cores allowed; true when the kernel wrote a core.
+    const auto crash = [&](const std::vector<std::string>& args, const std::string& folder, bool& rootOwned) {
+        int input = -1;
+        const pid_t pid = StartWithInputPipe(args, input, [&folder] {
+            const rlimit unlimited{RLIM_INFINITY, RLIM_INFINITY};
+            ::setrlimit(RLIMIT_CORE, &unlimited);
+            if (::chdir(folder.c_str()) != 0) ::_exit(96);
+            if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(98);
+        });
+        EXPECT_GT(pid, 0);
+        (void)!::write(input, password.data(), password.size());
+        // Every byte written has been taken from the pipe: the process holds
+        // them and waits for the line end.
+        int left = 1;
+        for (int i = 0; i < 3000 && (::ioctl(input, FIONREAD, &left) != 0 || left > 0); ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        struct stat st {};
+        ::stat(("/proc/" + std::to_string(pid) + "/status").c_str(), &st);
+        rootOwned = st.st_uid == 0;
+        ::kill(pid, SIGABRT);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        ::close(input);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGABRT) << status;
+        return WIFSIGNALED(status) && WCOREDUMP(status);
+    };
+
+    // What an ordinary reader of standard input leaves here, to know
+    // whether this machine writes cores at all.
+    bool rootOwned = false;
+    const bool controlDumped = crash({"/bin/sh", "-c", "read line"}, controlCores, rootOwned);
+    EXPECT_EQ(rootOwned, runAs == 0);
+
+    const std::string program = testsupport::ProgramFolder() + "tessarine-cli";
+    const bool dumped =
+        crash({program, "--user-folder", f.user, "-m", "7z-pass", "-d", f.out, f.src}, cores, rootOwned);
+    EXPECT_TRUE(rootOwned) << "the process was dumpable while it held the password";
+    EXPECT_FALSE(dumped);
+    if (!controlDumped) std::printf("note: this machine wrote no core for the dumpable control\n");
+    for (const auto& e : std::filesystem::directory_iterator(cores)) {
+        EXPECT_EQ(ReadFile(e.path()).find(password), std::string::npos) << e.path();
+    }
+    EXPECT_EQ(f.OutputCount(), 0u);
+}
+
+TEST(Cli, AUserFolderSomeoneElseControlsEndsTheProgram) {
+    // Run as root over a folder that nobody, its would-be intruder, can
+    // change: one line naming the entry, status 1, nothing made, and the
+    // folder neither read (its set.ini would make a list) nor seeded.
+    if (::geteuid() != 0) GTEST_SKIP() << "handing a folder to another user needs root";
+    ScopedEnv env;
+    env.Set("LC_ALL", "C");
+    struct Case {
+        const char* what;
+        std::string entry;  // relative to the user folder; "" the folder itself
+        std::function<void(const std::string&)> spoil;
+        const char* reason;
+    };
+    const std::vector<Case> cases = {
+        {"another user's folder", "", [](const std::string& p) { ::lchown(p.c_str(), 65534, 65534); },
+         "belongs to another user"},
+        {"a link", "",
+         [](const std::string& p) {
+             std::filesystem::rename(p, p + ".real");
+             std::filesystem::create_symlink(p + ".real", p);
+         },
+         "is a symbolic link"},
+        {"a group-writable set.ini", "set.ini", [](const std::string& p) { ::chmod(p.c_str(), 0664); },
+         "can be written by other users"},
+        {"a world-writable data folder", "data", [](const std::string& p) { ::chmod(p.c_str(), 0777); },
+         "can be written by other users"},
+    };
+    for (const auto& c : cases) {
+        for (const bool dryRun : {false, true}) {
+            CliFixture f;
+            MakeDir(f.user);
+            MakeDir(f.user + "/data");
+            WriteFile(f.user + "/set.ini", "[set]\r\nMode=11\r\n");
+            const std::string spoiled = c.entry.empty() ? f.user : f.user + "/" + c.entry;
+            c.spoil(spoiled);
+            std::vector<std::string> args = {"-d", f.out, f.src};
+            if (dryRun) args.insert(args.begin(), "-n");
+            const auto r = f.Run(args);
+            const std::string what = std::string(c.what) + (dryRun ? " (dry run)" : "");
+            EXPECT_EQ(r.status, 1) << what << ": " << r.err;
+            EXPECT_EQ(r.err, "tessarine-cli: " + spoiled + " " + c.reason + " and is not used\n") << what;
+            EXPECT_EQ(r.out, "") << what;
+            EXPECT_EQ(f.OutputCount(), 0u) << what;
+            EXPECT_FALSE(std::filesystem::exists(f.user + "/folderlist.dat")) << what;
+        }
+    }
 }

@@ -69,7 +69,8 @@ struct HostileTree {
         MakeSocket(src + "/socket");
         WriteFile(src + "/locked.txt", "no");
         ::chmod((src + "/locked.txt").c_str(), 0);
-        for (const auto& d : {dir.path(), user, out}) ::chmod(d.c_str(), 0777);
+        for (const auto& d : {dir.path(), out}) ::chmod(d.c_str(), 0777);
+        testsupport::HandToUnprivileged(user);
     }
     testsupport::ProcessResult Run(const std::string& mode) {
         return RunProgram("tessarine-cli", {"--user-folder", user, "--mode", mode, "--dest", out, src}, "pw\n", true,
@@ -144,10 +145,12 @@ TEST(JobGuarantees, ProductsReplaceWhatStandsAtTheirName) {
                           0);
             }
         }
-        const auto r = RunProgram(
-            "tessarine-cli",
-            {"--user-folder", t.user, "--mode", mode, "--dest", t.out, "--stamp", "long", "--no-underscore", t.src}, {},
-            false, 120);
+        // Run by this test's user, with a user folder of its own (the tree's
+        // belongs to the unprivileged user).
+        const auto r = RunProgram("tessarine-cli",
+                                  {"--user-folder", t.dir.folder() + "root", "--mode", mode, "--dest", t.out, "--stamp",
+                                   "long", "--no-underscore", t.src},
+                                  {}, false, 120);
         ASSERT_EQ(r.status, 0) << mode << ": " << r.err;
         const std::string product = r.out.substr(0, r.out.size() - 1);
         EXPECT_EQ(ReadFile(t.outside + "/secret.txt"), "secret") << mode;

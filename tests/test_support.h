@@ -105,6 +105,18 @@ inline std::vector<std::string> FolderNames(const std::string& folder) {
 
 inline void MakeDir(const std::string& path) { ::mkdir(path.c_str(), 0755); }
 
+// Gives a folder and everything beneath it to the user that RunUnprivileged
+// and unprivileged programs run as (when the tests run as root), so that
+// it is theirs: programs refuse a user folder that belongs to someone else.
+inline void HandToUnprivileged(const std::string& path) {
+    if (::geteuid() != 0) return;
+    (void)!::lchown(path.c_str(), 65534, 65534);
+    std::error_code ec;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(path, ec)) {
+        (void)!::lchown(e.path().c_str(), 65534, 65534);
+    }
+}
+
 // Runs `work` in a child process as an unprivileged user (root can read
 // every folder, so permission failures are only seen without privileges).
 // Returns the child's exit status, or -1 when it did not exit normally.

@@ -70,7 +70,7 @@ using tessarine::LeftOutEntry;
 using tessarine::UniqueFd;
 
 // The longest password taken, in bytes.
-constexpr size_t kMaxPassword = 1000;
+constexpr size_t kMaxPassword = 1024;
 
 // The most names a command line may hold (places in a NameSet are 4 bytes).
 constexpr size_t kMaxNames = UINT32_MAX - 1;
