@@ -6,6 +6,8 @@
 #include <atomic>
 #include <exception>
 #include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -33,11 +35,14 @@ public:
     WorkerGroup& operator=(const WorkerGroup&) = delete;
 
     // Runs `work` on a new thread. A thread that cannot be started counts
-    // as a failure of the pool.
+    // as a failure of the pool, for want of memory.
     template <class Work>
     void Start(Work work) {
         try {
             threads_.emplace_back([this, work = std::move(work)]() mutable { Run(work); });
+        } catch (const std::system_error&) {
+            // The system has no room for another thread's stack.
+            Keep(std::make_exception_ptr(std::bad_alloc()));
         } catch (...) {
             Keep(std::current_exception());
         }
