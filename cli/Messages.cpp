@@ -214,6 +214,7 @@ const Entry kEngineTexts[] = {
      "%s entries could not be read, created or copied.\nFirst: %s\nReason: %s"},
     {Msg::Count, "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s",
      "the job was stopped: the destination could not be written any more (%s): %s"},
+    {Msg::Count, "メモリーが足りなくなったため、ジョブを中止しました", "the job was stopped: it ran out of memory"},
     {Msg::Count, "保存先の空き容量が足りません (必要 %s バイト、空き %s バイト): %s",
      "not enough free space on the destination (needed %s bytes, free %s bytes): %s"},
     {Msg::Count, "保存先では %s と同じ名前になるため省きました",

@@ -78,58 +78,72 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
     nodes.push_back(FolderNode{folder, {}});
     std::vector<size_t> pending{0};
     size_t busy = 0;
+    bool failed = false;  // a reader raised; the others end too
     std::mutex mutex;
     std::condition_variable changed;
 
     auto readFolders = [&] {
         std::unique_lock lock(mutex);
         while (true) {
-            changed.wait(lock, [&] { return !pending.empty() || busy == 0; });
-            if (pending.empty()) return;  // nothing left and nobody reading
+            changed.wait(lock, [&] { return failed || !pending.empty() || busy == 0; });
+            if (failed || pending.empty()) return;  // nothing left and nobody reading
             const size_t index = pending.back();
             pending.pop_back();
             FolderNode& node = nodes[index];
             ++busy;
             lock.unlock();
+            try {
+                std::vector<std::string> subfolders;
+                FileNames files;
+                std::string reason;
+                const bool ok = ReadFolder(
+                    node.path,
+                    [&](const FolderEntry& e) {
+                        if (IsDotOrDotDot(e.name)) return;
+                        if (e.isFolder) {
+                            if (!includeHidden && IsHiddenName(e.name)) return;
+                            std::string path;
+                            path.reserve(node.path.size() + e.name.size() + 1);
+                            path.append(node.path).append(e.name).push_back(kPathSeparator);
+                            subfolders.push_back(std::move(path));
+                        } else {
+                            files.names.append(e.name).push_back('\0');
+                            files.ends.push_back(static_cast<uint32_t>(files.names.size() - 1));
+                        }
+                    },
+                    &reason);
+                if (!ok) RecordProblem(node.path, reason);
 
-            std::vector<std::string> subfolders;
-            FileNames files;
-            std::string reason;
-            const bool ok = ReadFolder(
-                node.path,
-                [&](const FolderEntry& e) {
-                    if (IsDotOrDotDot(e.name)) return;
-                    if (e.isFolder) {
-                        if (!includeHidden && IsHiddenName(e.name)) return;
-                        std::string path;
-                        path.reserve(node.path.size() + e.name.size() + 1);
-                        path.append(node.path).append(e.name).push_back(kPathSeparator);
-                        subfolders.push_back(std::move(path));
-                    } else {
-                        files.names.append(e.name).push_back('\0');
-                        files.ends.push_back(static_cast<uint32_t>(files.names.size() - 1));
-                    }
-                },
-                &reason);
-            if (!ok) RecordProblem(node.path, reason);
-
-            lock.lock();
-            folderFiles_.insert_or_assign(node.path, std::move(files));
-            for (auto& sub : subfolders) {
-                node.subfolders.push_back(nodes.size());
-                pending.push_back(nodes.size());
-                nodes.push_back(FolderNode{std::move(sub), {}});
+                lock.lock();
+                folderFiles_.insert_or_assign(node.path, std::move(files));
+                for (auto& sub : subfolders) {
+                    node.subfolders.push_back(nodes.size());
+                    pending.push_back(nodes.size());
+                    nodes.push_back(FolderNode{std::move(sub), {}});
+                }
+            } catch (...) {
+                // Memory ran out: the walk cannot be whole, and the readers
+                // waiting for this one must not wait for ever.
+                if (!lock.owns_lock()) lock.lock();
+                --busy;
+                failed = true;
+                changed.notify_all();
+                throw;
             }
             --busy;
             changed.notify_all();
         }
     };
 
-    const unsigned helpers = WorkerThreads(2, 8) - 1;
-    std::vector<std::thread> threads;
-    for (unsigned i = 0; i < helpers; ++i) threads.emplace_back(readFolders);
-    readFolders();
-    for (auto& t : threads) t.join();
+    WorkerGroup readers(StopRequested);
+    for (unsigned i = 1; i < WorkerThreads(2, 8) && !readers.Failed(); ++i) readers.Start(readFolders);
+    if (!readers.Failed()) readers.Run(readFolders);
+    if (readers.Failed()) {
+        std::lock_guard lock(mutex);
+        failed = true;
+        changed.notify_all();
+    }
+    readers.Finish();
 
     // Pre-order: a folder, then its whole subtree, then its next sibling.
     std::vector<std::pair<size_t, size_t>> stack{{0, 0}};  // node, next subfolder

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include <exception>
+#include <new>
 
 #include "archive/Archive.h"
 #include "engine/Verify.h"
@@ -25,6 +26,7 @@ const char* const kArchiveNotMade = "書庫 %s は作成されませんでした
 // The cause (strerror) first, then the path, so that a "%s" in the path is
 // never filled.
 const char* const kDestinationFailed = "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s";
+const char* const kOutOfMemory = "メモリーが足りなくなったため、ジョブを中止しました";
 const char* const kNotPublished = "作成したもの %s を最終的な名前にできません";
 const char* const kLosesRenamedFolders =
     "保存先 %s のファイルシステムは名前を変えたフォルダの中身を失うため、コピーを作成できません（何も残していません）";
@@ -89,6 +91,15 @@ void TTessarineThread::Execute() {
             host_.LoadJobRequest(request_);
             outcome_.product.clear();
             RunSteps(operation, filter, folders, files);
+        } catch (const std::bad_alloc&) {
+            // Memory ran out on this thread or on one of the job's workers
+            // (which stopped the others). What was collected goes first, so
+            // that the failure can be told.
+            failed_ = true;
+            folders = {};
+            files = {};
+            failureText_ = kOutOfMemory;
+            host_.JobFailed(failureText_);
         } catch (const std::exception& e) {
             // The job cannot go on; the user is told and the window is handed
             // back all the same.

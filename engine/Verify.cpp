@@ -304,10 +304,11 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
     std::mutex mutex;
     size_t firstBad = files.size();
     VerifyDefect defect;
-    const auto work = [&] {
+    std::atomic<bool> stop{false};  // a comparing thread raised
+    auto work = [&] {
         std::vector<char> bufA(1 << 20), bufB(1 << 20);
         FolderPair place;
-        while (true) {
+        while (!stop) {
             const size_t i = next.fetch_add(1);
             if (i >= files.size()) return;
             {
@@ -345,10 +346,10 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
         }
     };
     const unsigned count = WorkerThreads(2, 4);
-    std::vector<std::thread> threads;
-    for (unsigned k = 1; k < count; ++k) threads.emplace_back(work);
-    work();
-    for (auto& t : threads) t.join();
+    WorkerGroup comparers(stop);
+    for (unsigned k = 1; k < count && !comparers.Failed(); ++k) comparers.Start(work);
+    if (!comparers.Failed()) comparers.Run(work);
+    comparers.Finish();
     if (firstBad < files.size()) return defect;
     return std::nullopt;
 }

@@ -152,13 +152,14 @@ Sizes ReadSizes(const PathList& files, uint64_t block) {
     std::mutex mutex;
     Sizes total;
     std::set<std::pair<dev_t, ino_t>> linked;
+    std::atomic<bool> stop{false};  // a reading thread raised
     auto work = [&] {
         Sizes mine;
         UniqueFd folderFd;
         std::string_view folder;
         bool opened = false;
         std::string name;
-        for (size_t first; (first = next.fetch_add(kChunk)) < files.size();) {
+        for (size_t first; !stop && (first = next.fetch_add(kChunk)) < files.size();) {
             const size_t last = std::min(files.size(), first + kChunk);
             for (size_t i = first; i < last; ++i) {
                 const std::string_view path = files[i];
@@ -188,10 +189,10 @@ Sizes ReadSizes(const PathList& files, uint64_t block) {
         total.large.insert(total.large.end(), mine.large.begin(), mine.large.end());
     };
     const unsigned helpers = files.size() > kChunk ? WorkerThreads(2, 8) - 1 : 0;
-    std::vector<std::thread> threads;
-    for (unsigned i = 0; i < helpers; ++i) threads.emplace_back(work);
-    work();
-    for (auto& t : threads) t.join();
+    WorkerGroup readers(stop);
+    for (unsigned i = 0; i < helpers && !readers.Failed(); ++i) readers.Start(work);
+    if (!readers.Failed()) readers.Run(work);
+    readers.Finish();
     return total;
 }
 

@@ -760,8 +760,38 @@ void TreeCopy::FinishFolders() {
 // Copier threads
 
 ParallelCopier::ParallelCopier(TreeCopy& tree, const PathList& files)
-    : tree_(tree), files_(files), copiers_(WorkerThreads(2, 4)), working_(copiers_) {
-    for (unsigned i = 0; i < copiers_; ++i) threads_.emplace_back([this, i] { Run(i); });
+    : tree_(tree), files_(files), copiers_(WorkerThreads(2, 4)), group_(tree.StopFlag()), working_(copiers_) {
+    for (unsigned i = 0; i < copiers_ && !group_.Failed(); ++i) {
+        group_.Start([this, i] {
+            try {
+                Run(i);
+            } catch (...) {
+                Abandon();
+                throw;
+            }
+        });
+    }
+    // A copier that could not be started fails the copy before any file is
+    // handed over.
+    if (group_.Failed()) {
+        Abandon();
+        group_.Finish();
+    }
+}
+
+ParallelCopier::~ParallelCopier() {
+    Abandon();
+    group_.Join();
+}
+
+void ParallelCopier::Abandon() {
+    {
+        std::lock_guard lock(mutex_);
+        abandoned_ = true;
+        done_ = true;
+    }
+    ready_.notify_all();
+    copied_.notify_all();
 }
 
 size_t ParallelCopier::Lead() const {
@@ -786,7 +816,7 @@ void ParallelCopier::Release(size_t count) {
     // Waits until half the files ahead are copied, so that the copiers wake
     // this thread once per few files rather than once per file.
     ownerWaiting_ = true;
-    copied_.wait(lock, [this] { return released_ - finished_ <= Lead() / 2; });
+    copied_.wait(lock, [this] { return abandoned_ || released_ - finished_ <= Lead() / 2; });
     ownerWaiting_ = false;
 }
 
@@ -796,8 +826,7 @@ void ParallelCopier::Finish() {
         done_ = true;
     }
     ready_.notify_all();
-    for (auto& t : threads_)
-        if (t.joinable()) t.join();
+    group_.Finish();
 }
 
 size_t ParallelCopier::Claim(unsigned self, std::vector<size_t>& batch) {
@@ -836,7 +865,7 @@ void ParallelCopier::Run(unsigned self) {
             ++idle_;
             ready_.wait(lock, [this] { return claimed_ < released_ || done_; });
             --idle_;
-            if (claimed_ >= released_) return;
+            if (abandoned_ || claimed_ >= released_) return;
             handled = Claim(self, batch);
         }
         bytes = 0;

@@ -13,6 +13,7 @@
 #include <sys/types.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -28,6 +29,7 @@
 
 #include "engine/FileOperation.h"
 #include "engine/unique_fd.h"
+#include "engine/worker_threads.h"
 
 namespace tessarine {
 
@@ -100,6 +102,7 @@ public:
 
     const std::string& SourceRoot() const { return sourceRoot_; }
     bool Stopped() const { return operation_.StopRequested.load(std::memory_order_relaxed); }
+    std::atomic<bool>& StopFlag() { return operation_.StopRequested; }
 
 private:
     struct FirstLink {
@@ -141,14 +144,19 @@ private:
 class ParallelCopier {
 public:
     ParallelCopier(TreeCopy& tree, const PathList& files);
-    ~ParallelCopier() { Finish(); }
+    // Without Finish (the owner is leaving by an exception) the files not
+    // yet claimed are not copied.
+    ~ParallelCopier();
 
     // Files 1 .. count may now be copied. Waits while more released files
     // are not yet copied than Lead() allows, so that the progress shown
     // never runs far ahead of the copying.
     void Release(size_t count);
 
-    // Copies what was released and waits for the copiers to end.
+    // Copies what was released and waits for the copiers to end. An
+    // exception a copier raised (memory that cannot be had) is raised here
+    // again; it has set StopRequested, so the files after it were passed
+    // over.
     void Finish();
 
 private:
@@ -162,7 +170,7 @@ private:
     TreeCopy& tree_;
     const PathList& files_;
     const unsigned copiers_;
-    std::vector<std::thread> threads_;
+    WorkerGroup group_;
     std::mutex mutex_;
     std::condition_variable ready_;
     std::condition_variable copied_;
@@ -184,11 +192,15 @@ private:
     size_t idle_ = 0;  // copiers waiting for a file
     bool ownerWaiting_ = false;
     bool done_ = false;
+    bool abandoned_ = false;  // a copier failed, or the owner left without Finish
     std::deque<FolderRun> pending_;
     std::vector<std::string_view> working_;  // the folder each copier is in, empty when none
     std::unordered_set<std::string_view> seen_;
 
     size_t Lead() const;
+    // Ends the copying: no file is claimed any more, and an owner waiting in
+    // Release goes on.
+    void Abandon();
     // Claims up to kBatch files for copier `self`, whose folder is cleared,
     // and puts those not claimed before into `batch`; returns how many.
     size_t Claim(unsigned self, std::vector<size_t>& batch);

@@ -3,6 +3,7 @@
 // given standard input, and collects its exit status and output.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -26,10 +27,11 @@ inline std::string ProgramFolder() {
 
 // A program still running after `timeoutSeconds` is ended by SIGALRM (the
 // timer survives exec), so a hanging program fails its test instead of
-// hanging the suite; its status is then -1.
+// hanging the suite; its status is then -1, as for any signal. A non-zero
+// `addressSpace` limits the program's memory (RLIMIT_AS, bytes).
 inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
-                                const std::string& input = {}, bool unprivileged = false,
-                                unsigned timeoutSeconds = 300) {
+                                const std::string& input = {}, bool unprivileged = false, unsigned timeoutSeconds = 300,
+                                rlim_t addressSpace = 0) {
     int in[2], out[2], err[2];
     if (::pipe(in) != 0 || ::pipe(out) != 0 || ::pipe(err) != 0) return {};
     const pid_t pid = ::fork();
@@ -40,6 +42,8 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
         for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) ::close(fd);
         if (unprivileged && ::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(98);
         ::alarm(timeoutSeconds);
+        const rlimit limit{addressSpace, addressSpace};
+        if (addressSpace != 0 && ::setrlimit(RLIMIT_AS, &limit) != 0) ::_exit(96);
         std::vector<char*> argv;
         // A bare name is a program of the program folder.
         std::string path = program.find('/') == std::string::npos ? ProgramFolder() + program : program;

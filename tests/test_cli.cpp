@@ -602,3 +602,54 @@ TEST(Cli, AUserFolderSomeoneElseControlsEndsTheProgram) {
         }
     }
 }
+
+// Under a memory limit a job either succeeds or fails with one message; it
+// never ends by a signal, and a failed job leaves nothing in the destination
+// (no staging folder, no partial product). The tree is large enough that
+// the lowest limits run out in the collection, the copy or the archiving.
+TEST(Cli, LowMemoryFailsTheJobAndLeavesNothing) {
+    CliFixture f;
+    constexpr int kFolders = 60, kFiles = 3000;
+    for (int d = 0; d < kFolders; ++d) MakeDir(f.src + "/dir" + std::to_string(d));
+    for (int i = 0; i < kFiles; ++i)
+        WriteFile(f.src + "/dir" + std::to_string(i % kFolders) + "/file" + std::to_string(i) + ".txt",
+                  std::string(static_cast<size_t>(i % 200), 'x'));
+    const size_t sourceFiles = kFiles + 3;  // and the fixture's own three
+    auto filesBeneath = [](const std::string& root) {
+        size_t n = 0;
+        for (const auto& e : std::filesystem::recursive_directory_iterator(root)) n += e.is_regular_file() ? 1 : 0;
+        return n;
+    };
+    const struct {
+        std::vector<std::string> mode;
+        std::vector<unsigned> limitsMiB;  // measured: the lowest fail, the highest succeeds
+    } cases[] = {
+        {{"-m", "copy", "--verify"}, {20, 28, 32, 36, 44, 1024}},
+        {{"-m", "lha"}, {26, 30, 34, 1024}},
+    };
+    for (const auto& c : cases) {
+        std::map<int, int> statuses;
+        for (const unsigned limit : c.limitsMiB) {
+            std::vector<std::string> args = c.mode;
+            args.insert(args.end(), {"-d", f.out, f.src});
+            args.insert(args.begin(), {"--user-folder", f.user});
+            const auto r = RunProgram("tessarine-cli", args, {}, false, 60, rlim_t{limit} << 20);
+            const std::string what = c.mode[1] + " under " + std::to_string(limit) + " MiB: ";
+            ++statuses[r.status];
+            const auto left = testsupport::FolderNames(f.out);
+            if (r.status == 1) {
+                EXPECT_FALSE(r.err.empty()) << what;
+                EXPECT_TRUE(left.empty()) << what << left.front();
+            } else {
+                ASSERT_EQ(r.status, 0) << what << r.err;
+                ASSERT_EQ(left.size(), 1u) << what << r.err;
+                const std::string product = f.out + "/" + left.front();
+                if (c.mode[1] == "copy") EXPECT_EQ(filesBeneath(product), sourceFiles) << what;
+                std::filesystem::remove_all(product);
+            }
+        }
+        // Both ends were reached: the limits still test something.
+        EXPECT_GT(statuses[1], 0) << c.mode[1];
+        EXPECT_GT(statuses[0], 0) << c.mode[1];
+    }
+}

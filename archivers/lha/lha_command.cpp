@@ -12,6 +12,7 @@
 #include <deque>
 #include <functional>
 #include <mutex>
+#include <new>
 #include <system_error>
 #include <string_view>
 #include <thread>
@@ -66,16 +67,16 @@ public:
           names_(names),
           baseFd_(tessarine::OpenLongPath(AT_FDCWD, base.empty() ? "." : base, O_PATH | O_DIRECTORY)) {
         const unsigned threads = tessarine::WorkerThreads(1, 8);
-        for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
-    }
-    ~MemberPipeline() {
-        {
-            std::lock_guard<std::mutex> lock(mutex_);
-            stop_ = true;
+        try {
+            for (unsigned t = 0; t < threads; ++t) workers_.emplace_back([this] { Work(); });
+        } catch (const std::system_error&) {
+            // No room for another thread's stack: the archive fails for want
+            // of memory, once the workers started have ended.
+            StopWorkers();
+            throw std::bad_alloc();
         }
-        changed_.notify_all();
-        for (auto& w : workers_) w.join();
     }
+    ~MemberPipeline() { StopWorkers(); }
     MemberPipeline(const MemberPipeline&) = delete;
     MemberPipeline& operator=(const MemberPipeline&) = delete;
 
@@ -93,6 +94,15 @@ public:
     }
 
 private:
+    void StopWorkers() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        changed_.notify_all();
+        for (auto& w : workers_) w.join();
+    }
+
     // How far ahead of the writer preparation may run, in members and in
     // bytes waiting to be written.
     static constexpr size_t kAhead = 64;
