@@ -73,19 +73,27 @@ std::string ReadRecordAt(int folder) {
     return text;
 }
 
-// Nothing in the folder but, perhaps, an owner record cut short.
-bool IsEmptyFolder(int folder) {
-    const int listFd = ::openat(folder, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+// The names in the folder `name` of `at` (".": `at` itself), "." and ".."
+// left out, never through a link; nullopt when it cannot be read.
+std::optional<std::vector<std::string>> NamesIn(int at, const char* name) {
+    const int listFd = ::openat(at, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
     DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
     if (!dir) {
         if (listFd >= 0) ::close(listFd);
-        return false;
+        return std::nullopt;
     }
-    bool empty = true;
+    std::vector<std::string> names;
     while (const dirent* e = ::readdir(dir))
-        empty = empty && (IsDotOrDotDot(e->d_name) || std::strcmp(e->d_name, kStagingOwnerFile) == 0);
+        if (!IsDotOrDotDot(e->d_name)) names.emplace_back(e->d_name);
     ::closedir(dir);
-    return empty;
+    return names;
+}
+
+// Nothing in the folder but, perhaps, an owner record cut short.
+bool IsEmptyFolder(int folder) {
+    const auto names = NamesIn(folder, ".");
+    return names &&
+           std::all_of(names->begin(), names->end(), [](const std::string& n) { return n == kStagingOwnerFile; });
 }
 
 // The jobs that run in this process: their stop flags and staging folders,
@@ -136,16 +144,9 @@ bool RemoveTreeAt(int folder, const char* name) {
     // A folder whose entries are removed while it is read may skip some;
     // it is read again until it is empty or nothing more goes.
     for (int round = 0; round < 4; ++round) {
-        std::vector<std::string> names;
-        const int listFd = ::openat(fd.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-        if (!dir) {
-            if (listFd >= 0) ::close(listFd);
-            return false;
-        }
-        while (const dirent* e = ::readdir(dir))
-            if (!IsDotOrDotDot(e->d_name)) names.emplace_back(e->d_name);
-        ::closedir(dir);
+        const auto listed = NamesIn(fd.Get(), ".");
+        if (!listed) return false;
+        const std::vector<std::string>& names = *listed;
         if (names.empty()) break;
         ok = true;
         for (const auto& child : names) {
@@ -252,13 +253,8 @@ bool JobStaging::KeepsRenamedFolders() const {
         // The folder is read, not looked up: the kernel's cache would still
         // find the moved name where the file system lost it.
         if (file && file.Close() && ::renameat(at, "probe", at, "probed") == 0) {
-            const int listFd = ::openat(at, "probed", O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
-            if (DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr) {
-                while (const dirent* e = ::readdir(dir)) kept = kept || std::strcmp(e->d_name, "kept") == 0;
-                ::closedir(dir);
-            } else if (listFd >= 0) {
-                ::close(listFd);
-            }
+            const auto names = NamesIn(at, "probed");
+            kept = names && std::find(names->begin(), names->end(), "kept") != names->end();
         }
     }
     RemoveTreeAt(at, "probe");
@@ -297,22 +293,13 @@ std::optional<std::string> JobStaging::Publish(const std::string& name, const st
 size_t RemoveAbandonedStaging(const std::string& destination) {
     UniqueFd folder(OpenLongPath(AT_FDCWD, destination, O_RDONLY | O_DIRECTORY));
     if (!folder) return 0;
-    std::vector<std::string> names;
-    {
-        const int listFd = ::openat(folder.Get(), ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-        DIR* dir = listFd >= 0 ? ::fdopendir(listFd) : nullptr;
-        if (!dir) {
-            if (listFd >= 0) ::close(listFd);
-            return 0;
-        }
-        while (const dirent* e = ::readdir(dir))
-            if (IsStagingName(e->d_name)) names.emplace_back(e->d_name);
-        ::closedir(dir);
-    }
+    auto names = NamesIn(folder.Get(), ".");
+    if (!names) return 0;
+    std::erase_if(*names, [](const std::string& n) { return !IsStagingName(n); });
     const std::string host = HostName();
     const std::string boot = ReadSmallFile("/proc/sys/kernel/random/boot_id");
     size_t removed = 0;
-    for (const auto& name : names) {
+    for (const auto& name : *names) {
         struct stat st {};
         if (::fstatat(folder.Get(), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISDIR(st.st_mode) ||
             st.st_uid != ::geteuid())
