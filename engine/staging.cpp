@@ -101,7 +101,14 @@ bool IsEmptyFolder(int folder) {
 struct Registry {
     std::mutex mutex;
     std::atomic<bool>* stop = nullptr;
-    std::vector<const JobStaging*> stagings;
+    // Each live staging folder: its owner, and its folder and name for the
+    // abandon call.
+    struct Place {
+        const JobStaging* staging;
+        int folder;
+        std::string name;
+    };
+    std::vector<Place> places;
     bool abandoned = false;
 };
 
@@ -109,13 +116,6 @@ Registry& TheRegistry() {
     static Registry registry;
     return registry;
 }
-
-// Folder and name of a staging folder, for the abandon call.
-struct StagingPlace {
-    int folder;
-    std::string name;
-};
-std::vector<StagingPlace> places;  // guarded by the registry's mutex, parallel to stagings
 
 }  // namespace
 
@@ -212,8 +212,7 @@ int JobStaging::MakeLockedFolder() {
             return error;
         }
         name_ = name;
-        registry.stagings.push_back(this);
-        places.push_back({destinationFd_.Get(), name_});
+        registry.places.push_back({this, destinationFd_.Get(), name_});
     }
     // The lock says the job lives. Another job's clean-up may have found the
     // new folder unlocked and without record: it holds the lock then, or
@@ -232,11 +231,7 @@ int JobStaging::MakeLockedFolder() {
 void JobStaging::Forget(bool remove) {
     Registry& registry = TheRegistry();
     std::lock_guard lock(registry.mutex);
-    const auto at = std::find(registry.stagings.begin(), registry.stagings.end(), this);
-    if (at != registry.stagings.end()) {
-        places.erase(places.begin() + (at - registry.stagings.begin()));
-        registry.stagings.erase(at);
-    }
+    std::erase_if(registry.places, [this](const Registry::Place& p) { return p.staging == this; });
     if (remove && !name_.empty()) RemoveTreeAt(destinationFd_.Get(), name_.c_str());
     folderFd_.Reset();
     name_.clear();
@@ -361,7 +356,7 @@ void AbandonRunningJob() {
         bool gone = true;
         {
             std::lock_guard lock(registry.mutex);
-            for (const auto& place : places)
+            for (const auto& place : registry.places)
                 if (!RemoveTreeAt(place.folder, place.name.c_str())) gone = false;
         }
         if (gone || std::chrono::steady_clock::now() >= until) return;
