@@ -16,7 +16,7 @@ PROG=$WORK/prog
 mkdir -p "$PROG"
 cp -r "$BIN"/data "$PROG"/
 cp "$BIN"/tessarine "$PROG"/
-for f in lib7-zip32.so libunlha32.so 7zz; do [ -e "$BIN/$f" ] && cp "$BIN/$f" "$PROG"/; done
+for f in lib7-zip32.so lib7zz-guard.so libunlha32.so 7zz; do [ -e "$BIN/$f" ] && cp "$BIN/$f" "$PROG"/; done
 USERDIR=$PROG/user/$(id -un)
 mkdir -p "$USERDIR/data" "$WORK/dest" "$WORK/プロジェクト資料" "$WORK/写真"
 cp "$BIN"/data/*.dat "$USERDIR/data/"

@@ -139,6 +139,14 @@ Call CallLibrary(const std::string& library, const std::string& line) {
 
 std::string Library() { return BinDir() + "/lib7-zip32.so"; }
 
+// Copies the library, with the read guard it loads into 7zz, into `folder`;
+// returns the copy's path.
+std::string CopyLibraryInto(const std::string& folder) {
+    std::filesystem::copy_file(Library(), folder + "lib7-zip32.so");
+    std::filesystem::copy_file(BinDir() + "/lib7zz-guard.so", folder + "lib7zz-guard.so");
+    return folder + "lib7-zip32.so";
+}
+
 // The real 7zz, for stand-ins that do something and then run it.
 std::string RealSevenZip() {
     std::string path;
@@ -185,7 +193,7 @@ protected:
     std::string LibraryWithSevenZip(const std::string& script) {
         const std::string program = dir.folder() + "program" + std::to_string(++programs) + "/";
         MakeDir(program);
-        std::filesystem::copy_file(BinDir() + "/lib7-zip32.so", program + "lib7-zip32.so");
+        CopyLibraryInto(program);
         WriteFile(program + "7zz", "#!/bin/sh\n" + script);
         ::chmod((program + "7zz").c_str(), 0755);
         ::chmod(program.c_str(), 0755);
@@ -357,7 +365,7 @@ TEST_F(SevenZipArchives, FailuresAreReportedAsErrorWithTheReason) {
     // No 7zz beside the library and none on the search path.
     const std::string program = dir.folder() + "program/";
     MakeDir(program);
-    std::filesystem::copy_file(BinDir() + "/lib7-zip32.so", program + "lib7-zip32.so");
+    CopyLibraryInto(program);
     TFileArchive lonely([this](const std::string& c, const std::string& t) { boxes.emplace_back(c, t); });
     lonely.SetLibraryFolders(program, {});
     const std::string path = std::getenv("PATH");
@@ -374,7 +382,7 @@ TEST_F(SevenZipArchives, PasswordGoesOnStandardInputAndEveryNameOnceAfterDoubleD
     // it makes the archive it is asked for (the path after "--").
     const std::string program = dir.folder() + "program/";
     MakeDir(program);
-    std::filesystem::copy_file(BinDir() + "/lib7-zip32.so", program + "lib7-zip32.so");
+    CopyLibraryInto(program);
     WriteFile(
         program + "7zz",
         "#!/bin/sh\nprintf '%s\\n' \"$PWD\" \"$@\" > \"" + dir.folder() + "args\"\ncat > \"" + dir.folder() +
@@ -648,7 +656,7 @@ TEST_F(SevenZipArchives, SevenZipIsNotTakenFromRelativeEntriesOfTheSearchPath) {
     }
     const std::string program = dir.folder() + "program/";
     MakeDir(program);
-    std::filesystem::copy_file(Library(), program + "lib7-zip32.so");
+    CopyLibraryInto(program);
     const std::string savedPath = std::getenv("PATH");
     const std::string savedFolder = std::filesystem::current_path();
     const std::string real = RealSevenZip();
@@ -853,5 +861,48 @@ TEST_F(SevenZipArchives, UnzipRestoresEveryModificationSecond) {
             ASSERT_EQ(::stat((out + "sub/t" + std::to_string(i)).c_str(), &st), 0);
             EXPECT_EQ(st.st_mtim.tv_sec, times[i].tv_sec) << "t" << i << " password \"" << password << "\"";
         }
+    }
+}
+
+// The owner of the tree swaps folders for links to a folder of secrets
+// after the names were checked and just before 7zz reads them (a stand-in
+// 7zz does the swap, then runs the real one). Nothing is read through a
+// link, whether 7zz is given the files ("sub"), the folder whole ("all",
+// every entry of which is listed) or a deep file through its folder's
+// alias: the files beneath are left out and named.
+TEST_F(SevenZipArchives, FolderSwappedForALinkBefore7zzReadsIsNotReadThrough) {
+    const std::string outside = dir.folder() + "private/";
+    MakeDir(outside);
+    const std::string deep = testsupport::MakeDeepFolders(outside, 22);
+    testsupport::WriteLong(outside + deep + "d.txt", "secret");
+    for (const std::string name : {"b.txt", "e.txt"}) WriteFile(outside + name, "secret");
+    MakeDir(outside + "deep");
+    WriteFile(outside + "deep/c.txt", "secret");
+    Add("a.txt", "a");
+    Add("sub/b.txt", "b");
+    Add("sub/deep/c.txt", "c");
+    Add("all/e.txt", "e");
+    ASSERT_EQ(testsupport::MakeDeepFolders(src + "sub", 22), deep);
+    testsupport::WriteLong(src + "sub/" + deep + "d.txt", "d");
+    std::vector<std::string> names = Names();
+    names.push_back("sub/" + deep + "d.txt");
+    const std::string library =
+        LibraryWithSevenZip("for f in sub all; do if [ ! -L $f ]; then mv $f $f.moved && ln -s '" + outside +
+                            "' $f; fi; done\nexec '" + RealSevenZip() + "' \"$@\"\n");
+    for (const std::string type : {"zip", "7z"}) {
+        for (const std::string folder : {"sub", "all"}) {
+            if (!std::filesystem::is_symlink(src + folder)) continue;
+            std::filesystem::remove(src + folder);
+            std::filesystem::rename(src + folder + ".moved", src + folder);
+        }
+        const std::string path = dir.folder() + "swapped." + type;
+        const Call call = CallLibrary(library, Line(type, path, src, names));
+        EXPECT_EQ(call.status, 1) << type << " " << call.report;
+        for (const std::string& gone : {std::string("sub/b.txt"), std::string("sub/deep/c.txt"),
+                                        std::string("all/e.txt"), "sub/" + deep + "d.txt"})
+            EXPECT_TRUE(call.leftOut.count(gone)) << type << " " << gone.substr(0, 40);
+        std::string content;
+        RunProgram({"7zz", "e", "-so", path}, &content);
+        EXPECT_EQ(content, "a") << type;
     }
 }

@@ -34,7 +34,7 @@ inline std::string CopyProgramFolder(const std::string& into, bool archivers) {
     MakeDir(prog);
     fs::copy_file(built + "tessarine", prog + "tessarine");
     fs::copy(built + "data", prog + "data", fs::copy_options::recursive);
-    for (const char* file : {"lib7-zip32.so", "libunlha32.so", "7zz"}) {
+    for (const char* file : {"lib7-zip32.so", "lib7zz-guard.so", "libunlha32.so", "7zz"}) {
         if (archivers && fs::exists(built + file)) fs::copy_file(built + file, prog + file);
     }
     return prog;

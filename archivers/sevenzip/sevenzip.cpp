@@ -19,6 +19,12 @@
 // added to. 7zz is started so that it cannot outlive the caller's thread and
 // never writes a core file (which would hold the password).
 //
+// 7zz reads the source through the read guard (lib7zz-guard.so beside this
+// library, preloaded into it; see read_guard.cpp): every name beneath the
+// base folder without following a link on the way, so that the owner of the
+// tree cannot redirect its reading by swapping a folder for a link. A 7zz
+// that runs without the guard makes no archive.
+//
 // The report is the library's own: "N of M files added to the archive",
 // then "K files left out" when some are; the word "ERROR" appears only when
 // no archive was made. The entries left out, each with its reason, are
@@ -197,42 +203,81 @@ bool IsExecutableFile(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::access(path.c_str(), X_OK) == 0;
 }
 
+// The folder this library was loaded from, with its closing "/"; empty when
+// it cannot be told.
+std::string LibraryFolder() {
+    Dl_info info{};
+    if (::dladdr(reinterpret_cast<void*>(&LibraryFolder), &info) == 0 || !info.dli_fname) return {};
+    const std::string self = info.dli_fname;
+    const auto slash = self.rfind('/');
+    if (slash == std::string::npos) return {};
+    char* folder = ::realpath(self.substr(0, slash + 1).c_str(), nullptr);
+    if (!folder) return {};
+    const std::string path = std::string(folder) + "/";
+    std::free(folder);
+    return path;
+}
+
 // 7zz beside this library, else in an absolute folder of the executable
 // search path. Relative and empty entries of the search path are skipped:
 // they name folders relative to wherever the caller happens to be, not to
 // where 7zz runs (the base folder, which may hold a program of that name).
 std::string FindSevenZipProgram() {
-    Dl_info info{};
-    if (::dladdr(reinterpret_cast<void*>(&FindSevenZipProgram), &info) != 0 && info.dli_fname) {
-        const std::string self = info.dli_fname;
-        const auto slash = self.rfind('/');
-        if (slash != std::string::npos) {
-            char* folder = ::realpath(self.substr(0, slash + 1).c_str(), nullptr);
-            if (folder) {
-                const std::string beside = std::string(folder) + "/7zz";
-                std::free(folder);
-                if (IsExecutableFile(beside)) return beside;
-            }
-        }
-    }
+    const std::string folder = LibraryFolder();
+    if (!folder.empty() && IsExecutableFile(folder + "7zz")) return folder + "7zz";
     return tessarine::FindProgramOnPath("7zz");
 }
 
+// The read guard beside this library (lib7zz-guard.so, see read_guard.cpp),
+// opened; it is handed to 7zz as a descriptor, which the loader reads
+// whatever bytes the folder's path holds.
+UniqueFd OpenReadGuard() {
+    const std::string folder = LibraryFolder();
+    if (folder.empty()) return UniqueFd();
+    return UniqueFd(::open((folder + "lib7zz-guard.so").c_str(), O_RDONLY | O_CLOEXEC));
+}
+
+// The descriptors 7zz gets beside its standard ones when the read guard
+// is loaded into it: the guard library, the pipe on which the guard says it
+// is in place, the base folder, and deep folders (see read_guard.cpp).
+constexpr int kGuardLibraryFd = 3;
+constexpr size_t kGuardFixedFds = 3;
+
+// What 7zz may read: the base folder and, under "PREFIXn" names for n from
+// `firstAlias`, deep folders opened here (see AddDeepFiles).
+struct ReadGuard {
+    int library = -1;
+    int base = -1;
+    std::vector<int> folders;
+    std::string aliasPrefix;
+    size_t firstAlias = 0;
+};
+
 // The environment 7zz runs with: ours, with a UTF-8 locale so that names
-// and the password are read and written as UTF-8.
+// and the password are read and written as UTF-8, and the read guard
+// preloaded (any other preloaded library is dropped: nothing else is to
+// stand between 7zz and the source).
 std::vector<std::string> ChildEnvironment() {
     std::vector<std::string> env;
     for (char** e = environ; e && *e; ++e) {
-        if (std::strncmp(*e, "LC_ALL=", 7) == 0) continue;
+        if (std::strncmp(*e, "LC_ALL=", 7) == 0 || std::strncmp(*e, "LD_PRELOAD=", 11) == 0 ||
+            std::strncmp(*e, "TESSARINE_READ_GUARD=", 21) == 0)
+            continue;
         env.emplace_back(*e);
     }
     env.emplace_back("LC_ALL=C.UTF-8");
     return env;
 }
 
-// The longest name kept from beneath PATH_MAX (see AddDeepFiles): the
-// links that lead to its folder stay within the kernel's 40 per look-up,
-// and each argument within the kernel's 128 KiB.
+std::vector<std::string> GuardedEnvironment(std::vector<std::string> env, const ReadGuard& guard) {
+    env.push_back("LD_PRELOAD=/proc/self/fd/" + std::to_string(kGuardLibraryFd));
+    env.push_back("TESSARINE_READ_GUARD=" + guard.aliasPrefix + "," + std::to_string(guard.firstAlias) + "," +
+                  std::to_string(guard.folders.size()));
+    return env;
+}
+
+// The longest name kept from beneath PATH_MAX (see AddDeepFiles): each
+// argument of the renaming call stays within the kernel's 128 KiB.
 constexpr size_t kMaxDeepName = 64 * 1024;
 
 // What kind of entry a listed name is, and whether 7zz may be given it.
@@ -299,6 +344,7 @@ bool MakePipe(UniqueFd& readEnd, UniqueFd& writeEnd) {
 
 struct RunResult {
     bool started = false;
+    bool guarded = false;  // the read guard said it was in place
     int spawnError = 0;
     int status = 0;
     std::string out;  // standard output
@@ -322,19 +368,29 @@ bool Drain(int fd, std::string& sink, size_t limit) {
 }
 
 // Runs 7zz with the arguments in the folder, feeding `input` on its standard
-// input, and collects what it writes. The child is made to die with the
-// calling thread (so that a killed program leaves no 7zz behind) and to
-// write no core file; between fork and exec it makes only calls that are
-// safe in the child of a threaded process.
+// input, and collects what it writes; with `guard`, the read guard is loaded
+// into it. The child is made to die with the calling thread (so that a
+// killed program leaves no 7zz behind) and to write no core file; between
+// fork and exec it makes only calls that are safe in the child of a
+// threaded process.
 RunResult RunProgram(const std::string& program, const std::vector<std::string>& args, int folderFd,
-                     const std::vector<std::string>& env, const std::string& input) {
+                     const std::vector<std::string>& baseEnv, const std::string& input,
+                     const ReadGuard* guard = nullptr) {
     RunResult result;
-    UniqueFd inRead, inWrite, outRead, outWrite, errRead, errWrite, execRead, execWrite;
+    UniqueFd inRead, inWrite, outRead, outWrite, errRead, errWrite, execRead, execWrite, readyRead, readyWrite;
     if (!MakePipe(inRead, inWrite) || !MakePipe(outRead, outWrite) || !MakePipe(errRead, errWrite) ||
-        !MakePipe(execRead, execWrite)) {
+        !MakePipe(execRead, execWrite) || (guard && !MakePipe(readyRead, readyWrite))) {
         result.spawnError = errno ? errno : EMFILE;
         return result;
     }
+    // The descriptors placed from 3 on in the child, in order.
+    std::vector<int> handed;
+    if (guard) {
+        handed = {guard->library, readyWrite.Get(), guard->base};
+        handed.insert(handed.end(), guard->folders.begin(), guard->folders.end());
+    }
+    std::vector<int> moved(handed.size());
+    const std::vector<std::string> env = guard ? GuardedEnvironment(baseEnv, *guard) : baseEnv;
     // The password is short (see kMaxPassword): it is in the pipe before
     // 7zz starts, so the write can neither block nor hit a reader that has
     // gone. Even a pipe cut down to one page holds it twice.
@@ -378,11 +434,29 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
                    ::dup2(errWrite.Get(), 2) < 0) {
             error = errno;
         } else {
-            const unsigned keep = static_cast<unsigned>(execWrite.Get());
-            if (keep > 3) ::syscall(SYS_close_range, 3u, keep - 1, 0u);
-            ::syscall(SYS_close_range, keep + 1, ~0u, 0u);
-            ::execve(program.c_str(), argv.data(), envp.data());
-            error = errno;
+            // Everything to keep goes above the places it is handed over
+            // at first, so that placing one never closes another.
+            const int above = 3 + static_cast<int>(handed.size());
+            const int keep = ::fcntl(execWrite.Get(), F_DUPFD_CLOEXEC, above);
+            error = keep < 0 ? errno : 0;
+            for (size_t i = 0; i < handed.size() && error == 0; ++i) {
+                moved[i] = ::fcntl(handed[i], F_DUPFD_CLOEXEC, above);
+                if (moved[i] < 0) error = errno;
+            }
+            for (size_t i = 0; i < handed.size() && error == 0; ++i) {
+                if (::dup2(moved[i], 3 + static_cast<int>(i)) < 0) error = errno;
+            }
+            if (error == 0) {
+                if (keep > above) ::syscall(SYS_close_range, static_cast<unsigned>(above), keep - 1u, 0u);
+                ::syscall(SYS_close_range, keep + 1u, ~0u, 0u);
+                ::execve(program.c_str(), argv.data(), envp.data());
+                error = errno;
+            }
+            if (keep >= 0) {
+                while (::write(keep, &error, sizeof error) < 0 && errno == EINTR) {
+                }
+                ::_exit(127);
+            }
         }
         while (::write(execWrite.Get(), &error, sizeof error) < 0 && errno == EINTR) {
         }
@@ -392,6 +466,7 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
     outWrite.Reset();
     errWrite.Reset();
     execWrite.Reset();
+    readyWrite.Reset();
     // The exec pipe closes (no bytes) when 7zz has started; otherwise it
     // brings the reason it could not.
     int childError = 0;
@@ -432,6 +507,12 @@ RunResult RunProgram(const std::string& program, const std::vector<std::string>&
         }
     }
     tessarine::WaitForChild(pid, result.status);
+    // 7zz has ended, so the guard's byte is in the pipe or never came.
+    if (readyRead) {
+        char byte = 0;
+        ::fcntl(readyRead.Get(), F_SETFL, O_NONBLOCK);
+        result.guarded = ::read(readyRead.Get(), &byte, 1) == 1;
+    }
     return result;
 }
 
@@ -472,14 +553,15 @@ const char* ExitMeaning(int code) {
 // (and "WARNINGS for files:" for files found but not opened), one line per
 // entry, the name as 7-Zip shows it (line breaks and other control
 // characters replaced). A shown name that is one of the names given (as
-// listed, `given`, and as handed over, relative) is taken as that entry; any
-// other line, and any entry counted but not listed, is left out under the
-// name 7-Zip showed.
+// listed, `given`, and as handed over, relative) is taken as that entry; a
+// folder above given names, as each of them; any other line, and any entry counted but not listed, is left out under
+// the name 7-Zip showed.
 std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vector<std::string_view>& given) {
     std::unordered_map<std::string_view, size_t> index;
     index.reserve(given.size());
     for (size_t k = 0; k < given.size(); ++k) index.emplace(WithoutLeadingSlashes(given[k]), k);
     std::unordered_set<size_t> taken;
+    std::vector<size_t> byName;  // places in `given` in the order of their names, made when first needed
     std::vector<LeftOutEntry> entries;
     size_t counted = 0;
     bool inSection = false;
@@ -516,9 +598,27 @@ std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vecto
         const auto hit = index.find(shown);
         if (hit != index.end() && taken.insert(hit->second).second) {
             entries.push_back(LeftOutEntry{std::string(given[hit->second]), reason});
-        } else {
-            entries.push_back(LeftOutEntry{std::string(shown), "7-Zip could not add it"});
+            continue;
         }
+        // A folder on the way of given names (one swapped for a link, say):
+        // 7zz names it once and adds none of the names beneath it.
+        if (byName.empty()) {
+            byName.resize(given.size());
+            for (size_t k = 0; k < given.size(); ++k) byName[k] = k;
+            std::sort(byName.begin(), byName.end(), [&](size_t a, size_t b) {
+                return WithoutLeadingSlashes(given[a]) < WithoutLeadingSlashes(given[b]);
+            });
+        }
+        const std::string folder = std::string(shown) + "/";
+        auto at = std::lower_bound(byName.begin(), byName.end(), folder, [&](size_t k, const std::string& name) {
+            return WithoutLeadingSlashes(given[k]) < name;
+        });
+        bool beneath = false;
+        for (; at != byName.end() && WithoutLeadingSlashes(given[*at]).starts_with(folder); ++at) {
+            beneath = true;
+            if (taken.insert(*at).second) entries.push_back(LeftOutEntry{std::string(given[*at]), reason});
+        }
+        if (!beneath) entries.push_back(LeftOutEntry{std::string(shown), "7-Zip could not add it"});
     }
     for (size_t k = entries.size(); k < counted; ++k) entries.push_back(LeftOutEntry{"", "7-Zip could not add it"});
     if (entries.empty()) entries.push_back(LeftOutEntry{"", "7-Zip could not add it"});
@@ -760,15 +860,20 @@ size_t FilesAdded(const std::string& out) {
     return 0;
 }
 
+// Why an archive is not made when 7zz ran without the read guard.
+std::string GuardMissing() {
+    return "7zz に読み取りの保護 (lib7zz-guard.so) を組み込めませんでした。静的にリンクされた 7zz "
+           "では元のフォルダーの外を読まないことを保証できません";
+}
+
 // A folder of our own beside the archive's final place, in which 7zz makes
 // the archive. Removed, with whatever 7zz left in it, when it goes.
 class TempFolder {
 public:
-    // The folder for the archive at the absolute path `archive`, named after
-    // `name` (ending in XXXXXX).
-    explicit TempFolder(const std::string& archive, const char* name = ".tessarine-XXXXXX") {
+    // The folder for the archive at the absolute path `archive`.
+    explicit TempFolder(const std::string& archive) {
         const size_t slash = archive.rfind('/');
-        std::string pattern = archive.substr(0, slash + 1) + name;
+        std::string pattern = archive.substr(0, slash + 1) + ".tessarine-XXXXXX";
         if (::mkdtemp(pattern.data()))
             path_ = pattern;
         else
@@ -805,26 +910,17 @@ private:
 // Adds the files whose names are PATH_MAX bytes or more (relative to the
 // base folder) to the archive at `partial`. 7zz opens every name it is given
 // as one path and stops there ("File name too long"), so each folder holding
-// such files is reached through a chain of symbolic links in a private
-// folder of the temporary directory: each link's text stays well under
-// PATH_MAX and begins with the link before it. 7zz, run in that folder, is
-// given "ALIAS/name" (it follows the links: these names are all files,
-// checked by CheckEntry), and the entries are then renamed in the archive to
-// their own names (7zz rn, which copies the packed data as it is). Files 7zz
-// warns about are added to `leftOut` under their own names. Returns the
-// failure text, empty on success.
+// such files is opened here, beneath the base folder without following a
+// link, and handed to 7zz as an open descriptor, which the read guard lets
+// it reach under a short alias: 7zz is given "ALIAS/name", and the entries
+// are then renamed in the archive to their own names (7zz rn, which copies
+// the packed data as it is). A file whose folder cannot be reached so, or
+// that 7zz warns about, is added to `leftOut` under its own name. Returns
+// the failure text, empty on success.
 std::string AddDeepFiles(const std::string& program, const std::vector<std::string>& env, const std::string& input,
-                         const Request& request, const std::string& partial, const std::string& baseFolder,
+                         const Request& request, const std::string& partial, const ReadGuard& baseGuard,
                          const std::vector<std::string_view>& given, const std::vector<std::string_view>& deep,
                          std::vector<LeftOutEntry>& leftOut) {
-    const char* tmp = std::getenv("TMPDIR");
-    // Not named like a job's temporary folder, which a later job in the same
-    // folder would take for one left behind.
-    const TempFolder links(std::string(tmp && tmp[0] == '/' ? tmp : "/tmp") + "/", "tessarine-links-XXXXXX");
-    if (!links.Made()) return "一時フォルダーを作れません: " + archivers::PlainReason(links.Error());
-    const UniqueFd linksFd(::open(links.Path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!linksFd) return "一時フォルダーを開けません: " + archivers::PlainReason(errno);
-
     // The aliases begin with a name no listed entry begins with, so that
     // adding them never updates an entry already in the archive.
     std::unordered_set<std::string_view> tops;
@@ -836,52 +932,21 @@ std::string AddDeepFiles(const std::string& program, const std::vector<std::stri
     while (std::any_of(tops.begin(), tops.end(), [&](std::string_view top) { return top.starts_with(prefix); }))
         prefix.insert(0, "_");
 
-    constexpr size_t kLinkText = 3000;  // the most bytes of a path one link spells out
-    constexpr size_t kMostLinks = 40;   // the kernel follows at most 40 links in one look-up
-    std::string absoluteBase = baseFolder;
-    while (absoluteBase.size() > 1 && absoluteBase.back() == '/') absoluteBase.pop_back();
-    std::unordered_map<std::string_view, std::string> aliasOf;  // folder (relative) -> alias
-    std::vector<std::string> aliasNames;                        // "ALIAS/name", one per deep file
-    std::vector<size_t> aliasFile;                              // the deep file of each alias name
+    // Each folder numbered in the order its first file comes; the files
+    // taken folder by folder, so that one call's folders are consecutive.
+    std::unordered_map<std::string_view, size_t> numberOf;
+    std::vector<std::string_view> folders;
+    std::vector<std::pair<size_t, size_t>> files;  // (folder number, deep file)
     for (size_t k = 0; k < deep.size(); ++k) {
         const std::string_view relative = WithoutLeadingSlashes(deep[k]);
-        const size_t cut = relative.rfind('/');
-        const std::string_view folder = relative.substr(0, cut);
-        auto hit = aliasOf.find(folder);
-        if (hit == aliasOf.end()) {
-            // The folder's absolute path, spelled out a piece at a time.
-            const std::string alias = prefix + std::to_string(aliasOf.size());
-            const std::string whole = absoluteBase + "/" + std::string(folder);
-            std::vector<std::string> pieces{""};
-            for (size_t pos = 0; pos < whole.size();) {
-                size_t end = whole.find('/', pos + 1);
-                if (end == std::string::npos) end = whole.size();
-                const std::string_view part = std::string_view(whole).substr(pos, end - pos);
-                if (pieces.back().size() + part.size() > kLinkText && !pieces.back().empty()) pieces.emplace_back();
-                pieces.back().append(pieces.size() > 1 && pieces.back().empty() ? part.substr(1) : part);
-                pos = end;
-            }
-            bool made = pieces.size() <= kMostLinks;
-            std::string before;
-            for (size_t j = 0; made && j < pieces.size(); ++j) {
-                const std::string name = j + 1 == pieces.size() ? alias : alias + "." + std::to_string(j);
-                const std::string text = before.empty() ? pieces[j] : before + "/" + pieces[j];
-                made = ::symlinkat(text.c_str(), linksFd.Get(), name.c_str()) == 0;
-                before = name;
-            }
-            if (!made) {
-                leftOut.push_back(LeftOutEntry{std::string(deep[k]), "PATH_MAX より深いフォルダーに届きません"});
-                continue;
-            }
-            hit = aliasOf.emplace(folder, alias).first;
-        }
-        aliasNames.push_back(hit->second + std::string(relative.substr(cut)));
-        aliasFile.push_back(k);
+        const std::string_view folder = relative.substr(0, relative.rfind('/'));
+        const auto [hit, added] = numberOf.try_emplace(folder, folders.size());
+        if (added) folders.push_back(folder);
+        files.emplace_back(hit->second, k);
     }
-    if (aliasNames.empty()) return {};
+    std::stable_sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
 
-    // The switches of the main call, but links followed.
-    std::vector<std::string> add{"7zz", "a", "-t" + request.type, "-spd", "-bd", "-sccUTF-8"};
+    std::vector<std::string> add{"7zz", "a", "-t" + request.type, "-spd", "-snl", "-bd", "-sccUTF-8"};
     std::vector<std::string> rename{"7zz", "rn", "-spd", "-bd", "-sccUTF-8"};
     for (auto* args : {&add, &rename}) {
         if (request.type == "zip") args->push_back("-mtp=1");
@@ -890,62 +955,97 @@ std::string AddDeepFiles(const std::string& program, const std::vector<std::stri
         args->push_back("--");
         args->push_back(partial);
     }
-    // Runs `fixed` with as many of the arguments as fit, as often as needed;
-    // `per` arguments go together. False, with `failure` set, when 7zz
-    // fails; `warned` receives the entries 7zz could not add.
-    std::string failure;
-    const auto run = [&](const std::vector<std::string>& fixed, const std::vector<std::string>& names, size_t per,
-                         std::vector<LeftOutEntry>* warned) {
-        const size_t budget = NameBudget(fixed, env);
-        for (size_t next = 0; next < names.size();) {
-            std::vector<std::string> args = fixed;
-            size_t used = 0;
-            size_t end = next;
-            while (end < names.size()) {
-                size_t cost = 0;
-                for (size_t i = end; i < end + per; ++i) cost += ArgumentCost(names[i]);
-                if (end > next && used + cost > budget) break;
-                used += cost;
-                end += per;
-            }
-            args.insert(args.end(), names.begin() + static_cast<long>(next), names.begin() + static_cast<long>(end));
-            const RunResult result = RunProgram(program, args, linksFd.Get(), env, input);
-            const int code = result.started && WIFEXITED(result.status) ? WEXITSTATUS(result.status) : -1;
-            if (code == 1 && warned) {
-                const std::vector<std::string_view> batch(names.begin() + static_cast<long>(next),
-                                                          names.begin() + static_cast<long>(end));
-                for (auto& entry : WarnedEntries(result.out, batch)) warned->push_back(std::move(entry));
-            } else if (code != 0) {
-                failure = "PATH_MAX より深いファイルを 7zz (" + fixed[1] + ") で追加できませんでした" +
-                          (code > 0 ? " (終了コード " + std::to_string(code) + ", " + ExitMeaning(code) + ")" : "");
-                return false;
-            }
-            next = end;
-        }
-        return true;
+    const auto failed = [](const std::vector<std::string>& fixed, const RunResult& result) {
+        const int code = result.started && WIFEXITED(result.status) ? WEXITSTATUS(result.status) : -1;
+        return "PATH_MAX より深いファイルを 7zz (" + fixed[1] + ") で追加できませんでした" +
+               (code > 0 ? " (終了コード " + std::to_string(code) + ", " + ExitMeaning(code) + ")" : "");
     };
-    std::vector<LeftOutEntry> warned;
-    if (!run(add, aliasNames, 1, &warned)) return failure;
-    // An entry 7zz named is listed under its own name; one it did not name
-    // is listed as 7zz showed it.
-    std::unordered_map<std::string_view, std::string*> missed;
-    for (auto& entry : warned) missed.emplace(entry.name, &entry.reason);
-    std::vector<std::string> pairs;
-    for (size_t i = 0; i < aliasNames.size(); ++i) {
-        const std::string_view own = deep[aliasFile[i]];
-        const auto hit = missed.find(aliasNames[i]);
-        if (hit != missed.end()) {
-            leftOut.push_back(LeftOutEntry{std::string(own), *hit->second});
-            missed.erase(hit);
-            continue;
+
+    // A few hundred folders per call keep the descriptors well within the
+    // usual limit of 1,024.
+    constexpr size_t kFoldersPerCall = 256;
+    const size_t budget = NameBudget(add, env);
+    std::vector<std::string> pairs;  // "ALIAS/name" and the own name, for each file added
+    for (size_t next = 0; next < files.size();) {
+        ReadGuard guard = baseGuard;
+        guard.aliasPrefix = prefix;
+        guard.firstAlias = files[next].first;
+        std::vector<UniqueFd> opened;  // a folder not reached stands as /dev/null, which no look-up enters
+        std::vector<int> openError;
+        std::vector<std::string> names;  // "ALIAS/name"
+        std::vector<size_t> fileOf;      // the deep file of each name
+        size_t used = 0;
+        size_t end = next;
+        for (; end < files.size(); ++end) {
+            const auto [number, k] = files[end];
+            if (number - guard.firstAlias >= kFoldersPerCall) break;
+            const std::string_view relative = WithoutLeadingSlashes(deep[k]);
+            std::string alias = prefix + std::to_string(number) + std::string(relative.substr(relative.rfind('/')));
+            if (!names.empty() && used + ArgumentCost(alias) > budget) break;
+            while (opened.size() <= number - guard.firstAlias) {
+                opened.emplace_back(
+                    tessarine::OpenBeneath(baseGuard.base, folders[guard.firstAlias + opened.size()], O_PATH));
+                openError.push_back(opened.back() ? 0 : errno);
+                if (!opened.back()) opened.back().Reset(::open("/dev/null", O_PATH | O_CLOEXEC));
+            }
+            if (const int error = openError[number - guard.firstAlias]; error != 0) {
+                // A folder on the way was swapped for a link, or is gone.
+                leftOut.push_back(LeftOutEntry{std::string(deep[k]), archivers::PlainReason(error)});
+                continue;
+            }
+            used += ArgumentCost(alias);
+            names.push_back(std::move(alias));
+            fileOf.push_back(k);
         }
-        pairs.push_back(aliasNames[i]);
-        pairs.emplace_back(WithoutLeadingSlashes(own));
+        next = end;
+        if (names.empty()) continue;
+        for (const auto& fd : opened) guard.folders.push_back(fd.Get());
+        std::vector<std::string> args = add;
+        args.insert(args.end(), names.begin(), names.end());
+        const RunResult result = RunProgram(program, args, baseGuard.base, env, input, &guard);
+        const int code = result.started && WIFEXITED(result.status) ? WEXITSTATUS(result.status) : -1;
+        if (code != 0 && code != 1) return failed(add, result);
+        if (!result.guarded) return GuardMissing();
+        // An entry 7zz named is listed under its own name; one it did not
+        // name is listed as 7zz showed it.
+        std::unordered_map<std::string_view, std::string> missed;
+        std::vector<LeftOutEntry> warned;
+        if (code == 1) {
+            warned = WarnedEntries(result.out, std::vector<std::string_view>(names.begin(), names.end()));
+            for (const auto& entry : warned) missed.emplace(entry.name, entry.reason);
+        }
+        for (size_t i = 0; i < names.size(); ++i) {
+            const auto hit = missed.find(names[i]);
+            if (hit != missed.end()) {
+                leftOut.push_back(LeftOutEntry{std::string(deep[fileOf[i]]), hit->second});
+                missed.erase(hit);
+                continue;
+            }
+            pairs.push_back(names[i]);
+            pairs.emplace_back(WithoutLeadingSlashes(deep[fileOf[i]]));
+        }
+        for (const auto& entry : warned) {
+            if (missed.count(entry.name)) leftOut.push_back(entry);
+        }
     }
-    for (const auto& entry : warned) {
-        if (missed.count(entry.name)) leftOut.push_back(entry);
+    // The renames, as many pairs per call as fit.
+    const size_t renameBudget = NameBudget(rename, env);
+    for (size_t next = 0; next < pairs.size();) {
+        std::vector<std::string> args = rename;
+        size_t used = 0;
+        size_t end = next;
+        while (end < pairs.size()) {
+            const size_t cost = ArgumentCost(pairs[end]) + ArgumentCost(pairs[end + 1]);
+            if (end > next && used + cost > renameBudget) break;
+            used += cost;
+            end += 2;
+        }
+        args.insert(args.end(), pairs.begin() + static_cast<long>(next), pairs.begin() + static_cast<long>(end));
+        const RunResult result = RunProgram(program, args, baseGuard.base, env, input);
+        if (!result.started || !WIFEXITED(result.status) || WEXITSTATUS(result.status) != 0)
+            return failed(rename, result);
+        next = end;
     }
-    if (!run(rename, pairs, 2, nullptr)) return failure;
     return {};
 }
 
@@ -977,6 +1077,11 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     const UniqueFd baseFd(tessarine::OpenLongPath(AT_FDCWD, baseFolder, O_PATH | O_DIRECTORY));
     if (!baseFd) return Fail("基準フォルダーを開けません: " + archivers::PlainReason(errno), output, outputSize);
     if (archive.back() == '/') return Fail("書庫のパスがフォルダーを指しています", output, outputSize);
+    const UniqueFd guardLibrary = OpenReadGuard();
+    if (!guardLibrary) return Fail(GuardMissing(), output, outputSize);
+    ReadGuard guard;
+    guard.library = guardLibrary.Get();
+    guard.base = baseFd.Get();
 
     // The names 7zz may have, as listed, kept in the list's own place; the
     // others are left out here with their reason.
@@ -1084,7 +1189,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
                 ++end;
             }
             args.insert(args.end(), names.begin() + static_cast<long>(next), names.begin() + static_cast<long>(end));
-            const RunResult run = RunProgram(program, args, baseFd.Get(), env, input);
+            const RunResult run = RunProgram(program, args, baseFd.Get(), env, input, &guard);
             if (!run.started && run.spawnError == E2BIG && end - next > 1) {
                 callBudget = used / 2;  // the limit was tighter than estimated
                 continue;
@@ -1098,6 +1203,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
                 const char* name = ::sigabbrev_np(signal);
                 failedStatus = finish(2, "7zz がシグナル " + std::to_string(signal) + " (SIG" + (name ? name : "?") +
                                              ") で止まりました。書庫は作られていません");
+                return Outcome::kFailed;
+            }
+            if (!run.guarded) {
+                failedStatus = finish(2, GuardMissing());
                 return Outcome::kFailed;
             }
             const int code = WEXITSTATUS(run.status);
@@ -1135,8 +1244,7 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     }
     if (outcome == Outcome::kFailed) return failedStatus;
     if (!deep.empty()) {
-        const std::string failure =
-            AddDeepFiles(program, env, input, request, partial, baseFolder, given, deep, leftOut);
+        const std::string failure = AddDeepFiles(program, env, input, request, partial, guard, given, deep, leftOut);
         if (!failure.empty()) return finish(2, failure);
     }
     struct stat st {};
