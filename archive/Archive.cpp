@@ -8,8 +8,10 @@
 #include <array>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <stdexcept>
 
+#include "archive/archiver_status.h"
 #include "archive/command_line.h"
 #include "engine/Common.h"
 #include "engine/FileOperation.h"
@@ -195,7 +197,10 @@ std::string TFileArchive::RunLibrary(const Library& library, const std::string& 
     const auto reportText = [&output] { return std::string(output.data(), ::strnlen(output.data(), output.size())); };
     try {
         if (!*library.entry) throw std::runtime_error(std::string("no entry point ") + library.entryName);
-        (*library.entry)(nullptr, commandLine.c_str(), output.data(), kReportSizeGiven);
+        // Memory that ran out in the library fails the job as memory that
+        // runs out anywhere else in it does: no report box, one message.
+        if ((*library.entry)(nullptr, commandLine.c_str(), output.data(), kReportSizeGiven) == kArchiverOutOfMemory)
+            throw std::bad_alloc();
         const std::string report = reportText();
         lastRun_.ran = true;
         lastRun_.report = report;
@@ -216,6 +221,8 @@ std::string TFileArchive::RunLibrary(const Library& library, const std::string& 
         return report;
     } catch (const abi::__forced_unwind&) {
         throw;  // thread cancellation must go on unwinding
+    } catch (const std::bad_alloc&) {
+        throw;  // here or in the library: the job fails for want of memory
     } catch (...) {
         // A missing entry point or a fault inside the library: the caller
         // gets the library's report so far.

@@ -6,7 +6,8 @@
 //   libunlha32.so, entry Unlha:    LHA archives
 //
 // Both entry points take (owner window handle, command line, report buffer,
-// report buffer size) and return an int that is not examined.
+// report buffer size) and return one of archive/archiver_status.h; only
+// kArchiverOutOfMemory is examined (the report tells the rest).
 #include <cstddef>
 #include <functional>
 #include <string>
@@ -63,12 +64,13 @@ public:
 
     // Modes 1 and 2 (ZIP), 4 and 5 (7z). Returns at once, doing nothing,
     // when the 7-Zip library is not installed. Raises TessarineError when the
-    // library cannot be loaded or called.
+    // library cannot be loaded or called, std::bad_alloc when memory ran out
+    // (in the library too).
     void CompressSevenZip(const std::string& baseFolder, const PathList& files, const std::string& archivePath,
                           int jobMode);
 
     // Mode 3 (LHA). Raises TessarineError when the library cannot be loaded
-    // or called.
+    // or called, std::bad_alloc when memory ran out (in the library too).
     void CompressLha(const std::string& baseFolder, const PathList& files, const std::string& archivePath);
 
     // Whether a file of the library's name exists in the program folder or

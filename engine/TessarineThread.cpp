@@ -86,28 +86,20 @@ void TTessarineThread::Execute() {
     {
         TFileOperation operation;
         RegisterRunningJob(&operation.StopRequested);
-        host_.JobStarted();
         try {
+            host_.JobStarted();
             host_.LoadJobRequest(request_);
             outcome_.product.clear();
             RunSteps(operation, filter, folders, files);
-        } catch (const std::bad_alloc&) {
-            // Memory ran out on this thread or on one of the job's workers
-            // (which stopped the others). What was collected goes first, so
-            // that the failure can be told.
-            failed_ = true;
-            folders = {};
-            files = {};
-            failureText_ = kOutOfMemory;
-            host_.JobFailed(failureText_);
-        } catch (const std::exception& e) {
-            // The job cannot go on; the user is told and the window is handed
-            // back all the same.
-            failed_ = true;
-            failureText_ = Shown(e.what());
-            host_.JobFailed(failureText_);
+        } catch (const std::exception&) {
+            Fail(std::current_exception(), folders, files);
         }
-        for (auto& p : operation.Problems) p.path = Shown(std::move(p.path));
+        try {
+            for (auto& p : operation.Problems) p.path = Shown(std::move(p.path));
+        } catch (const std::bad_alloc&) {
+            // The entries not reached keep the path they have: the job's
+            // result is what it made, not what memory was left to tell it.
+        }
         // A product that is not complete goes with its staging folder.
         staging_.reset();
         RegisterRunningJob(nullptr);
@@ -116,17 +108,52 @@ void TTessarineThread::Execute() {
         outcome_.notHeldKinds = operation.NotHeldKinds;
     }
     outcome_.nothingFound = files.empty();
+    // The lists go before the outcome is told, which may need their memory.
+    folders = {};
+    files = {};
     outcome_.result = failed_                     ? JobResult::Failed
                       : outcome_.problems.empty() ? JobResult::Done
                                                   : JobResult::DoneWithProblems;
-    host_.JobEnded(outcome_);
-    folders = {};
-    files = {};
+    try {
+        host_.JobEnded(outcome_);
+    } catch (const std::bad_alloc&) {
+        // A product made stays made, under its name; a failure was told
+        // already. Outcome() still holds everything.
+    }
     host_.FinishJob();
     // The worker's copy outlives the job (Request() is read afterwards);
     // its password does not.
     WipeSecret(request_.Password);
     if (host_.StartedFromCommandLine()) host_.ArmCloseTimer();
+}
+
+void TTessarineThread::Fail(const std::exception_ptr& error, std::vector<std::string>& folders, PathList& files) {
+    failed_ = true;
+    try {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::bad_alloc&) {
+            throw;
+        } catch (const std::exception& e) {
+            // The job cannot go on; the user is told and the window is
+            // handed back all the same.
+            failureText_ = Shown(e.what());
+            host_.JobFailed(failureText_);
+            return;
+        }
+    } catch (const std::bad_alloc&) {
+    }
+    // Memory ran out on this thread or on one of the job's workers (which
+    // stopped the others), or while the failure was being told. What was
+    // collected goes first, so that the failure can be told.
+    folders = {};
+    files = {};
+    try {
+        failureText_ = kOutOfMemory;
+        host_.JobFailed(failureText_);
+    } catch (const std::bad_alloc&) {
+        // Not even that could be shown; the job has failed all the same.
+    }
 }
 
 void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders,

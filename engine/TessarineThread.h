@@ -3,6 +3,7 @@
 // source folder, then copy them, compress them or write a list.
 #include <chrono>
 #include <cstdint>
+#include <exception>
 #include <optional>
 #include <string>
 #include <thread>
@@ -44,7 +45,9 @@ public:
     void Join();
 
     // The job, start to end, on the calling thread. FinishJob is called
-    // exactly once, also when a step fails; a failure is shown first.
+    // exactly once, also when a step fails; a failure is shown first. A
+    // step's error, memory that runs out included, never leaves this call:
+    // it fails the job, so a thread that runs it needs no guard of its own.
     void Execute();
 
     // After the run: the request as loaded, what could not be handled, and
@@ -72,6 +75,9 @@ private:
     // Where the product is made, from the first write of the job on.
     std::optional<JobStaging> staging_;
 
+    // Ends the job as failed with the text of `error`, or with the memory
+    // message when memory ran out (also while the text was made or shown).
+    void Fail(const std::exception_ptr& error, std::vector<std::string>& folders, PathList& files);
     void RunSteps(TFileOperation& operation, bool& filter, std::vector<std::string>& folders, PathList& files);
     void CopyTree(TFileOperation& operation, const std::vector<std::string>& folders, const PathList& files);
     void Compress(TFileOperation& operation, const PathList& files);

@@ -265,3 +265,59 @@ TEST(TTessarineThread, VerifiedJobReadsTheProductBackAndFailsWhenItDiffers) {
                      [](const std::string& c) { return c.rfind("Message エラー: 検証に失敗しました: ", 0) == 0; }),
         host.calls.end());
 }
+
+// A host whose first call recorded with the given text in it runs out of
+// memory, as a host that builds a caption or posts to a window may.
+class OutOfMemoryHost : public testsupport::RecordingHost {
+public:
+    std::string failingCall;
+    void ShowProgressAll(const JobProgress& p) override {
+        RecordingHost::ShowProgressAll(p);
+        MaybeFail();
+    }
+    void ShowMessage(const std::string& caption, const std::string& text) override {
+        RecordingHost::ShowMessage(caption, text);
+        MaybeFail();
+    }
+
+private:
+    void MaybeFail() {
+        if (failingCall.empty() || calls.back().find(failingCall) == std::string::npos) return;
+        failingCall.clear();
+        throw std::bad_alloc();
+    }
+};
+
+// Memory that runs out in any call of the job, the host's included, fails
+// the job with the memory message: it never leaves the worker's thread,
+// which would end the process, the job still finishes once, and nothing is
+// left in the destination.
+TEST(TTessarineThread, MemoryThatRunsOutEndsTheJobNeverTheThread) {
+    const std::string memory = "Message エラー: メモリーが足りなくなったため、ジョブを中止しました";
+    const struct {
+        const char* what;
+        const char* failingCall;
+        bool missingFilter;  // the job fails on its own first
+    } cases[] = {
+        {"the job's start", "All 3 0 [] []", false},
+        {"the copy", "[ファイルコピー中]", false},
+        {"the error box of a failed step", "Message エラー: ファイル", true},
+    };
+    for (const auto& c : cases) {
+        Job job;
+        OutOfMemoryHost host;
+        host.request = job.host.request;
+        host.request.JobMode = kModeCopy;
+        if (c.missingFilter) host.request.FilterFile = job.dir.folder() + "vanished.dat";
+        host.failingCall = c.failingCall;
+        TTessarineThread worker(host);
+        worker.Start();
+        worker.Join();
+        EXPECT_TRUE(host.failingCall.empty()) << c.what << ": the call was never made";
+        EXPECT_TRUE(worker.Failed()) << c.what;
+        EXPECT_EQ(std::count(host.calls.begin(), host.calls.end(), "Finish"), 1) << c.what;
+        EXPECT_EQ(host.calls.back(), "Finish") << c.what;
+        EXPECT_NE(std::find(host.calls.begin(), host.calls.end(), memory), host.calls.end()) << c.what;
+        EXPECT_EQ(testsupport::FolderNames(job.out), std::vector<std::string>{}) << c.what;
+    }
+}

@@ -10,6 +10,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <exception>
 #include <functional>
 #include <mutex>
 #include <new>
@@ -18,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "archive/archiver_status.h"
 #include "archive/command_line.h"
 #include "archivers/name_set.h"
 #include "archivers/plain_reason.h"
@@ -38,7 +40,7 @@ bool KnownSwitch(std::string_view token) {
     return std::any_of(kKnownSwitches.begin(), kKnownSwitches.end(), [&](const char* s) { return token == s; });
 }
 
-CommandResult Fail(std::string report) { return {2, std::move(report), {}}; }
+CommandResult Fail(std::string report) { return {tessarine::kArchiverFailed, std::move(report), {}}; }
 
 // Whether a relative path is stored as it is (CleanRelativePath would give
 // it back unchanged): no empty, "." or ".." component.
@@ -80,10 +82,13 @@ public:
     MemberPipeline(const MemberPipeline&) = delete;
     MemberPipeline& operator=(const MemberPipeline&) = delete;
 
-    // The member for names[i]; called for i = 0, 1, 2, ... in turn.
+    // The member for names[i]; called for i = 0, 1, 2, ... in turn. Raises
+    // what ended a worker (memory that ran out), so that the whole call
+    // fails rather than the member being left out.
     PreparedMember Take(size_t i) {
         std::unique_lock<std::mutex> lock(mutex_);
-        changed_.wait(lock, [&] { return ready_[i % kAhead] != 0; });
+        changed_.wait(lock, [&] { return ready_[i % kAhead] != 0 || failure_; });
+        if (failure_) std::rethrow_exception(failure_);
         PreparedMember m = std::move(slots_[i % kAhead]);
         ready_[i % kAhead] = 0;
         held_ -= m.data.size();
@@ -127,9 +132,16 @@ private:
                 // Beneath the base folder when it could be opened; its
                 // failure then shows in each member's reason.
                 m = baseFd_ ? PrepareMember(baseFd_.Get(), name, name) : PrepareMember(base_ + name, name);
-            } catch (const std::bad_alloc&) {
-                m.result = AddResult::Unreadable;  // left out like any file that cannot be read
-                m.reason = "メモリー不足";
+            } catch (...) {
+                // An exception must not leave a thread. The first one stops
+                // the others and is raised again to the writer.
+                {
+                    std::lock_guard<std::mutex> lock(mutex_);
+                    if (!failure_) failure_ = std::current_exception();
+                    stop_ = true;
+                }
+                changed_.notify_all();
+                return;
             }
             {
                 // The slot is free: its last member, kAhead before this one,
@@ -152,6 +164,7 @@ private:
     size_t taken_ = 0;
     size_t held_ = 0;  // bytes of the prepared members waiting in the slots
     bool stop_ = false;
+    std::exception_ptr failure_;  // what ended the first worker that failed
     std::mutex mutex_;
     std::condition_variable changed_;
     std::vector<std::thread> workers_;
@@ -238,7 +251,7 @@ CommandResult RunCommand(std::string_view commandLine) {
     if (!temp.Close()) return Fail("Error: cannot write the archive: " + archivers::PlainReason(errno) + "\n");
     if (!temp.RenameIntoPlace())
         return Fail("Error: cannot create the archive: " + archivers::PlainReason(errno) + "\n");
-    result.status = result.leftOut.empty() ? 0 : 1;
+    result.status = result.leftOut.empty() ? tessarine::kArchiverDone : tessarine::kArchiverLeftOut;
     result.report =
         std::to_string(addedCount) + " of " + std::to_string(names.size()) + " files added to the archive\n";
     if (!result.leftOut.empty()) result.report += std::to_string(result.leftOut.size()) + " files left out\n";

@@ -18,13 +18,15 @@
 namespace lha {
 
 struct CommandResult {
-    int status = 0;  // 0 all added, 1 archive made with some files left out, 2 no archive
+    int status = 0;  // kArchiverDone, kArchiverLeftOut or kArchiverFailed (archive/archiver_status.h)
     // The count of files added, then of those left out; the word "Error"
     // only when no archive was made. No file or archive is named in it.
     std::string report;
     std::vector<tessarine::LeftOutEntry> leftOut;  // each with its reason
 };
 
+// Raises std::bad_alloc when memory runs out, also on a worker thread: no
+// archive is made then, and no member is left out for it.
 CommandResult RunCommand(std::string_view commandLine);
 
 }  // namespace lha

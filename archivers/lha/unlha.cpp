@@ -2,8 +2,10 @@
 #include <algorithm>
 #include <cstring>
 #include <exception>
+#include <new>
 #include <string>
 
+#include "archive/archiver_status.h"
 #include "archive/left_out.h"
 #include "archivers/left_out_store.h"
 #include "archivers/lha/lha_command.h"
@@ -21,8 +23,10 @@ void PutReport(const std::string& text, char* output, unsigned long outputSize) 
 
 // Runs one command line. The report (at most outputSize bytes with its
 // closing NUL) counts the files added and those left out; it says "Error"
-// only when no archive was made. Returns 0 when all went well, 1 when files
-// were left out (LeftOutEntries() lists them), 2 when nothing was done.
+// only when no archive was made. Returns kArchiverDone when all went well,
+// kArchiverLeftOut when files were left out (LeftOutEntries() lists them),
+// kArchiverFailed when nothing was done and kArchiverOutOfMemory when memory
+// ran out (nothing done either).
 extern "C" __attribute__((visibility("default"))) int Unlha(void* /*ownerWindow*/, const char* commandLine,
                                                             char* output, unsigned long outputSize) {
     archivers::ClearLeftOut();
@@ -32,12 +36,16 @@ extern "C" __attribute__((visibility("default"))) int Unlha(void* /*ownerWindow*
         archivers::StoreLeftOut(tessarine::EncodeLeftOut(result.leftOut));
         PutReport(result.report, output, outputSize);
         return result.status;
+    } catch (const std::bad_alloc&) {
+        // The half-written archive went with the call's temporary file.
+        PutReport("Error: out of memory\n", output, outputSize);
+        return tessarine::kArchiverOutOfMemory;
     } catch (const std::exception& e) {
         PutReport(std::string("Error: ") + e.what() + "\n", output, outputSize);
     } catch (...) {
         PutReport("Error: unexpected failure\n", output, outputSize);
     }
-    return 2;
+    return tessarine::kArchiverFailed;
 }
 
 // The entries the last Unlha call on this thread left out, each as its name
