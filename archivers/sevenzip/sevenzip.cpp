@@ -57,6 +57,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "archive/archiver_status.h"
 #include "archive/command_line.h"
 #include "engine/Common.h"
 #include "archive/left_out.h"
@@ -1115,7 +1116,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
     // entries left out, listed in full by LeftOutEntries().
     auto finish = [&](int status, const std::string& failure) {
         archivers::StoreLeftOut(tessarine::EncodeLeftOut(leftOut));
-        if (!failure.empty()) return Fail(failure, output, outputSize);
+        if (!failure.empty()) {
+            Fail(failure, output, outputSize);
+            return status;
+        }
         // An entry 7zz warned about may lie inside a listed folder, so the
         // count of entries left out can exceed the names listed.
         const size_t missing = std::min(leftOut.size(), listedCount);
@@ -1219,8 +1223,10 @@ extern "C" __attribute__((visibility("default"))) int SevenZip(void* /*ownerWind
                                                           given.begin() + static_cast<long>(end));
                 for (auto& e : WarnedEntries(run.out, batch)) leftOut.push_back(std::move(e));
             } else if (code != 0) {
-                failedStatus = finish(2, "7zz が終了コード " + std::to_string(code) + " で終わりました (" +
-                                             ExitMeaning(code) + ")\n" + WithoutPaths(run.err + run.out, paths));
+                // 7zz out of memory fails the job as memory running out anywhere else does.
+                failedStatus = finish(code == 8 ? tessarine::kArchiverOutOfMemory : 2,
+                                      "7zz が終了コード " + std::to_string(code) + " で終わりました (" +
+                                          ExitMeaning(code) + ")\n" + WithoutPaths(run.err + run.out, paths));
                 return Outcome::kFailed;
             }
             added += FilesAdded(run.out);
