@@ -485,7 +485,7 @@ TEST_F(SevenZipArchives, FailingCallLeavesNothingBehind) {
     };
     for (const auto& [library, line, status] : cases) {
         const Call call = CallLibrary(library, line);
-        EXPECT_EQ(call.status, status) << line;
+        EXPECT_EQ(call.status, status) << line << call.report;
         EXPECT_EQ(call.report.rfind("ERROR: ", 0), 0u) << call.report;
         EXPECT_EQ(FolderNames(out), std::vector<std::string>{"unrelated"}) << line;
     }
