@@ -141,14 +141,18 @@ int OpenGuarded(const char* path, int flags, mode_t mode) {
     const UniqueFd parent(OpenParent(path, leaf));
     if (!parent) return -1;
     // Without blocking, so that a file swapped for a named pipe does not
-    // hold 7zz up; only a file or a folder is handed back.
+    // hold 7zz up; only a file is handed back.
     UniqueFd fd(static_cast<int>(
         ::syscall(SYS_openat, parent.Get(), leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode)));
     if (!fd) return -1;
     struct stat st {};
     if (::syscall(SYS_fstat, fd.Get(), &st) != 0) return -1;
-    if (!S_ISREG(st.st_mode) && !S_ISDIR(st.st_mode)) {
-        errno = ENXIO;
+    // 7zz lists folders with opendir and opens only files: an entry that
+    // turned from a file or link into a folder since 7zz looked at it is
+    // refused here, where 7zz takes a refusal as one file not added (reading
+    // a folder would end its whole run).
+    if (!S_ISREG(st.st_mode)) {
+        errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
         return -1;
     }
     if (!(flags & O_NONBLOCK)) ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
