@@ -137,13 +137,31 @@ int OpenGuarded(const char* path, int flags, mode_t mode) {
         const int start = StartOf(rel);
         return OpenBeneath(start, rel, flags & ~O_DIRECTORY);
     }
-    std::string leaf;
-    const UniqueFd parent(OpenParent(path, leaf));
-    if (!parent) return -1;
+    // 7zz opens the files of one folder one after another: each thread
+    // keeps the folder it reached last, as a copy holds its open folders.
+    thread_local struct {
+        std::string rel;
+        UniqueFd fd;
+    } last;
+    const std::string_view whole = path;
+    const size_t cut = whole.rfind('/');
+    const std::string_view folder = cut == std::string_view::npos ? std::string_view() : whole.substr(0, cut + 1);
+    const std::string leaf(whole.substr(folder.size()));
+    if (leaf.empty() || leaf == "." || leaf == "..") {
+        errno = EISDIR;
+        return -1;
+    }
+    if (!last.fd || last.rel != folder) {
+        std::string_view rel = folder;
+        const int start = StartOf(rel);
+        last.fd.Reset(OpenBeneath(start, rel, O_PATH));
+        last.rel.assign(last.fd ? folder : std::string_view());
+        if (!last.fd) return -1;
+    }
     // Without blocking, so that a file swapped for a named pipe does not
     // hold 7zz up; only a file is handed back.
-    UniqueFd fd(static_cast<int>(
-        ::syscall(SYS_openat, parent.Get(), leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, mode)));
+    UniqueFd fd(
+        static_cast<int>(::syscall(SYS_openat, last.fd.Get(), leaf.c_str(), flags | O_NOFOLLOW | O_NONBLOCK, mode)));
     if (!fd) return -1;
     struct stat st {};
     if (::syscall(SYS_fstat, fd.Get(), &st) != 0) return -1;
@@ -155,8 +173,8 @@ int OpenGuarded(const char* path, int flags, mode_t mode) {
         errno = S_ISDIR(st.st_mode) ? EISDIR : ENXIO;
         return -1;
     }
-    if (!(flags & O_NONBLOCK)) ::fcntl(fd.Get(), F_SETFL, ::fcntl(fd.Get(), F_GETFL) & ~O_NONBLOCK);
-    if (!(flags & O_CLOEXEC)) ::fcntl(fd.Get(), F_SETFD, 0);
+    constexpr int kStatusFlags = O_APPEND | O_ASYNC | O_DIRECT | O_NOATIME | O_NONBLOCK;
+    if (!(flags & O_NONBLOCK)) ::fcntl(fd.Get(), F_SETFL, flags & kStatusFlags);
     return fd.Release();
 }
 
