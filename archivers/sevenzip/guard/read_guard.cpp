@@ -227,13 +227,8 @@ GUARD_EXPORT int open(const char* path, int flags, ...) {
     return OpenAny(AT_FDCWD, path, flags, mode);
 }
 
-GUARD_EXPORT int open64(const char* path, int flags, ...) {
-    va_list args;
-    va_start(args, flags);
-    const mode_t mode = ModeArgument(flags, args);
-    va_end(args);
-    return OpenAny(AT_FDCWD, path, flags, mode);
-}
+// On 64-bit Linux open64 is open.
+GUARD_EXPORT int open64(const char* path, int flags, ...) __attribute__((alias("open")));
 
 GUARD_EXPORT DIR* opendir(const char* path) {
     std::string_view rel = path;
