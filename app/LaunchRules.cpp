@@ -160,20 +160,9 @@ SourceNames DescribeSource(std::string_view sourcePath) {
     return names;
 }
 
-std::string ConfirmationText(std::string_view displayPath, int32_t jobMode) {
-    std::string_view suffix;
-    switch (jobMode) {
-        case kModeCopy: suffix = " をコピーしますか？"; break;
-        case kModeZip:
-        case kModeZipPassword: suffix = " をZIP圧縮しますか？"; break;
-        case kModeLha: suffix = " をLha圧縮しますか？"; break;
-        case kModeSevenZip:
-        case kModeSevenZipPassword: suffix = " を7-ZIP圧縮しますか？"; break;
-        case kModeFileList: suffix = " のファイルリストを作成しますか？"; break;
-        case kModeFolderList: suffix = " のフォルダリストを作成しますか？"; break;
-        default: break;
-    }
-    return std::string(displayPath) + std::string(suffix);
+std::string ConfirmationText(std::string_view displayPath, JobMode jobMode) {
+    const JobModeInfo* mode = FindJobMode(jobMode);
+    return std::string(displayPath) + std::string(mode ? mode->question : std::string_view());
 }
 
 std::optional<std::string> DestinationBySaveMode(const TSetData& settings, std::string_view sourcePath,
@@ -225,7 +214,8 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
                 const std::vector<std::string>& folderListLines, LaunchPrompts& prompts,
                 std::string& previousDestination, JobRequest& request) {
     request.SourcePath = input.SourcePath;
-    request.JobMode = input.ModeOverride != -1 ? input.ModeOverride : settings.Mode;
+    // A Mode no mode has is kept, for the caller to name.
+    request.JobMode = input.ModeOverride.value_or(JobModeOfNumber(settings.Mode));
     request.IncludeHiddenFolders = settings.HiddenFolder == 1;
     request.IncludeHiddenFiles = settings.HiddenFile == 1;
     request.Verify = settings.VerifyAfterJob == 1;
@@ -267,7 +257,7 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
         return false;
     }
 
-    if (NeedsPassword(request.JobMode)) {
+    if (const JobModeInfo* mode = FindJobMode(request.JobMode); mode && mode->password) {
         auto entered = prompts.AskPassword();
         if (!entered) return false;
         request.Password = TrimPassword(*entered);

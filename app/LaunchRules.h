@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/TessarineThread.h"
+#include "engine/job_mode.h"
 #include "settings/SetData.h"
 
 namespace tessarine {
@@ -69,7 +70,7 @@ SourceNames DescribeSource(std::string_view sourcePath);
 
 // The display path followed by the mode's question, e.g.
 // "/.../Docs をZIP圧縮しますか？"; an unknown mode adds nothing.
-std::string ConfirmationText(std::string_view displayPath, int32_t jobMode);
+std::string ConfirmationText(std::string_view displayPath, JobMode jobMode);
 
 // The destination by SelectSaveMode: nullopt for 0 (the user is asked), the
 // source path for 1, SelectSaveFolderName for 2, and the previous launch's
@@ -98,9 +99,6 @@ std::string FindFilterFile(int origin, const TSetData& settings, const std::vect
 // an empty result means no job.
 std::string TrimPassword(std::string_view entered);
 
-// True for the modes that ask for a password.
-inline bool NeedsPassword(int32_t jobMode) { return jobMode == kModeZipPassword || jobMode == kModeSevenZipPassword; }
-
 // The questions a launch asks its user.
 class LaunchPrompts {
 public:
@@ -109,7 +107,7 @@ public:
     virtual bool Confirm(const std::string& question) = 0;
     // The destination folder for SelectSaveMode 0; nullopt when cancelled.
     virtual std::optional<std::string> AskDestination() = 0;
-    // The password for modes 2 and 5; nullopt when cancelled.
+    // The password for the password modes; nullopt when cancelled.
     virtual std::optional<std::string> AskPassword() = 0;
     // An error box (title "エラー").
     virtual void ShowError(const std::string& message) = 0;
@@ -117,7 +115,7 @@ public:
 
 struct LaunchInput {
     int Origin = kOriginDropped;
-    int ModeOverride = -1;  // -1: the Mode setting
+    std::optional<JobMode> ModeOverride;  // none: the Mode setting
     std::string SourcePath;
     std::tm Now{};  // local time for the date stamp
 };

@@ -623,33 +623,46 @@ void TForm1::EndBySignal(int signal) {
     ::_exit(128 + signal);
 }
 
-QRadioButton* TForm1::RadioButtonOfMode(int mode) const {
-    switch (mode) {
-        case kModeCopy: return RadioButton1;
-        case kModeZip: return RadioButton2;
-        case kModeZipPassword: return RadioButton8;
-        case kModeLha: return RadioButton3;
-        case kModeSevenZip: return RadioButton6;
-        case kModeSevenZipPassword: return RadioButton7;
-        case kModeFileList: return RadioButton4;
-        case kModeFolderList: return RadioButton5;
-        default: return nullptr;
+QRadioButton* TForm1::RadioButtonOfMode(JobMode mode) const {
+    const std::pair<JobMode, QRadioButton*> buttons[] = {
+        {JobMode::kCopy, RadioButton1},        {JobMode::kZip, RadioButton2},
+        {JobMode::kZipPassword, RadioButton8}, {JobMode::kLha, RadioButton3},
+        {JobMode::kSevenZip, RadioButton6},    {JobMode::kSevenZipPassword, RadioButton7},
+        {JobMode::kFileList, RadioButton4},    {JobMode::kFolderList, RadioButton5}};
+    for (const auto& [buttonMode, button] : buttons) {
+        if (buttonMode == mode) return button;
     }
+    return nullptr;
+}
+
+QAction* TForm1::PopupActionOfMode(JobMode mode) const {
+    const std::pair<JobMode, QAction*> actions[] = {{JobMode::kZip, ZIP1},
+                                                    {JobMode::kZipPassword, ZIPPass1},
+                                                    {JobMode::kLha, Lha1},
+                                                    {JobMode::kSevenZip, N7Zip1},
+                                                    {JobMode::kSevenZipPassword, N7ZipPass1}};
+    for (const auto& [actionMode, action] : actions) {
+        if (actionMode == mode) return action;
+    }
+    return nullptr;
 }
 
 void TForm1::ApplyModeControls() {
+    // A mode whose library is missing cannot be chosen, and any saved mode
+    // falls back to a copy then.
     const bool sevenZip = FileArchive->SevenZipAvailable();
-    for (QRadioButton* r : {RadioButton2, RadioButton6, RadioButton7, RadioButton8}) r->setEnabled(sevenZip);
-    for (QAction* a : {ZIP1, ZIPPass1, N7Zip1, N7ZipPass1}) a->setEnabled(sevenZip);
-    if (!sevenZip) Settings.Mode = kModeCopy;
     const bool lha = FileArchive->LhaAvailable();
-    RadioButton3->setEnabled(lha);
-    Lha1->setEnabled(lha);
-    if (!lha) Settings.Mode = kModeCopy;
-    QRadioButton* checked = RadioButtonOfMode(Settings.Mode);
+    for (const JobModeInfo& mode : JobModes()) {
+        if (mode.library == ArchiverLibrary::kNone) continue;
+        const bool available = mode.library == ArchiverLibrary::kSevenZip ? sevenZip : lha;
+        RadioButtonOfMode(mode.mode)->setEnabled(available);
+        if (QAction* action = PopupActionOfMode(mode.mode)) action->setEnabled(available);
+    }
+    if (!sevenZip || !lha) Settings.Mode = NumberOf(JobMode::kCopy);
+    QRadioButton* checked = RadioButtonOfMode(JobModeOfNumber(Settings.Mode));
     if (checked == nullptr) {
         checked = RadioButton1;
-        Settings.Mode = kModeCopy;
+        Settings.Mode = NumberOf(JobMode::kCopy);
     }
     checked->setChecked(true);
     CheckBox1->setChecked(Settings.AutoMode == 1);
@@ -749,8 +762,8 @@ void TForm1::ComboBox1Change(int index) {
 void TForm1::CheckBox1Click() { Settings.AutoMode = CheckBox1->isChecked() ? 1 : 0; }
 
 void TForm1::ModeRadioClick() {
-    for (int mode : {0, 1, 2, 3, 4, 5, 11, 12}) {
-        if (RadioButtonOfMode(mode)->isChecked()) Settings.Mode = mode;
+    for (const JobModeInfo& mode : JobModes()) {
+        if (RadioButtonOfMode(mode.mode)->isChecked()) Settings.Mode = NumberOf(mode.mode);
     }
 }
 
@@ -835,7 +848,7 @@ void TForm1::dropEvent(QDropEvent* event) {
     const std::optional<std::string> item = LastDroppedPath(std::string_view(uriList.constData(), uriList.size()));
     if (!item) return;
     event->acceptProposedAction();
-    LaunchJob(0, -1, FolderOfItem(*item));
+    LaunchJob(0, std::nullopt, FolderOfItem(*item));
 }
 
 void TForm1::Timer1Timer() {
@@ -845,7 +858,7 @@ void TForm1::Timer1Timer() {
         ShowErrorBox(this, Text(problem));
         return;
     }
-    LaunchJob(0, -1, FolderOfItem(CommandLinePath));
+    LaunchJob(0, std::nullopt, FolderOfItem(CommandLinePath));
 }
 
 void TForm1::Timer2Timer() {
@@ -853,21 +866,21 @@ void TForm1::Timer2Timer() {
     close();
 }
 
-void TForm1::LaunchFromPopup(int modeOverride) {
+void TForm1::LaunchFromPopup(std::optional<JobMode> modeOverride) {
     const QList<QTableWidgetItem*> selected = FolderList->selectedItems();
     if (selected.isEmpty()) return;
     QTableWidgetItem* pathItem = FolderList->item(selected.constFirst()->row(), 1);
     LaunchJob(1, modeOverride, pathItem ? pathItem->data(Qt::UserRole).toByteArray().toStdString() : std::string());
 }
 
-void TForm1::N3Click() { LaunchFromPopup(-1); }
-void TForm1::ZIP1Click() { LaunchFromPopup(kModeZip); }
-void TForm1::ZIPPass1Click() { LaunchFromPopup(kModeZipPassword); }
-void TForm1::Lha1Click() { LaunchFromPopup(kModeLha); }
-void TForm1::N7Zip1Click() { LaunchFromPopup(kModeSevenZip); }
-void TForm1::N7ZipPass1Click() { LaunchFromPopup(kModeSevenZipPassword); }
+void TForm1::N3Click() { LaunchFromPopup(std::nullopt); }
+void TForm1::ZIP1Click() { LaunchFromPopup(JobMode::kZip); }
+void TForm1::ZIPPass1Click() { LaunchFromPopup(JobMode::kZipPassword); }
+void TForm1::Lha1Click() { LaunchFromPopup(JobMode::kLha); }
+void TForm1::N7Zip1Click() { LaunchFromPopup(JobMode::kSevenZip); }
+void TForm1::N7ZipPass1Click() { LaunchFromPopup(JobMode::kSevenZipPassword); }
 
-void TForm1::LaunchJob(int origin, int modeOverride, const std::string& sourcePath) {
+void TForm1::LaunchJob(int origin, std::optional<JobMode> modeOverride, const std::string& sourcePath) {
     // To the front, then the launch rules in their fixed order, asking
     // through this window's boxes and dialogs.
     raise();

@@ -16,6 +16,7 @@
 #include "engine/Common.h"
 #include "engine/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
+#include "engine/job_mode.h"
 #include "settings/SetData.h"
 
 class QAction;
@@ -123,8 +124,8 @@ public:
     void EnableIdleCommands(bool enabled);
     bool CloseCommandEnabled() const { return closeEnabled_; }
     // origin 0: a drop or the command line; 1: a registered folder.
-    // modeOverride -1: the Mode setting.
-    void LaunchJob(int origin, int modeOverride, const std::string& sourcePath);
+    // Without modeOverride: the Mode setting.
+    void LaunchJob(int origin, std::optional<JobMode> modeOverride, const std::string& sourcePath);
     // The destination of the previous launch (reused by unknown save modes).
     const std::string& LastDestination() const { return lastDestination_; }
 
@@ -237,8 +238,12 @@ private:
     // Puts the window's frame, title bar included, at the point.
     void PlaceFrameAt(const QPoint& frameTopLeft);
     void ApplyModeControls();
-    QRadioButton* RadioButtonOfMode(int mode) const;
-    void LaunchFromPopup(int modeOverride);
+    // The mode's radio button (nullptr for a number no mode has), and its
+    // popup entry (nullptr for the modes the popup offers only through
+    // "コピー / 圧縮").
+    QRadioButton* RadioButtonOfMode(JobMode mode) const;
+    QAction* PopupActionOfMode(JobMode mode) const;
+    void LaunchFromPopup(std::optional<JobMode> modeOverride);
     // Shows the latest progress values the worker has published, then
     // waits a frame before showing more.
     void ApplyPendingProgress();

@@ -119,15 +119,18 @@ std::string TFileArchive::LoadName(const char* fileName) const {
 }
 
 std::string TFileArchive::CommandLine(const std::string& baseFolder, const PathList& files,
-                                      const std::string& archivePath, int jobMode) const {
+                                      const std::string& archivePath, JobMode jobMode) const {
+    const JobModeInfo* mode = FindJobMode(jobMode);
+    if (mode == nullptr || mode->kind != ProductKind::kArchive) {
+        throw std::invalid_argument("no archive command for job mode " + std::to_string(NumberOf(jobMode)));
+    }
     std::string line;
-    switch (jobMode) {
-        case 1: line = "a -tzip -r \""; break;
-        case 2: line = "a -tzip -p" + PasswordText(archivePassword_) + " -r \""; break;
-        case 3: line = "a -a1 -r2 -x1 -l1 -jp1 -o2 -ji0 \""; break;
-        case 4: line = "a -t7z -r \""; break;
-        case 5: line = "a -t7z -p" + PasswordText(archivePassword_) + " -r \""; break;
-        default: throw std::invalid_argument("no archive command for job mode " + std::to_string(jobMode));
+    if (mode->library == ArchiverLibrary::kLha) {
+        line = "a -a1 -r2 -x1 -l1 -jp1 -o2 -ji0 \"";
+    } else {
+        line = mode->format == ArchiveFormat::kZip ? "a -tzip" : "a -t7z";
+        if (mode->password) line += " -p" + PasswordText(archivePassword_);
+        line += " -r \"";
     }
     size_t listLength = 0;
     for (const auto& file : files) listLength += file.size() + 3;
@@ -145,9 +148,10 @@ std::string TFileArchive::CommandLine(const std::string& baseFolder, const PathL
 }
 
 void TFileArchive::CompressSevenZip(const std::string& baseFolder, const PathList& files,
-                                    const std::string& archivePath, int jobMode) {
-    if (jobMode != 1 && jobMode != 2 && jobMode != 4 && jobMode != 5) {
-        throw std::invalid_argument("not a ZIP or 7z job mode: " + std::to_string(jobMode));
+                                    const std::string& archivePath, JobMode jobMode) {
+    const JobModeInfo* mode = FindJobMode(jobMode);
+    if (mode == nullptr || mode->library != ArchiverLibrary::kSevenZip) {
+        throw std::invalid_argument("not a ZIP or 7z job mode: " + std::to_string(NumberOf(jobMode)));
     }
     if (!SevenZipAvailable()) return;
     // The command line of a password mode holds the password.
@@ -157,7 +161,7 @@ void TFileArchive::CompressSevenZip(const std::string& baseFolder, const PathLis
 }
 
 void TFileArchive::CompressLha(const std::string& baseFolder, const PathList& files, const std::string& archivePath) {
-    RunLha(CommandLine(baseFolder, files, archivePath, 3));
+    RunLha(CommandLine(baseFolder, files, archivePath, JobMode::kLha));
 }
 
 std::string TFileArchive::RunSevenZip(const std::string& commandLine) {

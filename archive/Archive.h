@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "archive/left_out.h"
+#include "engine/job_mode.h"
 #include "engine/path_list.h"
 
 namespace tessarine {
@@ -62,14 +63,14 @@ public:
 
     void SetPassword(const std::string& password);
 
-    // Modes 1 and 2 (ZIP), 4 and 5 (7z). Returns at once, doing nothing,
+    // The modes whose library is 7-Zip (ZIP and 7z). Returns at once, doing nothing,
     // when the 7-Zip library is not installed. Raises TessarineError when the
     // library cannot be loaded or called, std::bad_alloc when memory ran out
     // (in the library too).
     void CompressSevenZip(const std::string& baseFolder, const PathList& files, const std::string& archivePath,
-                          int jobMode);
+                          JobMode jobMode);
 
-    // Mode 3 (LHA). Raises TessarineError when the library cannot be loaded
+    // The LHA mode. Raises TessarineError when the library cannot be loaded
     // or called, std::bad_alloc when memory ran out (in the library too).
     void CompressLha(const std::string& baseFolder, const PathList& files, const std::string& archivePath);
 
@@ -78,10 +79,10 @@ public:
     bool SevenZipAvailable() const;
     bool LhaAvailable() const;
 
-    // The command line of a job (modes 1 to 5), exactly as handed to the
+    // The command line of an archive job, exactly as handed to the
     // library. Raises std::invalid_argument for any other mode.
     std::string CommandLine(const std::string& baseFolder, const PathList& files, const std::string& archivePath,
-                            int jobMode) const;
+                            JobMode jobMode) const;
 
     // What the last compress call learned from its library: the report text,
     // whether it names an error, and the entries the library left out of the

@@ -37,7 +37,8 @@ int main(int argc, char** argv) {
         return 2;
     }
     QuietHost host;
-    host.request.JobMode = std::strcmp(argv[1], "list") == 0 ? tessarine::kModeFileList : tessarine::kModeCopy;
+    host.request.JobMode =
+        std::strcmp(argv[1], "list") == 0 ? tessarine::JobMode::kFileList : tessarine::JobMode::kCopy;
     host.request.SourcePath = argv[2];
     if (host.request.SourcePath.back() != '/') host.request.SourcePath += '/';
     host.request.OutputBase = argv[3];

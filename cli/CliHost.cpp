@@ -13,6 +13,7 @@
 #include "engine/Common.h"
 #include "engine/DesktopEntry.h"
 #include "engine/TessarineThread.h"
+#include "engine/job_mode.h"
 
 namespace tessarine {
 
@@ -71,14 +72,15 @@ void CliHost::PhaseDone(JobPhase phase) {
 
 void CliHost::EntriesCollected(const std::vector<std::string>& folders, const PathList& files) {
     if (chattiness_ != Chattiness::Verbose) return;
-    if (request_.JobMode == kModeCopy) {
+    const JobModeInfo* mode = FindJobMode(request_.JobMode);
+    if (mode && mode->kind == ProductKind::kCopyFolder) {
         // Told one by one as the copy reaches them.
         folders_ = folders;
         files_ = files;
         return;
     }
     // The other jobs hand the whole list over at once.
-    if (request_.JobMode == kModeFolderList) {
+    if (mode && mode->entries == ProductEntries::kFolders) {
         for (const auto& entry : folders) Tell(entry);
     } else {
         for (const auto entry : files) Tell(entry);

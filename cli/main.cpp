@@ -11,7 +11,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,6 +23,7 @@
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
+#include "engine/job_mode.h"
 #include "engine/secrets.h"
 #include "folders/folderlist.h"
 #include "settings/ini_rw.h"
@@ -41,7 +41,7 @@ namespace {
 enum ExitStatus { kDone = 0, kFailed = 1, kUsage = 2, kDoneWithProblems = 3 };
 
 struct Options {
-    std::optional<int> mode;
+    std::optional<JobMode> mode;
     std::optional<std::string> dest;
     std::optional<std::string> filter;  // "" for --no-filter
     std::optional<bool> hiddenFolders;
@@ -58,26 +58,12 @@ struct Options {
     std::string item;
 };
 
-std::optional<int> ParseMode(const std::string& text) {
-    static const std::map<std::string, int> names = {{"copy", kModeCopy},
-                                                     {"zip", kModeZip},
-                                                     {"zip-pass", kModeZipPassword},
-                                                     {"lha", kModeLha},
-                                                     {"7z", kModeSevenZip},
-                                                     {"7z-pass", kModeSevenZipPassword},
-                                                     {"filelist", kModeFileList},
-                                                     {"folderlist", kModeFolderList},
-                                                     {"0", 0},
-                                                     {"1", 1},
-                                                     {"2", 2},
-                                                     {"3", 3},
-                                                     {"4", 4},
-                                                     {"5", 5},
-                                                     {"11", 11},
-                                                     {"12", 12}};
-    const auto it = names.find(text);
-    if (it == names.end()) return std::nullopt;
-    return it->second;
+// A mode by its name or by its number, written as set.ini writes it.
+std::optional<JobMode> ParseMode(const std::string& text) {
+    for (const JobModeInfo& mode : JobModes()) {
+        if (text == mode.commandLineName || text == std::to_string(NumberOf(mode.mode))) return mode.mode;
+    }
+    return std::nullopt;
 }
 
 // One line on standard error and the usage status.
@@ -311,9 +297,12 @@ int DryRun(const JobRequest& request, Chattiness chattiness) {
     if (filter) operation.LoadFilter(request.FilterFile);
     operation.CollectFolders(request.SourcePath, folders, request.IncludeHiddenFolders);
     folders.insert(folders.begin(), request.SourcePath);
-    if (request.JobMode != kModeFolderList) operation.CollectFiles(folders, filter, request.IncludeHiddenFiles, files);
+    const JobModeInfo& mode = JobModeRow(request.JobMode);
+    if (mode.entries != ProductEntries::kFolders) {
+        operation.CollectFiles(folders, filter, request.IncludeHiddenFiles, files);
+    }
 
-    const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
+    const bool listMode = mode.kind == ProductKind::kList;
     const std::string product = JobProductPath(request);
     if (files.empty() && !listMode) {
         if (chattiness != Chattiness::Quiet) std::fprintf(stderr, "%s\n", Text(Msg::DryRunNothing).c_str());
@@ -324,10 +313,10 @@ int DryRun(const JobRequest& request, Chattiness chattiness) {
             std::fprintf(stderr, "%s\n%s\n", Text(Msg::DryRunWouldMake, {product}).c_str(), counts.c_str());
         }
         std::printf("%s\n", product.c_str());
-        if (request.JobMode == kModeCopy || request.JobMode == kModeFolderList) {
+        if (mode.entries != ProductEntries::kFiles) {
             for (const auto& f : folders) std::printf("%s\n", f.c_str());
         }
-        if (request.JobMode != kModeFolderList) {
+        if (mode.entries != ProductEntries::kFolders) {
             for (const auto f : files) std::printf("%.*s\n", static_cast<int>(f.size()), f.data());
         }
     }
@@ -341,7 +330,8 @@ int DryRun(const JobRequest& request, Chattiness chattiness) {
 int ExitStatusOf(const TTessarineThread& worker) {
     const JobOutcome& outcome = worker.Outcome();
     const JobRequest& request = worker.Request();
-    const bool listMode = request.JobMode == kModeFileList || request.JobMode == kModeFolderList;
+    const JobModeInfo* mode = FindJobMode(request.JobMode);
+    const bool listMode = mode && mode->kind == ProductKind::kList;
     if (outcome.result == JobResult::Failed) return kFailed;
     if (!outcome.nothingFound || listMode) std::printf("%s\n", outcome.product.c_str());
     if (outcome.ownProductsLeftOut > 0) {
@@ -457,7 +447,7 @@ int main(int argc, char** argv) {
 
         LaunchInput input;
         input.Origin = kOriginDropped;
-        input.ModeOverride = options.mode.value_or(-1);
+        input.ModeOverride = options.mode;
         input.SourcePath = FolderOfItem(options.item);
         const std::time_t now = std::time(nullptr);
         localtime_r(&now, &input.Now);
@@ -472,11 +462,8 @@ int main(int argc, char** argv) {
         if (!PrepareJob(input, settings, folders.DataFolder, folderListLines, prompts, previousDestination, request)) {
             return Usage(prompts.error.empty() ? Text(Msg::NotStarted) : prompts.error);
         }
-        if (request.JobMode != kModeCopy && request.JobMode != kModeZip && request.JobMode != kModeZipPassword &&
-            request.JobMode != kModeLha && request.JobMode != kModeSevenZip &&
-            request.JobMode != kModeSevenZipPassword && request.JobMode != kModeFileList &&
-            request.JobMode != kModeFolderList) {
-            return Usage(Text(Msg::UnknownSettingsMode, {std::to_string(request.JobMode)}));
+        if (FindJobMode(request.JobMode) == nullptr) {
+            return Usage(Text(Msg::UnknownSettingsMode, {std::to_string(NumberOf(request.JobMode))}));
         }
         if (options.dryRun) return DryRun(request, options.chattiness);
 

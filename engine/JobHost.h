@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/job_mode.h"
 #include "engine/path_list.h"
 #include "engine/secrets.h"
 
@@ -17,11 +18,12 @@ namespace tessarine {
 // its start and read-only afterwards.
 struct JobRequest {
     std::string SourcePath;  // the source folder, ending with the separator
-    int32_t JobMode = 0;
+    // Named in full: the member takes the type's name.
+    tessarine::JobMode JobMode = tessarine::JobMode::kCopy;
     std::string OutputBase;  // destination folder + base name + date stamp, no extension
     bool IncludeHiddenFolders = false;
     bool IncludeHiddenFiles = false;
-    std::string Password;    // modes 2 and 5 only
+    std::string Password;    // the password modes only
     std::string FilterFile;  // full path of the filter file; empty: no filter
     bool OpenFolderWhenDone = false;
     std::string FolderToOpen;

@@ -13,6 +13,7 @@
 #include "engine/Verify.h"
 #include "engine/destination.h"
 #include "engine/errors.h"
+#include "engine/job_mode.h"
 #include "engine/own_products.h"
 #include "engine/secrets.h"
 #include "engine/staging.h"
@@ -32,12 +33,7 @@ const char* const kLosesRenamedFolders =
     "保存先 %s のファイルシステムは名前を変えたフォルダの中身を失うため、コピーを作成できません（何も残していません）";
 
 // The extension a mode's product carries (none for a copy folder).
-std::string ProductExtension(int32_t mode) {
-    JobRequest probe;
-    probe.JobMode = mode;
-    probe.OutputBase = "x";
-    return JobProductPath(probe).substr(1);
-}
+std::string ProductExtension(JobMode mode) { return std::string(JobModeRow(mode).extension); }
 
 // The folder that holds a product, with its separator, and the product's
 // name without extension.
@@ -53,17 +49,8 @@ std::string NamePart(const std::string& path) {
 }  // namespace
 
 std::string JobProductPath(const JobRequest& request) {
-    switch (request.JobMode) {
-        case kModeCopy: return request.OutputBase;
-        case kModeZip:
-        case kModeZipPassword: return request.OutputBase + ".zip";
-        case kModeLha: return request.OutputBase + ".lzh";
-        case kModeSevenZip:
-        case kModeSevenZipPassword: return request.OutputBase + ".7z";
-        case kModeFileList:
-        case kModeFolderList: return request.OutputBase + ".txt";
-        default: return {};
-    }
+    const JobModeInfo* mode = FindJobMode(request.JobMode);
+    return mode ? request.OutputBase + std::string(mode->extension) : std::string();
 }
 
 TTessarineThread::~TTessarineThread() { Join(); }
@@ -161,7 +148,8 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     const JobRequest& r = request_;
     host_.PhaseStarted(JobPhase::CollectingFolders);
     const std::string destination = FolderPart(r.OutputBase);
-    const std::string extension = ProductExtension(r.JobMode);
+    const JobModeInfo& mode = JobModeRow(r.JobMode);
+    const std::string extension(mode.extension);
     // What killed jobs left in this destination goes first, so that it is
     // neither collected nor in the way.
     RemoveAbandonedStaging(destination);
@@ -169,14 +157,16 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
     filter = !r.FilterFile.empty();
     if (filter) operation.LoadFilter(r.FilterFile);
 
-    const OwnProductFilter own(r.SourcePath, destination, NamePart(r.OutputBase), extension, r.JobMode == kModeCopy);
+    const OwnProductFilter own(r.SourcePath, destination, NamePart(r.OutputBase), extension,
+                               mode.kind == ProductKind::kCopyFolder);
     operation.CollectFolders(r.SourcePath, folders, r.IncludeHiddenFolders);
     folders.insert(folders.begin(), r.SourcePath);
     outcome_.ownProductsLeftOut = own.LeaveOutFolders(folders);
-    if (r.JobMode == kModeFolderList) SaveListFile(Staged(), PathList(folders));
+    const bool list = mode.kind == ProductKind::kList;
+    if (list && mode.entries == ProductEntries::kFolders) SaveListFile(Staged(), PathList(folders));
     host_.PhaseDone(JobPhase::CollectingFolders);
 
-    if (r.JobMode != kModeFolderList) {
+    if (mode.entries != ProductEntries::kFolders) {
         host_.PhaseStarted(JobPhase::CollectingFiles);
         operation.CollectFiles(folders, filter, r.IncludeHiddenFiles, files);
         outcome_.ownProductsLeftOut += own.LeaveOutFiles(files);
@@ -191,14 +181,14 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
         for (auto& p : preflight.leftOut) operation.Problems.push_back(std::move(p));
     }
 
-    if (r.JobMode == kModeFileList) SaveListFile(Staged(), files);
+    if (list && mode.entries == ProductEntries::kFiles) SaveListFile(Staged(), files);
 
     if (files.empty()) {
         if (host_.NoFileMsg() == 1) {
             host_.NothingFound();
             std::this_thread::sleep_for(NothingFoundPause);
         }
-    } else if (r.JobMode == kModeCopy) {
+    } else if (mode.kind == ProductKind::kCopyFolder) {
         CopyTree(operation, folders, files);
     } else {
         Compress(operation, files);
@@ -214,8 +204,7 @@ void TTessarineThread::RunSteps(TFileOperation& operation, bool& filter, std::ve
 
     // Without a filter the destination opens also when nothing was found;
     // with one, only when files were found.
-    const bool listMode = r.JobMode == kModeFileList || r.JobMode == kModeFolderList;
-    if (!listMode && (!filter || !files.empty()) && r.OpenFolderWhenDone) host_.OpenFolder(r.FolderToOpen);
+    if (!list && (!filter || !files.empty()) && r.OpenFolderWhenDone) host_.OpenFolder(r.FolderToOpen);
 }
 
 std::string TTessarineThread::Staged() {
@@ -269,20 +258,19 @@ void TTessarineThread::RestampCopyRoot(int folder) {
 
 void TTessarineThread::Compress(TFileOperation& operation, const PathList& files) {
     const JobRequest& r = request_;
-    const bool sevenZip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZip ||
-                          r.JobMode == kModeSevenZipPassword;
-    if (!sevenZip && r.JobMode != kModeLha) return;  // the list modes wrote their product already
+    const JobModeInfo& mode = JobModeRow(r.JobMode);
+    if (mode.kind != ProductKind::kArchive) return;  // the list modes wrote their product already
 
     TFileArchive archive(
         [this](const std::string& library, const std::string& report) { host_.ArchiverReport(library, report); });
     const std::string product = Staged();
-    if (r.JobMode == kModeLha) {
+    if (mode.library == ArchiverLibrary::kLha) {
         host_.PhaseStarted(JobPhase::CompressingLha);
         archive.CompressLha(r.SourcePath, files, product);
     } else {
-        const bool zip = r.JobMode == kModeZip || r.JobMode == kModeZipPassword;
+        const bool zip = mode.format == ArchiveFormat::kZip;
         host_.PhaseStarted(zip ? JobPhase::CompressingZip : JobPhase::CompressingSevenZip);
-        if (r.JobMode == kModeZipPassword || r.JobMode == kModeSevenZipPassword) archive.SetPassword(r.Password);
+        if (mode.password) archive.SetPassword(r.Password);
         archive.CompressSevenZip(r.SourcePath, files, product, r.JobMode);
     }
 

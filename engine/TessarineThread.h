@@ -15,18 +15,6 @@
 
 namespace tessarine {
 
-// What a job does.
-enum JobMode : int32_t {
-    kModeCopy = 0,
-    kModeZip = 1,
-    kModeZipPassword = 2,
-    kModeLha = 3,
-    kModeSevenZip = 4,
-    kModeSevenZipPassword = 5,
-    kModeFileList = 11,
-    kModeFolderList = 12,
-};
-
 // The product a job makes: the copy folder, the archive or the list file.
 std::string JobProductPath(const JobRequest& request);
 

@@ -25,6 +25,7 @@
 #include "engine/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
+#include "engine/job_mode.h"
 #include "engine/lha_check.h"
 #include "engine/secrets.h"
 #include "engine/tree_copy.h"
@@ -510,20 +511,25 @@ void VerifyProduct(const JobRequest& request, const std::string& product, const 
                               ? request.SourcePath + p.path.substr(finalPlace.size())
                               : p.path);
     }
+    const JobModeInfo* mode = FindJobMode(request.JobMode);
+    if (mode == nullptr) return;
+    // Taken by reference: no copy of the password is left behind.
+    static const std::string kNoPassword;
+    const std::string& password = mode->password ? request.Password : kNoPassword;
     std::optional<VerifyDefect> defect;
-    switch (request.JobMode) {
-        case kModeCopy: defect = VerifyCopy(request.SourcePath, product, folders, files, skipped, notHeld); break;
-        case kModeZip:
-        case kModeZipPassword:
-            defect = VerifySevenZipArchive(product, request.JobMode == kModeZip ? std::string() : request.Password);
+    switch (mode->verification) {
+        case Verification::kCopyTree:
+            defect = VerifyCopy(request.SourcePath, product, folders, files, skipped, notHeld);
+            break;
+        case Verification::kSevenZipTestAndZipNames:
+            defect = VerifySevenZipArchive(product, password);
             if (!defect) defect = VerifyZipNames(product, request.SourcePath, folders, files, skipped);
             break;
-        case kModeSevenZip: defect = VerifySevenZipArchive(product, {}); break;
-        case kModeSevenZipPassword: defect = VerifySevenZipArchive(product, request.Password); break;
-        case kModeLha: defect = VerifyLhaArchive(product); break;
-        case kModeFileList: defect = VerifyListFile(product, files); break;
-        case kModeFolderList: defect = VerifyListFile(product, PathList(folders)); break;
-        default: break;
+        case Verification::kSevenZipTest: defect = VerifySevenZipArchive(product, password); break;
+        case Verification::kLhaTest: defect = VerifyLhaArchive(product); break;
+        case Verification::kListFile:
+            defect = VerifyListFile(product, mode->entries == ProductEntries::kFolders ? PathList(folders) : files);
+            break;
     }
     if (defect) throw TessarineError("検証に失敗しました: " + defect->entry + " (" + defect->reason + ")");
 }

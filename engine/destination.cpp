@@ -19,6 +19,7 @@
 #include "engine/Common.h"
 #include "engine/TessarineThread.h"
 #include "engine/errors.h"
+#include "engine/job_mode.h"
 #include "engine/unique_fd.h"
 #include "engine/worker_threads.h"
 
@@ -233,8 +234,9 @@ std::string FileSystemOf(const std::string& path) {
 
 PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& folders, PathList& files) {
     PreflightResult result;
-    const bool copy = request.JobMode == kModeCopy;
-    const bool lha = request.JobMode == kModeLha;
+    const JobModeInfo* mode = FindJobMode(request.JobMode);
+    const bool copy = mode && mode->kind == ProductKind::kCopyFolder;
+    const bool lha = mode && mode->format == ArchiveFormat::kLha;
     if (!copy && !lha) return result;  // an archive or a list is one file with a name of the job's own
 
     const std::string base = request.OutputBase;

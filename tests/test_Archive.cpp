@@ -48,29 +48,29 @@ private:
 TEST(ArchiveCommandLine, ComposedExactlyForEveryMode) {
     TFileArchive archive;
     const std::string out = "/out/src20071014120000";
-    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".zip", 1),
+    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".zip", JobMode::kZip),
               "a -tzip -r \"/out/src20071014120000.zip\" \"/work/src/\" \"a.txt\" \"sub/b.txt\" ");
-    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".zip", 2),
+    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".zip", JobMode::kZipPassword),
               "a -tzip -ptovk -r \"/out/src20071014120000.zip\" \"/work/src/\" \"a.txt\" \"sub/b.txt\" ");
-    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".lzh", 3),
+    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".lzh", JobMode::kLha),
               "a -a1 -r2 -x1 -l1 -jp1 -o2 -ji0 \"/out/src20071014120000.lzh\" \"/work/src/\" \"a.txt\" \"sub/b.txt\" ");
-    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".7z", 4),
+    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".7z", JobMode::kSevenZip),
               "a -t7z -r \"/out/src20071014120000.7z\" \"/work/src/\" \"a.txt\" \"sub/b.txt\" ");
     archive.SetPassword("secret");
-    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".7z", 5),
+    EXPECT_EQ(archive.CommandLine("/work/src/", kExampleFiles, out + ".7z", JobMode::kSevenZipPassword),
               "a -t7z -psecret -r \"/out/src20071014120000.7z\" \"/work/src/\" \"a.txt\" \"sub/b.txt\" ");
-    EXPECT_THROW(archive.CommandLine("/work/src/", kExampleFiles, out, 0), std::invalid_argument);
-    EXPECT_THROW(archive.CompressSevenZip("/work/src/", kExampleFiles, out, 3), std::invalid_argument);
+    EXPECT_THROW(archive.CommandLine("/work/src/", kExampleFiles, out, JobMode::kCopy), std::invalid_argument);
+    EXPECT_THROW(archive.CompressSevenZip("/work/src/", kExampleFiles, out, JobMode::kLha), std::invalid_argument);
 }
 
 TEST(ArchiveCommandLine, RelativeNamesCutByteForByte) {
     TFileArchive archive;
     // Without a closing separator every relative name begins with one.
-    EXPECT_EQ(archive.CommandLine("/work/src", kExampleFiles, "/o.zip", 1),
+    EXPECT_EQ(archive.CommandLine("/work/src", kExampleFiles, "/o.zip", JobMode::kZip),
               "a -tzip -r \"/o.zip\" \"/work/src\" \"/a.txt\" \"/sub/b.txt\" ");
     // A path that does not begin with the base folder's bytes goes in whole;
     // letter case counts.
-    EXPECT_EQ(archive.CommandLine("/work/src/", {"/Work/src/c.txt", "/elsewhere/d.txt"}, "/o.zip", 1),
+    EXPECT_EQ(archive.CommandLine("/work/src/", {"/Work/src/c.txt", "/elsewhere/d.txt"}, "/o.zip", JobMode::kZip),
               "a -tzip -r \"/o.zip\" \"/work/src/\" \"/Work/src/c.txt\" \"/elsewhere/d.txt\" ");
 }
 
@@ -78,7 +78,7 @@ TEST(ArchiveCommandLine, PasswordsAndNamesSurviveBlanksQuotesAndBackslashes) {
     TFileArchive archive;
     archive.SetPassword("two words \"quoted\" back\\slash");
     const std::vector<std::string> files = {"/s/a \"b\" c", "/s/d\\e", "/s/-x", "/s/@a", "/s/*"};
-    const std::string line = archive.CommandLine("/s/", files, "/o/q\"\\.7z", 5);
+    const std::string line = archive.CommandLine("/s/", files, "/o/q\"\\.7z", JobMode::kSevenZipPassword);
     EXPECT_EQ(line,
               "a -t7z -p\"two words \\\"quoted\\\" back\\\\slash\" -r \"/o/q\\\"\\\\.7z\" \"/s/\" "
               "\"a \\\"b\\\" c\" \"d\\\\e\" \"-x\" \"@a\" \"*\" ");
@@ -87,7 +87,8 @@ TEST(ArchiveCommandLine, PasswordsAndNamesSurviveBlanksQuotesAndBackslashes) {
                                         "a \"b\" c", "d\\e", "-x", "@a", "*"}));
     // A password that would not split stays as typed.
     archive.SetPassword("a\\b");
-    EXPECT_EQ(archive.CommandLine("/s/", {"/s/f"}, "/o.zip", 2), "a -tzip -pa\\b -r \"/o.zip\" \"/s/\" \"f\" ");
+    EXPECT_EQ(archive.CommandLine("/s/", {"/s/f"}, "/o.zip", JobMode::kZipPassword),
+              "a -tzip -pa\\b -r \"/o.zip\" \"/s/\" \"f\" ");
 }
 
 class ArchiveWithLibraries : public ::testing::Test {
@@ -116,7 +117,7 @@ protected:
         return handle != nullptr;
     }
 
-    void Zip() { archive.CompressSevenZip("/work/src/", kExampleFiles, "/out/a.zip", 1); }
+    void Zip() { archive.CompressSevenZip("/work/src/", kExampleFiles, "/out/a.zip", JobMode::kZip); }
     void Lha() { archive.CompressLha("/work/src/", kExampleFiles, "/out/a.lzh"); }
 
     TempDir dir;
@@ -172,12 +173,13 @@ TEST_F(ArchiveWithLibraries, HandsOverTheCommandLineNoOwnerAnd1023) {
     Install(systemFolder1, "working", "libunlha32.so");
     archive.SetPassword("pass word");
     ScopedEnv result("FAKE_ARCHIVER_RESULT", "-1");  // a failing result is not looked at
-    archive.CompressSevenZip("/work/src/", kExampleFiles, "/out/a.zip", 2);
+    archive.CompressSevenZip("/work/src/", kExampleFiles, "/out/a.zip", JobMode::kZipPassword);
     Lha();
-    EXPECT_EQ(ReadFile(recordFile), "owner=(nil) size=1023 line=[" +
-                                        archive.CommandLine("/work/src/", kExampleFiles, "/out/a.zip", 2) +
-                                        "]\nowner=(nil) size=1023 line=[" +
-                                        archive.CommandLine("/work/src/", kExampleFiles, "/out/a.lzh", 3) + "]\n");
+    EXPECT_EQ(ReadFile(recordFile),
+              "owner=(nil) size=1023 line=[" +
+                  archive.CommandLine("/work/src/", kExampleFiles, "/out/a.zip", JobMode::kZipPassword) +
+                  "]\nowner=(nil) size=1023 line=[" +
+                  archive.CommandLine("/work/src/", kExampleFiles, "/out/a.lzh", JobMode::kLha) + "]\n");
     EXPECT_TRUE(boxes.empty());
 }
 
@@ -243,7 +245,7 @@ TEST_F(ArchiveWithLibraries, LibraryReleasedAfterEveryRun) {
     // A box that fails is a failed call too, and still releases the library.
     TFileArchive throwingBox([](const std::string&, const std::string&) { throw std::runtime_error("no display"); });
     throwingBox.SetLibraryFolders(programFolder, {});
-    EXPECT_EQ(ErrorOf([&] { throwingBox.CompressSevenZip("/w/", {"/w/a"}, "/o.zip", 4); }),
+    EXPECT_EQ(ErrorOf([&] { throwingBox.CompressSevenZip("/w/", {"/w/a"}, "/o.zip", JobMode::kSevenZip); }),
               "lib7-zip32.so ERROR error");
     EXPECT_FALSE(StillLoaded(sevenZip));
 }

@@ -128,9 +128,9 @@ TEST(LaunchRules, DroppedUrisGiveTheExactBytesOfTheLastItem) {
 }
 
 TEST(LaunchRules, QuestionsOfPasswordModesMatchTheirPlainModes) {
-    EXPECT_EQ(ConfirmationText("/.../D", kModeZipPassword), ConfirmationText("/.../D", kModeZip));
-    EXPECT_EQ(ConfirmationText("/.../D", kModeSevenZipPassword), "/.../D を7-ZIP圧縮しますか？");
-    EXPECT_EQ(ConfirmationText("/.../D", 99), "/.../D");
+    EXPECT_EQ(ConfirmationText("/.../D", JobMode::kZipPassword), ConfirmationText("/.../D", JobMode::kZip));
+    EXPECT_EQ(ConfirmationText("/.../D", JobMode::kSevenZipPassword), "/.../D を7-ZIP圧縮しますか？");
+    EXPECT_EQ(ConfirmationText("/.../D", JobModeOfNumber(99)), "/.../D");
 }
 
 TEST(LaunchRules, DestinationAndOutputName) {
@@ -207,11 +207,11 @@ TEST_F(PrepareJobTest, FillsTheRequest) {
     settings.FNameSelect2 = 1;
     settings.HiddenFile = 1;
     settings.HiddenFolder = 2;  // only 1 means on
-    settings.Mode = kModeFileList;
+    settings.Mode = NumberOf(JobMode::kFileList);
     ASSERT_TRUE(Run());
     EXPECT_EQ(prompts.log, (std::vector<std::string>{"confirm:/.../Docs のファイルリストを作成しますか？"}));
     EXPECT_EQ(request.SourcePath, source);
-    EXPECT_EQ(request.JobMode, kModeFileList);
+    EXPECT_EQ(request.JobMode, JobMode::kFileList);
     EXPECT_EQ(request.OutputBase, dest + "/Docs_20071014093005");
     EXPECT_TRUE(request.IncludeHiddenFiles);
     EXPECT_FALSE(request.IncludeHiddenFolders);
@@ -231,13 +231,13 @@ TEST_F(PrepareJobTest, VerifyAfterJobAsksForAVerifiedProduct) {
 TEST_F(PrepareJobTest, AsksForTheDestinationAndPassword) {
     settings.SelectSaveMode = 0;
     settings.ActMode1 = 0;
-    input.ModeOverride = kModeSevenZipPassword;
+    input.ModeOverride = JobMode::kSevenZipPassword;
     prompts.destination = dest;
     prompts.password = "  secret ";
     ASSERT_TRUE(Run());
     EXPECT_EQ(prompts.log, (std::vector<std::string>{"destination", "password"}));
     EXPECT_EQ(request.Password, "secret");
-    EXPECT_EQ(request.JobMode, kModeSevenZipPassword);
+    EXPECT_EQ(request.JobMode, JobMode::kSevenZipPassword);
 }
 
 TEST_F(PrepareJobTest, StopsAtEachRefusal) {
@@ -254,7 +254,7 @@ TEST_F(PrepareJobTest, StopsAtEachRefusal) {
 
     prompts = ScriptedPrompts();
     settings.SelectSaveMode = 2;
-    input.ModeOverride = kModeZipPassword;
+    input.ModeOverride = JobMode::kZipPassword;
     prompts.password = " \t ";  // blanks only: no job, no message
     EXPECT_FALSE(Run());
     prompts.password.reset();

@@ -42,7 +42,7 @@ struct Job {
         host.request.FolderToOpen = out;
         host.request.OpenFolderWhenDone = true;
     }
-    Calls Run(int mode) {
+    Calls Run(JobMode mode) {
         host.request.JobMode = mode;
         TTessarineThread worker(host);
         worker.NothingFoundPause = std::chrono::milliseconds(0);
@@ -78,7 +78,7 @@ Calls Concat(Calls a, const Calls& b) {
 
 TEST(TTessarineThread, CopyPublishesEveryFolderAndFileAndCopiesTheTree) {
     Job job;
-    const Calls calls = job.Run(kModeCopy);
+    const Calls calls = job.Run(JobMode::kCopy);
     Calls expected = Collecting();
     // F = 3 and N = 3: the bar runs from 12 to 18 of 18.
     expected.push_back("All 18 12 [] []");
@@ -99,7 +99,7 @@ TEST(TTessarineThread, CopyPublishesEveryFolderAndFileAndCopiesTheTree) {
 TEST(TTessarineThread, FilteredCopyMakesEveryFolderAndCopiesOnlyMatches) {
     Job job;
     job.host.request.FilterFile = job.Filter("\"1\",\"1\",\"画像\",\"jpg\",\r\n");
-    job.Run(kModeCopy);
+    job.Run(JobMode::kCopy);
     const std::string base = job.host.request.OutputBase;
     EXPECT_EQ(ReadFile(base + "/b.jpg"), "b");
     EXPECT_EQ(ReadFile(base + "/a.txt"), "<missing>");
@@ -108,23 +108,23 @@ TEST(TTessarineThread, FilteredCopyMakesEveryFolderAndCopiesOnlyMatches) {
 }
 
 TEST(TTessarineThread, ArchiveModesPublishTheirStatusLine) {
-    const std::pair<int, std::string> modes[] = {{kModeZip, "ZIP圧縮中"},
-                                                 {kModeZipPassword, "ZIP圧縮中"},
-                                                 {kModeSevenZip, "7-ZIP圧縮中"},
-                                                 {kModeSevenZipPassword, "7-ZIP圧縮中"}};
+    const std::pair<JobMode, std::string> modes[] = {{JobMode::kZip, "ZIP圧縮中"},
+                                                     {JobMode::kZipPassword, "ZIP圧縮中"},
+                                                     {JobMode::kSevenZip, "7-ZIP圧縮中"},
+                                                     {JobMode::kSevenZipPassword, "7-ZIP圧縮中"}};
     for (const auto& [mode, status] : modes) {
         Job job;
         const Calls calls = job.Run(mode);
         ASSERT_GE(calls.size(), 7u);
         EXPECT_EQ(Calls(calls.begin(), calls.begin() + 6), Collecting());
-        EXPECT_EQ(calls[6], "Text [" + status + "] " + kWait) << mode;
+        EXPECT_EQ(calls[6], "Text [" + status + "] " + kWait) << NumberOf(mode);
         EXPECT_EQ(calls.back(), "Finish");
     }
 }
 
 TEST(TTessarineThread, FileListJobWritesTheListAndNeverOpensTheFolder) {
     Job job;
-    const Calls calls = job.Run(kModeFileList);
+    const Calls calls = job.Run(JobMode::kFileList);
     EXPECT_EQ(calls, Concat(Collecting(), {"Pos 3", "Finish"}));
     const std::string text = ReadFile(job.host.request.OutputBase + ".txt");
     EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 3);
@@ -134,7 +134,7 @@ TEST(TTessarineThread, FileListJobWritesTheListAndNeverOpensTheFolder) {
 TEST(TTessarineThread, FolderListJobSkipsTheFileWalkAndReportsNothingFound) {
     Job job;
     job.host.noFileMsg = 1;
-    const Calls calls = job.Run(kModeFolderList);
+    const Calls calls = job.Run(JobMode::kFolderList);
     EXPECT_EQ(calls,
               Concat(Collecting(false), {"Pos 3", "Text [] [ファイルが見つかりませんでした]", "Pos 3", "Finish"}));
     const std::string text = ReadFile(job.host.request.OutputBase + ".txt");
@@ -147,7 +147,7 @@ TEST(TTessarineThread, NothingFoundOpensTheDestinationOnlyWithoutFilter) {
         Job job;
         job.host.noFileMsg = 1;
         job.host.request.SourcePath = job.src + "empty/";
-        const Calls calls = job.Run(kModeCopy);
+        const Calls calls = job.Run(JobMode::kCopy);
         EXPECT_EQ(calls, Concat(Collecting(), {"Pos 3", "Text [] [ファイルが見つかりませんでした]", "Pos 3",
                                                "Open " + job.out, "Finish"}));
         EXPECT_FALSE(FolderExists(job.host.request.OutputBase));
@@ -155,14 +155,14 @@ TEST(TTessarineThread, NothingFoundOpensTheDestinationOnlyWithoutFilter) {
     {
         Job job;
         job.host.request.FilterFile = job.Filter("\"1\",\"0\",\"x\",\"txt\",\r\n");
-        const Calls calls = job.Run(kModeCopy);
+        const Calls calls = job.Run(JobMode::kCopy);
         EXPECT_EQ(calls, Concat(Collecting(), {"Pos 3", "Finish"}));
     }
     {
         // An empty file list job still writes its (empty) list.
         Job job;
         job.host.request.SourcePath = job.src + "empty/";
-        job.Run(kModeFileList);
+        job.Run(JobMode::kFileList);
         EXPECT_EQ(ReadFile(job.host.request.OutputBase + ".txt"), "");
     }
 }
@@ -171,14 +171,14 @@ TEST(TTessarineThread, FailingStepIsShownAndTheJobStillFinishesOnce) {
     Job job;
     job.host.fromCommandLine = true;
     job.host.request.FilterFile = job.dir.folder() + "vanished.dat";
-    const Calls calls = job.Run(kModeCopy);
+    const Calls calls = job.Run(JobMode::kCopy);
     EXPECT_EQ(calls, (Calls{"All 3 0 [] []", "Load", "Text [フォルダ情報取得中] " + kWait,
                             "Message エラー: ファイル " + job.dir.folder() + "vanished.dat は開けません", "Finish",
                             "CloseTimer"}));
 
     Job job2;
     job2.host.request.OutputBase = job2.dir.folder() + "no-such-folder/list";
-    const Calls calls2 = job2.Run(kModeFileList);
+    const Calls calls2 = job2.Run(JobMode::kFileList);
     EXPECT_EQ(std::count(calls2.begin(), calls2.end(), "Finish"), 1);
     EXPECT_NE(std::find_if(calls2.begin(), calls2.end(),
                            [](const std::string& c) {
@@ -204,7 +204,7 @@ TEST(TTessarineThread, EntriesThatCouldNotBeCopiedAreReportedAtTheEnd) {
     Job job;
     VanishingHost host;
     host.request = job.host.request;
-    host.request.JobMode = kModeCopy;
+    host.request.JobMode = JobMode::kCopy;
     host.victim = job.src + "sub/c.txt";
     TTessarineThread worker(host);
     worker.Execute();
@@ -222,13 +222,13 @@ TEST(TTessarineThread, EntriesThatCouldNotBeCopiedAreReportedAtTheEnd) {
 // box, never a silent success.
 TEST(TTessarineThread, ArchiveThatWasNotMadeIsAFailedJob) {
     Job job;
-    const Calls calls = job.Run(kModeZip);
+    const Calls calls = job.Run(JobMode::kZip);
     EXPECT_EQ(job.result, JobResult::Failed);
     EXPECT_NE(std::find(calls.begin(), calls.end(),
                         "Message エラー: 書庫 " + job.host.request.OutputBase + ".zip は作成されませんでした"),
               calls.end());
     Job copy;
-    copy.Run(kModeCopy);
+    copy.Run(JobMode::kCopy);
     EXPECT_EQ(copy.result, JobResult::Done);
 }
 
@@ -250,12 +250,12 @@ public:
 TEST(TTessarineThread, VerifiedJobReadsTheProductBackAndFailsWhenItDiffers) {
     Job job;
     job.host.request.Verify = true;
-    EXPECT_EQ(job.Run(kModeFileList), Concat(Collecting(), {"Text [検証中] " + kWait, "Pos 3", "Finish"}));
+    EXPECT_EQ(job.Run(JobMode::kFileList), Concat(Collecting(), {"Text [検証中] " + kWait, "Pos 3", "Finish"}));
 
     Job damaged;
     DamagingHost host;
     host.request = damaged.host.request;
-    host.request.JobMode = kModeFileList;
+    host.request.JobMode = JobMode::kFileList;
     host.request.Verify = true;
     TTessarineThread worker(host);
     worker.Execute();
@@ -307,7 +307,7 @@ TEST(TTessarineThread, MemoryThatRunsOutEndsTheJobNeverTheThread) {
         Job job;
         OutOfMemoryHost host;
         host.request = job.host.request;
-        host.request.JobMode = kModeCopy;
+        host.request.JobMode = JobMode::kCopy;
         if (c.missingFilter) host.request.FilterFile = job.dir.folder() + "vanished.dat";
         host.failingCall = c.failingCall;
         TTessarineThread worker(host);

@@ -353,7 +353,7 @@ TEST_F(MainWindow, DropStartsOneJobForTheLastItemsFolder) {
     ASSERT_EQ(loaded.size(), 1u);
     const JobRequest& r = loaded[0];
     EXPECT_EQ(r.SourcePath, src + "/");
-    EXPECT_EQ(r.JobMode, 11);
+    EXPECT_EQ(NumberOf(r.JobMode), 11);
     EXPECT_TRUE(r.IncludeHiddenFolders);
     EXPECT_FALSE(r.IncludeHiddenFiles);
     // dest/Docs_yymmdd_hhnn_ss
@@ -495,7 +495,7 @@ TEST_F(MainWindow, EveryPopupActionLaunchesItsModeOnTheSelectedFolder) {
         ASSERT_TRUE(JobsEnded(++n)) << c.name;
         EXPECT_EQ(script.Unexpected(), 0) << c.name;
         const JobRequest r = job.Loaded().back();
-        EXPECT_EQ(r.JobMode, c.expectedMode) << c.name;
+        EXPECT_EQ(NumberOf(r.JobMode), c.expectedMode) << c.name;
         EXPECT_EQ(r.SourcePath, registered) << c.name;
         EXPECT_EQ(r.FilterFile, user + "/data/文書.dat") << c.name;
         if (c.expectedMode == 2 || c.expectedMode == 5) {
@@ -657,7 +657,7 @@ TEST_F(MainWindow, PasswordPromptIsMaskedAndBlankOrCancelledStartsNoJob) {
         Drop(form->DPanel, {src});
         ASSERT_TRUE(JobsEnded(1));
         EXPECT_EQ(job.Loaded()[0].Password, "秘密");
-        EXPECT_EQ(job.Loaded()[0].JobMode, 2);
+        EXPECT_EQ(NumberOf(job.Loaded()[0].JobMode), 2);
     }
 }
 

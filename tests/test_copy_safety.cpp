@@ -49,7 +49,7 @@ struct CopyJob {
         MakeDir(src + "sub");
         WriteFile(src + "sub/b.txt", "bravo");
         SetDestination(dest);
-        host.request.JobMode = kModeCopy;
+        host.request.JobMode = JobMode::kCopy;
         host.request.IncludeHiddenFiles = true;
         host.request.IncludeHiddenFolders = true;
     }
@@ -438,7 +438,7 @@ TEST(CopySafety, TreeDeeperThanPathMaxIsCollectedListedAndCopiedWhole) {
     EXPECT_EQ(::read(copy.Get(), text, sizeof text), 4);
     EXPECT_STREQ(text, "deep");
 
-    job.host.request.JobMode = kModeFileList;
+    job.host.request.JobMode = JobMode::kFileList;
     EXPECT_EQ(job.Run(), 0) << job.ProblemText();
     EXPECT_NE(ReadFile(job.base + ".txt").find(job.src + rel + "deep.txt\r\n"), std::string::npos);
     RemoveTreeAt(AT_FDCWD, job.src.c_str());
@@ -491,7 +491,7 @@ TEST(CopySafety, FolderSwappedForALinkAfterTheCollectionIsNotFollowed) {
     SwappingHost host;
     host.folder = src + "sub";
     host.outside = outside;
-    host.request.JobMode = kModeCopy;
+    host.request.JobMode = JobMode::kCopy;
     host.request.SourcePath = src;
     host.request.OutputBase = dir.folder() + "src20261209120000";
     TTessarineThread worker(host);

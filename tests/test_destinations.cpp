@@ -305,7 +305,7 @@ TEST(Destinations, MetadataTheDestinationRefusesIsToldOnceByKind) {
         EXPECT_EQ(ReadFile(ProductOf(r) + "/sub/c.txt"), "sub/c.txt");
 
         testsupport::RecordingHost host;
-        host.request.JobMode = tessarine::kModeCopy;
+        host.request.JobMode = tessarine::JobMode::kCopy;
         host.request.SourcePath = src;
         host.request.OutputBase = mount.Point() + "/window";
         tessarine::TTessarineThread worker(host);
@@ -353,7 +353,7 @@ TEST(Destinations, FusefatRefusesACopyButTakesListsAndArchives) {
     std::vector<std::string> folders = {src, src + "bad./"};
     PathList files = {src + "ok.txt", src + "what?.txt", src + "pipe|.txt", src + "bad./in.txt", src + "big"};
     tessarine::JobRequest request;
-    request.JobMode = tessarine::kModeCopy;
+    request.JobMode = tessarine::JobMode::kCopy;
     request.SourcePath = src;
     request.OutputBase = mount.Point() + "/src20261209120000";
     const auto preflight = tessarine::Preflight(request, folders, files);

@@ -229,7 +229,8 @@ TEST_F(SevenZipArchives, EveryNameAndSizeRoundTripsInZipAnd7z) {
     }
     // A name listed twice (a filter naming one extension twice) is added once.
     files.push_back(src + "one");
-    for (const auto& [mode, ext] : std::map<int, std::string>{{1, ".zip"}, {4, ".7z"}}) {
+    for (const auto& [mode, ext] :
+         std::map<JobMode, std::string>{{JobMode::kZip, ".zip"}, {JobMode::kSevenZip, ".7z"}}) {
         const std::string path = dir.folder() + "archive" + ext;
         archive.CompressSevenZip(src, files, path, mode);
         EXPECT_TRUE(boxes.empty()) << boxes.front().second;
@@ -240,18 +241,21 @@ TEST_F(SevenZipArchives, EveryNameAndSizeRoundTripsInZipAnd7z) {
 TEST_F(SevenZipArchives, PasswordsWithBlanksQuotesAndJapanese) {
     Add("secret.txt", "top secret");
     Add("sub/日本語.bin", std::string("\0\1\2\3", 4));
-    const std::vector<std::pair<int, std::string>> cases = {
-        {2, "pass word"}, {2, "q\"uote \\ back\\"}, {5, "pass word"}, {5, " \"日本語\" パス \\"}};
+    const std::vector<std::pair<JobMode, std::string>> cases = {{JobMode::kZipPassword, "pass word"},
+                                                                {JobMode::kZipPassword, "q\"uote \\ back\\"},
+                                                                {JobMode::kSevenZipPassword, "pass word"},
+                                                                {JobMode::kSevenZipPassword, " \"日本語\" パス \\"}};
     int n = 0;
     for (const auto& [mode, password] : cases) {
-        const std::string path = dir.folder() + "locked" + std::to_string(++n) + (mode == 2 ? ".zip" : ".7z");
+        const std::string path =
+            dir.folder() + "locked" + std::to_string(++n) + (mode == JobMode::kZipPassword ? ".zip" : ".7z");
         archive.SetPassword(password);
         archive.CompressSevenZip(src, files, path, mode);
         EXPECT_TRUE(boxes.empty()) << boxes.front().second;
         ExpectRoundTrip(path, password);
         EXPECT_NE(RunProgram({"7zz", "t", "-pwrong", path}), 0) << password;
         std::string listing;
-        if (mode == 2) {
+        if (mode == JobMode::kZipPassword) {
             // 7-Zip's default ZIP encryption, which desktops open.
             RunProgram({"7zz", "l", "-slt", "-p" + password, path}, &listing);
             EXPECT_NE(listing.find("Method = ZipCrypto"), std::string::npos) << listing;
@@ -267,7 +271,7 @@ TEST_F(SevenZipArchives, PasswordsWithBlanksQuotesAndJapanese) {
     const std::string refused = dir.folder() + "refused.zip";
     for (const std::string& password : std::vector<std::string>{"日本語", "", "two\nlines", std::string(1025, 'p')}) {
         archive.SetPassword(password);
-        archive.CompressSevenZip(src, files, refused, 2);
+        archive.CompressSevenZip(src, files, refused, JobMode::kZipPassword);
         ASSERT_EQ(boxes.size(), 1u) << password;
         EXPECT_EQ(boxes[0].first, "lib7-zip32.so");
         EXPECT_EQ(boxes[0].second.rfind("ERROR", 0), 0u) << boxes[0].second;
@@ -296,7 +300,7 @@ TEST_F(SevenZipArchives, HundredMegabyteFile) {
     Add("big.bin", big);
     big = {};
     const std::string path = dir.folder() + "big.zip";
-    archive.CompressSevenZip(src, files, path, 1);
+    archive.CompressSevenZip(src, files, path, JobMode::kZip);
     EXPECT_TRUE(boxes.empty()) << boxes.front().second;
     ExpectRoundTrip(path);
 }
@@ -358,7 +362,7 @@ TEST_F(SevenZipArchives, FailuresAreReportedAsErrorWithTheReason) {
     files.clear();
 
     // A base folder that is not there.
-    archive.CompressSevenZip(src + "nowhere/", {src + "nowhere/a"}, dir.folder() + "x.zip", 1);
+    archive.CompressSevenZip(src + "nowhere/", {src + "nowhere/a"}, dir.folder() + "x.zip", JobMode::kZip);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].second.rfind("ERROR", 0), 0u);
 
@@ -370,7 +374,7 @@ TEST_F(SevenZipArchives, FailuresAreReportedAsErrorWithTheReason) {
     lonely.SetLibraryFolders(program, {});
     const std::string path = std::getenv("PATH");
     ::setenv("PATH", (dir.folder() + "empty").c_str(), 1);
-    lonely.CompressSevenZip(src, {src + "here.txt"}, dir.folder() + "y.zip", 1);
+    lonely.CompressSevenZip(src, {src + "here.txt"}, dir.folder() + "y.zip", JobMode::kZip);
     ::setenv("PATH", path.c_str(), 1);
     ASSERT_EQ(boxes.size(), 2u);
     EXPECT_EQ(boxes[1].second.rfind("ERROR", 0), 0u);
@@ -394,7 +398,7 @@ TEST_F(SevenZipArchives, PasswordGoesOnStandardInputAndEveryNameOnceAfterDoubleD
     recorded.SetLibraryFolders(program, {});
     recorded.SetPassword("secret words");
     recorded.CompressSevenZip(src, {src + "-x", src + "@a", src + "*", src + "sub/b", src + "-x"},
-                              dir.folder() + "r.7z", 5);
+                              dir.folder() + "r.7z", JobMode::kSevenZipPassword);
     EXPECT_TRUE(boxes.empty());
     // 7zz writes the archive in a hidden folder beside its final place.
     const std::string args = ReadFile(dir.folder() + "args");
@@ -554,7 +558,8 @@ TEST_F(SevenZipArchives, NamesHoldingTheWordErrorGiveNoFalseAlarm) {
     Add("ErrorLogs/today.txt", "d");
     const std::string out = dir.folder() + "ErrorLogs/";
     MakeDir(out);
-    for (const auto& [mode, type] : std::map<int, std::string>{{1, "zip"}, {4, "7z"}}) {
+    for (const auto& [mode, type] :
+         std::map<JobMode, std::string>{{JobMode::kZip, "zip"}, {JobMode::kSevenZip, "7z"}}) {
         const Call call = CallLibrary(Library(), Line(type, out + "error-notes." + type, src, Names()));
         EXPECT_EQ(call.status, 0);
         EXPECT_EQ(call.report, "3 of 3 files added to the archive\n");

@@ -149,7 +149,7 @@ TEST(VerifyList, AListThatLostALineIsCaught) {
 TEST(VerifyProduct, AFailureIsAnErrorNamingTheEntry) {
     Product p;
     JobRequest request;
-    request.JobMode = kModeLha;
+    request.JobMode = JobMode::kLha;
     const std::string archive = p.Make("lha");
     EXPECT_NO_THROW(VerifyProduct(request, archive, {}, {}, {}));
     FlipByte(archive);
@@ -172,7 +172,7 @@ TEST(VerifyProduct, ProblemsNamedByTheFinalNameExcuseTheStagedCopy) {
     ASSERT_EQ(::rename(copy.c_str(), staged.c_str()), 0);
     ::truncate((staged + "/sub/big.txt").c_str(), 10);
     JobRequest request;
-    request.JobMode = kModeCopy;
+    request.JobMode = JobMode::kCopy;
     request.SourcePath = p.src;
     request.OutputBase = copy;
     const Collected c(p.src);

@@ -49,6 +49,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s is not installed\n", TFileArchive::kSevenZipLibraryName);
         return 1;
     }
-    archive.CompressSevenZip(folder, files, argv[3], what == "zip" ? kModeZip : kModeSevenZip);
+    archive.CompressSevenZip(folder, files, argv[3], what == "zip" ? JobMode::kZip : JobMode::kSevenZip);
     return reported ? 1 : 0;
 }
