@@ -1,7 +1,9 @@
 #pragma once
 // Runs a program of the build's program folder as a child process with the
 // given standard input, and collects its exit status and output.
+#include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -62,15 +64,24 @@ inline ProcessResult RunProgram(const std::string& program, const std::vector<st
     }
     ::close(in[1]);
     ProcessResult result;
-    // Read both pipes until they close; outputs here are small.
-    auto drain = [](int fd, std::string& into) {
-        char buf[4096];
-        ssize_t n;
-        while ((n = ::read(fd, buf, sizeof buf)) > 0) into.append(buf, static_cast<size_t>(n));
-        ::close(fd);
-    };
-    drain(out[0], result.out);
-    drain(err[0], result.err);
+    // Both pipes are read as data comes until they close: a program that
+    // fills one pipe while the other is read would wait forever.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* into[2] = {&result.out, &result.err};
+    while (fds[0].fd >= 0 || fds[1].fd >= 0) {
+        if (::poll(fds, 2, -1) < 0) continue;  // EINTR
+        for (int k = 0; k < 2; ++k) {
+            if (fds[k].fd < 0 || fds[k].revents == 0) continue;
+            char buf[65536];
+            const ssize_t n = ::read(fds[k].fd, buf, sizeof buf);
+            if (n > 0) {
+                into[k]->append(buf, static_cast<size_t>(n));
+            } else if (n == 0 || errno != EINTR) {
+                ::close(fds[k].fd);
+                fds[k].fd = -1;
+            }
+        }
+    }
     int status = 0;
     ::waitpid(pid, &status, 0);
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

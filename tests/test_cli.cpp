@@ -14,6 +14,7 @@
 #include <optional>
 #include <thread>
 
+#include "archiver_hazards.h"
 #include "engine/Common.h"
 #include "process_runner.h"
 #include "test_support.h"
@@ -194,6 +195,79 @@ TEST(Cli, PasswordComesFromStandardInputAndProtectsTheArchive) {
     // Only blanks: no job.
     const auto blank = f.Run({"--mode", "7z-pass", "--dest", f.out, f.src}, "   \n");
     EXPECT_EQ(blank.status, 2);
+}
+
+// A level-2 LHA header holds at most 65535 bytes, 42 of which an ASCII path
+// with a folder does not take: a path just past that (a link's counting its
+// target) is left out with its reason, and the archive stays readable.
+TEST(Cli, LhaPathsLongerThanAHeaderHoldsAreLeftOutAndTheArchiveStaysValid) {
+    CliFixture f;
+    constexpr size_t kLongestPath = 65535 - 42;
+    // Links go in a shallower chain, so that their target can make the
+    // difference (a target has at most 4095 bytes).
+    const std::string files = testsupport::MakeDeepFolders(f.src, 325);
+    MakeDir(f.src + "/links");
+    const std::string links = "links/" + testsupport::MakeDeepFolders(f.src + "/links", 306);
+    testsupport::WriteLong(f.src + "/" + links + "t", "link target");
+    const struct {
+        std::string name;
+        bool link;
+        size_t path;  // the stored length: the link's "name|target"
+    } cases[] = {
+        {"under", false, kLongestPath},
+        {"past", false, kLongestPath + 1},
+        {"link-fits", true, kLongestPath},
+        {"link-past", true, kLongestPath + 1},
+    };
+    std::vector<std::string> kept = {"a.txt", "b.jpg", "sub/c.txt", links + "t"};
+    for (const auto& c : cases) {
+        const std::string& folder = c.link ? links : files;
+        const size_t rest = c.path - folder.size() - c.name.size();
+        if (c.link) {
+            // "./" steps (one doubled "/" for an even length) to the file
+            // "t" beside the link; "|" comes before the target.
+            const size_t length = rest - 1;
+            std::string target = length % 2 == 0 ? ".//" : "";
+            while (target.size() + 1 < length) target += "./";
+            target += "t";
+            tessarine::UniqueFd at(tessarine::OpenLongPath(AT_FDCWD, f.src + "/" + folder, O_PATH | O_DIRECTORY));
+            ASSERT_EQ(::symlinkat(target.c_str(), at.Get(), c.name.c_str()), 0) << c.name;
+            if (c.path <= kLongestPath) kept.push_back(folder + c.name);
+        } else {
+            const std::string leaf = c.name + std::string(rest, 'x');
+            testsupport::WriteLong(f.src + "/" + files + leaf, c.name);
+            if (c.path <= kLongestPath) kept.push_back(files + leaf);
+        }
+    }
+    const auto r = f.Run({"-q", "--mode", "lha", "--dest", f.out, f.src});
+    EXPECT_EQ(r.status, 3) << r.err.substr(0, 300);
+    // The report names each entry left out, with the reason, and no other.
+    for (const auto& c : cases) {
+        const size_t at = r.err.find("/" + c.name + (c.link ? "" : "x"));
+        const bool leftOut = at != std::string::npos;
+        EXPECT_EQ(leftOut, c.path > kLongestPath) << c.name;
+        if (leftOut) {
+            const std::string line = r.err.substr(at, r.err.find('\n', at) - at);
+            EXPECT_NE(line.find("64 KiB"), std::string::npos) << c.name << ": " << line.substr(line.size() - 200);
+        }
+    }
+    const std::string archive = FirstLine(r.out);
+    const auto tested = RunProgram("/usr/bin/lha", {"t", archive});
+    EXPECT_EQ(tested.status, 0) << tested.err.substr(0, 300);
+    const auto listed = RunProgram("/usr/bin/bsdtar", {"-tf", archive});
+    EXPECT_EQ(listed.status, 0) << listed.err.substr(0, 300);
+    std::string want;
+    for (const auto& name : testsupport::Sorted(kept)) want += name + "\n";
+    std::string got;
+    std::vector<std::string> names;
+    for (size_t at = 0; at < listed.out.size();) {
+        const size_t end = listed.out.find('\n', at);
+        names.push_back(listed.out.substr(at, end - at));
+        at = end == std::string::npos ? listed.out.size() : end + 1;
+    }
+    for (const auto& name : testsupport::Sorted(names)) got += name + "\n";
+    EXPECT_EQ(testsupport::FirstDifference(got, want), "");
+    RunProgram("/bin/rm", {"-rf", f.src});  // deeper than the test folder's own clean-up reaches
 }
 
 TEST(Cli, MissingArchiverLibrariesFailInsteadOfReportingSuccess) {

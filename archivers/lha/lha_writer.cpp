@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
+#include <stdexcept>
 #include <system_error>
 
 #include "archivers/plain_reason.h"
@@ -37,6 +38,10 @@ void PutLE(std::vector<uint8_t>& v, uint64_t value, int bytes) {
 }
 
 [[noreturn]] void ThrowErrno(const char* what) { throw std::system_error(errno, std::generic_category(), what); }
+
+bool IsAscii(const std::string& text) {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
 
 }  // namespace
 
@@ -73,7 +78,24 @@ std::string CleanRelativePath(const std::string& path) {
     return out;
 }
 
+size_t HeaderSize(const MemberHeader& h) {
+    // The base header (size, method, two sizes, time, attribute, level,
+    // CRC, OS), the common (5), file name (3 + name) and mode (5) extended
+    // headers, the folder header (3 + folder) of a path with a folder, the
+    // code page header (7) of a name that is not ASCII, and the closing
+    // size field; name and folder together are the path without its last
+    // "/".
+    const bool inFolder = h.path.find('/') != std::string::npos;
+    size_t size = 2 + h.method.size() + 4 + 4 + 4 + 1 + 1 + 2 + 1 + 5 + 3 + h.path.size() + (inFolder ? 3 : 0) +
+                  (IsAscii(h.path) ? 0 : 7) + 5 + 2;
+    if ((size & 0xFF) == 0) ++size;  // the padding byte, see BuildHeader
+    return size;
+}
+
 std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
+    const size_t size = HeaderSize(h);
+    // Its size field would wrap around and the archive read wrong from here.
+    if (size > kMaxHeaderSize) throw std::length_error("LHA header longer than 64 KiB");
     std::string dir, name = h.path;
     const size_t slash = h.path.rfind('/');
     if (slash != std::string::npos) {
@@ -84,7 +106,7 @@ std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
             if (c == '/') c = static_cast<char>(0xFF);
     }
     std::vector<uint8_t> v;
-    v.reserve(64 + h.path.size());
+    v.reserve(size);
     PutLE(v, 0, 2);  // header size, filled in below
     v.insert(v.end(), h.method.begin(), h.method.end());
     PutLE(v, h.packedSize, 4);
@@ -110,9 +132,7 @@ std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
     // The code page of a name that is not plain ASCII. Readers that know
     // this header (libarchive) decode the name with it; others take the
     // bytes as they are. ASCII reads the same in every code page used here.
-    bool ascii = true;
-    for (const char c : h.path) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
-    if (!ascii) {
+    if (!IsAscii(h.path)) {
         const uint8_t codePage[4] = {static_cast<uint8_t>(h.codePage), static_cast<uint8_t>(h.codePage >> 8), 0, 0};
         extended(0x46, codePage, 4);
     }
@@ -138,6 +158,8 @@ const char* Describe(AddResult result) {
         case AddResult::Unreadable: return "cannot be read";
         case AddResult::TooLarge: return "is 4 GiB or larger";
         case AddResult::UnsafeName: return "has a name that cannot be stored (empty, or leading out with \"..\")";
+        case AddResult::NameTooLong:
+            return "has a path (with a link's target) longer than an LHA header holds (64 KiB)";
     }
     return "?";
 }
@@ -208,10 +230,6 @@ MemberHeader BaseHeader(const struct ::stat& st, const std::string& storedPath) 
     h.path = name.bytes;
     h.codePage = name.codePage;
     return h;
-}
-
-bool IsAscii(const std::string& text) {
-    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
 // The header of a link, or why the link cannot have one. The level-2 form
@@ -339,6 +357,13 @@ AddResult OpenRegular(const Location& at, struct ::stat& st, tessarine::UniqueFd
     return AddResult::Added;
 }
 
+// A member whose path its header cannot hold, left out.
+PreparedMember TooLongForHeader(PreparedMember m) {
+    m.result = AddResult::NameTooLong;
+    m.reason = Describe(m.result);
+    return m;
+}
+
 }  // namespace
 
 PreparedMember PrepareMember(const std::string& fullPath, const std::string& storedPath) {
@@ -371,6 +396,7 @@ PreparedMember PrepareMember(int base, const std::string& path, const std::strin
         // A link is stored as a link or left out, never as what it points to.
         m.reason = LinkHeader(st, clean, target, m.header);
         if (!m.reason.empty()) return m;
+        if (HeaderSize(m.header) > kMaxHeaderSize) return TooLongForHeader(std::move(m));
         m.held = true;
         m.result = AddResult::Added;
         return m;
@@ -379,6 +405,7 @@ PreparedMember PrepareMember(int base, const std::string& path, const std::strin
     m.result = OpenRegular(at, st, fd, m.reason);
     if (m.result != AddResult::Added) return m;
     m.header = BaseHeader(st, clean);
+    if (HeaderSize(m.header) > kMaxHeaderSize) return TooLongForHeader(std::move(m));
     if (static_cast<uint64_t>(st.st_size) > kHoldLimit) {
         m.file = std::move(fd);
         m.streamed = true;  // the writer reads it straight into the archive

@@ -47,13 +47,20 @@ struct MemberHeader {
     std::string path;
     uint32_t codePage = kCodePageShiftJis;
 };
+// A header's size is a 16-bit field, and so is each extended header's.
+constexpr size_t kMaxHeaderSize = 0xFFFF;
+// The length BuildHeader gives the header; it depends on the path and
+// method only. A header longer than kMaxHeaderSize cannot be written.
+size_t HeaderSize(const MemberHeader& header);
+// Raises std::length_error when the header would exceed kMaxHeaderSize.
 std::vector<uint8_t> BuildHeader(const MemberHeader& header);
 
 enum class AddResult {
     Added,
-    Unreadable,  // cannot be opened or read, or not a file
-    TooLarge,    // 4 GiB or more
-    UnsafeName,  // nothing left to store as a name, or it climbs out with ".."
+    Unreadable,   // cannot be opened or read, or not a file
+    TooLarge,     // 4 GiB or more
+    UnsafeName,   // nothing left to store as a name, or it climbs out with ".."
+    NameTooLong,  // the path (a link's with its target) does not fit in a header
 };
 
 // Short English text for a failed AddResult.
