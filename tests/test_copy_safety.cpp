@@ -503,6 +503,9 @@ TEST(CopySafety, FolderSwappedForALinkAfterTheCollectionIsNotFollowed) {
     EXPECT_TRUE(named.count(src + "sub/deep/c.txt")) << named.size();
     const std::string product = host.request.OutputBase;
     EXPECT_EQ(ReadFile(product + "/a.txt"), "a");
-    for (const auto& e : std::filesystem::recursive_directory_iterator(product))
-        if (e.is_regular_file()) EXPECT_NE(ReadFile(e.path().string()), "secret") << e.path();
+    for (const auto& e : std::filesystem::recursive_directory_iterator(product)) {
+        if (e.is_regular_file()) {
+            EXPECT_NE(ReadFile(e.path().string()), "secret") << e.path();
+        }
+    }
 }
