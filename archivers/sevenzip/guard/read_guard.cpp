@@ -58,14 +58,14 @@ size_t aliasPrefixLength = 0;
 long firstAlias = 0, aliasCount = 0;
 
 __attribute__((constructor)) void TakeOver() {
-    const char* spec = std::getenv("TESSARINE_READ_GUARD");
-    if (!spec) return;
-    const char* comma = std::strrchr(spec, ',');
-    if (!comma || comma == spec) return;
-    const std::string_view head(spec, static_cast<size_t>(comma - spec));  // "PREFIX,FIRST"
+    const char* setting = std::getenv("TESSARINE_READ_GUARD");
+    if (!setting) return;
+    const char* comma = std::strrchr(setting, ',');
+    if (!comma || comma == setting) return;
+    const std::string_view head(setting, static_cast<size_t>(comma - setting));  // "PREFIX,FIRST"
     const size_t first = head.rfind(',');
     if (first == std::string_view::npos || first >= sizeof aliasPrefix) return;
-    std::memcpy(aliasPrefix, spec, first);
+    std::memcpy(aliasPrefix, setting, first);
     aliasPrefixLength = first;
     firstAlias = std::strtol(std::string(head.substr(first + 1)).c_str(), nullptr, 10);
     aliasCount = std::strtol(comma + 1, nullptr, 10);
@@ -98,11 +98,10 @@ int StartOf(std::string_view& rel) {
 // Whether the guard decides for `path` given relative to `dirfd`.
 bool Guarded(int dirfd, const char* path) { return rootFd >= 0 && path && path[0] != '/' && dirfd == AT_FDCWD; }
 
-// The folder holding `rel` (beneath the base folder, no link followed) and
-// the last part of the name. Returns -1 with errno set when that folder
-// cannot be reached so.
-int OpenParent(std::string_view rel, std::string& leaf) {
-    const int start = StartOf(rel);
+// The folder holding `rel` beneath `start` (no link followed) and the last
+// part of the name. Returns -1 with errno set when that folder cannot be
+// reached so.
+int OpenParentAt(int start, std::string_view rel, std::string& leaf) {
     while (rel.size() > 1 && rel.back() == '/') rel.remove_suffix(1);
     const size_t cut = rel.rfind('/');
     leaf.assign(cut == std::string_view::npos ? rel : rel.substr(cut + 1));
@@ -114,9 +113,15 @@ int OpenParent(std::string_view rel, std::string& leaf) {
     return OpenBeneath(start, cut == std::string_view::npos ? std::string_view() : rel.substr(0, cut), O_PATH);
 }
 
-int StatBeneath(const char* path, struct stat* st, bool followEnd) {
+// The same for a name relative to the base folder (or an alias).
+int OpenParent(std::string_view rel, std::string& leaf) {
+    const int start = StartOf(rel);
+    return OpenParentAt(start, rel, leaf);
+}
+
+int StatBeneath(int start, std::string_view rel, struct stat* st, bool followEnd) {
     std::string leaf;
-    const UniqueFd parent(OpenParent(path, leaf));
+    const UniqueFd parent(OpenParentAt(start, rel, leaf));
     if (!parent) return -1;
     if (::syscall(SYS_newfstatat, parent.Get(), leaf.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
     if (followEnd && S_ISLNK(st->st_mode)) {
@@ -188,30 +193,18 @@ mode_t ModeArgument(int flags, va_list args) {
 }
 
 int FstatatAny(int dirfd, const char* path, struct stat* st, int flags) {
-    if (Guarded(dirfd, path) && !(path[0] == '\0' && (flags & AT_EMPTY_PATH)))
-        return StatBeneath(path, st, !(flags & AT_SYMLINK_NOFOLLOW));
+    const bool followEnd = !(flags & AT_SYMLINK_NOFOLLOW);
+    if (Guarded(dirfd, path) && !(path[0] == '\0' && (flags & AT_EMPTY_PATH))) {
+        std::string_view rel = path;
+        const int start = StartOf(rel);
+        return StatBeneath(start, rel, st, followEnd);
+    }
     // Relative to a folder 7zz opened: that folder was reached beneath the
     // base folder, so one name with the link at its end not followed stays
     // beneath it; anything more goes through the guard's own look-up.
     if (rootFd >= 0 && dirfd != AT_FDCWD && path && path[0] != '/' && path[0] != '\0' &&
-        (std::strchr(path, '/') || std::strcmp(path, "..") == 0 || !(flags & AT_SYMLINK_NOFOLLOW))) {
-        std::string_view rel = path;
-        const size_t cut = rel.rfind('/');
-        const std::string leaf(cut == std::string_view::npos ? rel : rel.substr(cut + 1));
-        const UniqueFd parent(
-            OpenBeneath(dirfd, cut == std::string_view::npos ? std::string_view() : rel.substr(0, cut), O_PATH));
-        if (!parent) return -1;
-        if (leaf == "..") {
-            errno = EXDEV;
-            return -1;
-        }
-        if (::syscall(SYS_newfstatat, parent.Get(), leaf.c_str(), st, AT_SYMLINK_NOFOLLOW) != 0) return -1;
-        if (!(flags & AT_SYMLINK_NOFOLLOW) && S_ISLNK(st->st_mode)) {
-            errno = ELOOP;
-            return -1;
-        }
-        return 0;
-    }
+        (std::strchr(path, '/') || std::strcmp(path, "..") == 0 || followEnd))
+        return StatBeneath(dirfd, path, st, followEnd);
     return static_cast<int>(::syscall(SYS_newfstatat, dirfd, path, st, flags));
 }
 
