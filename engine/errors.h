@@ -3,12 +3,22 @@
 #include <stdexcept>
 #include <string>
 
+#include "engine/message.h"
+
 namespace tessarine {
 
-// Raised where an operation cannot go on; what() is the text shown to the user.
+// Raised where an operation cannot go on. It carries its message; what() is
+// the message in Japanese, as the window's error box shows it.
 class TessarineError : public std::runtime_error {
 public:
-    explicit TessarineError(const std::string& message) : std::runtime_error(message) {}
+    explicit TessarineError(Message message)
+        : std::runtime_error(RenderMessage(message)), message_(std::move(message)) {}
+    // Text from outside the program, carried as it stands.
+    explicit TessarineError(const std::string& text) : TessarineError(MakeMessage(MessageId::kText, {text})) {}
+    const Message& message() const { return message_; }
+
+private:
+    Message message_;
 };
 
 // Replaces the first "%s" of a message template by an argument.

@@ -1,0 +1,61 @@
+#pragma once
+// What the code below the windows says: a message id with its arguments.
+// Nothing below the windows builds a sentence and no front end reads one
+// back; each front end renders a message from the one table of
+// engine/message_text.cpp (the window in Japanese, tessarine-cli in the
+// language of the locale).
+//
+// The numbers of the archiver libraries' reasons travel from a library to
+// the adapter in the left-out list, so each keeps its number for good: add
+// new ids at the end of their block.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace tessarine {
+
+enum class MessageId : uint16_t {
+    kNone = 0,
+    // args[0] as it stands: text from outside the program (a loader's
+    // reason, 7-Zip's own words).
+    kText,
+    // The system's words for `error` and nothing else.
+    kSystemError,
+
+    // --- the job engine, the archive adapter, data files, launch rules ---
+
+    // --- reasons of the archiver libraries (numbers travel between the
+    // libraries and the adapter) ---
+    kArchiverFirst = 500,
+
+    kLast  // one past the last id; not a message
+};
+
+struct Message {
+    MessageId id = MessageId::kNone;
+    // Fill the text's "%s" in order: paths as their bytes, numbers as
+    // decimal text.
+    std::vector<std::string> args;
+    // The errno the system answered with; "%e" in the text stands for the
+    // system's words for it.
+    int error = 0;
+    // "%c" in the text stands for this message rendered: the reason a
+    // wrapping message gives ("the job stopped: <cause>").
+    std::shared_ptr<const Message> cause;
+
+    explicit operator bool() const { return id != MessageId::kNone; }
+    bool operator==(const Message& other) const;
+};
+
+Message MakeMessage(MessageId id, std::vector<std::string> args = {}, int error = 0);
+// `id` with `cause` as its "%c".
+Message Because(MessageId id, Message cause, std::vector<std::string> args = {});
+
+enum class Language { kJapanese, kEnglish };
+
+// The message as a sentence in `language`. An id the table does not know
+// (a newer library's reason) is rendered with its number.
+std::string RenderMessage(const Message& message, Language language = Language::kJapanese);
+
+}  // namespace tessarine
