@@ -9,8 +9,11 @@
 //   const char* LeftOutEntries(unsigned long* length)
 //
 // which returns the entries left out by the last call of its main entry
-// point: `length` bytes of records, each the name as given on the command
-// line and the reason, both followed by a NUL byte. The text is the
+// point: `length` bytes of records, each made of fields that end in a NUL
+// byte: the name as given on the command line, the reason's message id, its
+// errno and the count of its arguments (decimal), then the arguments. The
+// reason travels as an id so that the program renders it in the user's
+// language; an id this side does not know is kept as it is. The text is the
 // library's and stays valid until the next call into the library; the
 // adapter copies it before unloading the library. (The library keeps it in
 // a plain static, not a thread_local: a thread-local object with a
@@ -20,17 +23,19 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/message.h"
+
 namespace tessarine {
 
 inline constexpr const char* kLeftOutEntryName = "LeftOutEntries";
 using LeftOutEntriesFn = const char* (*)(unsigned long* length);
 
 struct LeftOutEntry {
-    std::string name;    // relative to the base folder, as on the command line
-    std::string reason;  // why it is not in the archive
+    std::string name;  // relative to the base folder, as on the command line
+    Message reason;    // why it is not in the archive (no cause)
 };
 
-// The records of a list; names and reasons hold no NUL byte.
+// The records of a list; names and arguments hold no NUL byte.
 std::string EncodeLeftOut(const std::vector<LeftOutEntry>& entries);
 // The entries of a list; a record cut short at the end is dropped.
 std::vector<LeftOutEntry> DecodeLeftOut(std::string_view records);

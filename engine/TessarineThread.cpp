@@ -279,7 +279,7 @@ void TTessarineThread::Compress(TFileOperation& operation, const PathList& files
     // (the 7-Zip library is not installed).
     const TFileArchive::RunResult& run = archive.LastRun();
     for (const auto& entry : run.leftOut)
-        operation.Problems.push_back(Problem{r.SourcePath + entry.name, entry.reason});
+        operation.Problems.push_back(Problem{r.SourcePath + entry.name, RenderMessage(entry.reason)});
     struct stat st {};
     if (run.reportIsError) {
         failed_ = true;

@@ -28,6 +28,33 @@ enum class MessageId : uint16_t {
     // --- reasons of the archiver libraries (numbers travel between the
     // libraries and the adapter) ---
     kArchiverFirst = 500,
+    // Why an entry is not in the archive. No arguments unless named.
+    kArchiverNamedPipe,
+    kArchiverDevice,
+    kArchiverSocket,
+    kArchiverSpecialFile,
+    kArchiverFolder,            // LHA stores files and links only
+    kArchiverNoName,            // an empty name on the command line
+    kArchiverNameTooLong,       // longer than a 7zz argument may be
+    kArchiverFolderDeep,        // a folder beneath PATH_MAX
+    kArchiverLinkDeep,          // a link beneath PATH_MAX
+    kArchiverNotAdded,          // 7zz named it without a reason
+    kArchiverChangedWhileRead,  // swapped for something else while it was read
+    kArchiverUnreadable,        // reading it failed half way
+    kArchiverTooLarge,          // 4 GiB or more for an LHA member
+    kArchiverUnsafeName,        // nothing left to store, or ".." leading out
+    kArchiverHeaderTooLong,     // the path does not fit in an LHA header
+    kArchiverLinkBar,           // an LHA link's name holds "|"
+    kArchiverLinkEmptyTarget,   // an LHA link with no target
+    kArchiverLinkByteFF,        // 0xFF separates folders in LHA
+    kArchiverLinkNotUtf8,
+    // Why a command line is not carried out.
+    kArchiverNoCommandLine,
+    kArchiverUnknownCommand,  // args: the command
+    kArchiverUnknownSwitch,   // args: the switch
+    kArchiverNoArchivePath,
+    kArchiverTooManyNames,
+    kArchiverNothingToAdd,
 
     kLast  // one past the last id; not a message
 };

@@ -256,8 +256,10 @@ TEST_F(ArchiveWithLibraries, LeftOutEntriesArriveWholeBesideAShortReport) {
     Install(programFolder, "working", "lib7-zip32.so");
     Install(programFolder, "working", "libunlha32.so");
     std::string list;
-    for (int i = 0; i < 4760; ++i) list += "gone/file" + std::to_string(i) + ".txt|No such file or directory\n";
-    list += "fifo|名前付きパイプ";
+    const auto id = [](MessageId id) { return std::to_string(static_cast<unsigned>(id)); };
+    for (int i = 0; i < 4760; ++i)
+        list += "gone/file" + std::to_string(i) + ".txt|" + id(MessageId::kSystemError) + "|2\n";
+    list += "fifo|" + id(MessageId::kArchiverNamedPipe) + "|0";
     ScopedEnv leftOut("FAKE_ARCHIVER_LEFT_OUT", list);
     ScopedEnv text("FAKE_ARCHIVER_REPORT", "2 of 4763 files added to the archive\n4761 files left out\n");
     for (const bool lha : {false, true}) {
@@ -268,7 +270,8 @@ TEST_F(ArchiveWithLibraries, LeftOutEntriesArriveWholeBesideAShortReport) {
         ASSERT_EQ(run.leftOut.size(), 4761u);
         EXPECT_EQ(run.leftOut[4759].name, "gone/file4759.txt");
         EXPECT_EQ(run.leftOut[4760].name, "fifo");
-        EXPECT_EQ(run.leftOut[4760].reason, "名前付きパイプ");
+        EXPECT_EQ(RenderMessage(run.leftOut[4759].reason), "No such file or directory");
+        EXPECT_EQ(RenderMessage(run.leftOut[4760].reason), "名前付きパイプ");
     }
     EXPECT_TRUE(boxes.empty());
 }

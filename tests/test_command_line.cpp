@@ -2,6 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <optional>
+
+#include "archive/archive_request.h"
+#include "archive/left_out.h"
+
 using namespace tessarine;
 
 TEST(CommandLine, QuotedNamesRoundTripEveryByte) {
@@ -66,4 +72,98 @@ TEST(CommandLine, ViewsStayValidAcrossManyRewrittenTokens) {
     ASSERT_EQ(views.size(), 3 + names.size());
     EXPECT_EQ(views[2], "-ptwo words");
     for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(views[3 + i], names[i]) << i;
+}
+
+// The adapter's command lines for each library, and the lines a library
+// refuses, read into requests.
+TEST(CommandLine, ArchiveRequestsOfBothLibraries) {
+    using Names = std::vector<std::string_view>;
+    struct Case {
+        std::string line;
+        ArchiverDialect dialect;
+        MessageId failure;
+        ArchiveType type = ArchiveType::kLha;
+        std::optional<std::string> password = std::nullopt;
+        Names entries = {};
+    };
+    const std::vector<Case> cases = {
+        {"a -tzip -r \"/o/a.zip\" \"/s/\" \"a.txt\" \"-x\" \"\" \"a.txt\" ",
+         ArchiverDialect::kSevenZip,
+         MessageId::kNone,
+         ArchiveType::kZip,
+         std::nullopt,
+         {"a.txt", "-x", "", "a.txt"}},
+        {"a -t7z -p\"two \\\"words\" -r \"/o/a\" \"/s/\" \"q\\\"uote\"",
+         ArchiverDialect::kSevenZip,
+         MessageId::kNone,
+         ArchiveType::kSevenZip,
+         "two \"words",
+         {"q\"uote"}},
+        // Without -t the extension tells; an empty -p is still a password.
+        {"A -p -r \"/o/a.ZIP\" \"/s/\" \"b\"",
+         ArchiverDialect::kSevenZip,
+         MessageId::kNone,
+         ArchiveType::kZip,
+         "",
+         {"b"}},
+        {"a -a1 -r2 -x1 -l1 -jp1 -o2 -ji0 \"/o/a.lzh\" \"/s/\" \"c\"",
+         ArchiverDialect::kLha,
+         MessageId::kNone,
+         ArchiveType::kLha,
+         std::nullopt,
+         {"c"}},
+        {"", ArchiverDialect::kLha, MessageId::kArchiverNoCommandLine},
+        {"x \"/o/a.zip\" \"/s/\" \"b\"", ArchiverDialect::kSevenZip, MessageId::kArchiverUnknownCommand},
+        {"a -tzip \"/o/a.lzh\" \"/s/\" \"b\"", ArchiverDialect::kLha, MessageId::kArchiverUnknownSwitch},
+        {"a -a1 \"/o/a.lzh\" \"/s/\" \"b\"", ArchiverDialect::kSevenZip, MessageId::kArchiverUnknownSwitch},
+        {"a -tzip \"/o/a.zip\"", ArchiverDialect::kSevenZip, MessageId::kArchiverNoArchivePath},
+        {"a -tzip \"/o/a.zip\" \"/s/\" ", ArchiverDialect::kSevenZip, MessageId::kArchiverNothingToAdd},
+    };
+    for (const auto& c : cases) {
+        ParsedArchiveRequest parsed = ParseArchiveRequest(c.line, c.dialect);
+        EXPECT_EQ(parsed.failure.id, c.failure) << c.line;
+        if (c.failure != MessageId::kNone) continue;
+        // Moved, the request keeps its names.
+        const ArchiveRequest request = std::move(parsed.request);
+        EXPECT_EQ(request.type, c.type) << c.line;
+        EXPECT_EQ(request.archive.substr(0, 3), "/o/") << c.line;
+        EXPECT_EQ(request.baseFolder, "/s/") << c.line;
+        EXPECT_EQ(request.password, c.password) << c.line;
+        EXPECT_EQ(request.entries, c.entries) << c.line;
+    }
+}
+
+// Left-out records carry the reason's id, errno and arguments; a list cut
+// anywhere keeps its whole records, and an id this side does not know
+// arrives as it is.
+TEST(CommandLine, LeftOutRecordsKeepTheirReasons) {
+    Message unknown;
+    unknown.id = static_cast<MessageId>(4321);
+    unknown.args = {"x"};
+    const std::vector<LeftOutEntry> entries = {
+        {"gone.txt", MakeMessage(MessageId::kSystemError, {}, ENOENT)},
+        {"", MakeMessage(MessageId::kArchiverNamedPipe)},
+        {"dir/with\nbreak", MakeMessage(MessageId::kArchiverUnknownSwitch, {"-q", ""})},
+        {"newer", unknown},
+    };
+    const std::string records = EncodeLeftOut(entries);
+    size_t whole = 0;
+    for (size_t cut = 0; cut <= records.size(); ++cut) {
+        const auto decoded = DecodeLeftOut(std::string_view(records).substr(0, cut));
+        if (whole < entries.size() && cut == EncodeLeftOut({entries.begin(), entries.begin() + whole + 1}).size())
+            ++whole;
+        ASSERT_EQ(decoded.size(), whole) << cut;
+        for (size_t k = 0; k < whole; ++k) {
+            EXPECT_EQ(decoded[k].name, entries[k].name);
+            EXPECT_EQ(decoded[k].reason, entries[k].reason) << k;
+        }
+    }
+    EXPECT_EQ(RenderMessage(DecodeLeftOut(records)[0].reason), "No such file or directory");
+    EXPECT_EQ(RenderMessage(DecodeLeftOut(records)[3].reason), "#4321");
+    // A garbled record ends the list.
+    EXPECT_TRUE(DecodeLeftOut(std::string("a\0seven\0"
+                                          "0\0"
+                                          "0\0",
+                                          12))
+                    .empty());
 }

@@ -129,7 +129,7 @@ Call CallLibrary(const std::string& library, const std::string& line) {
         const char* records = leftOut(&length);
         const auto entries = DecodeLeftOut(std::string_view(records, length));
         call.leftOutCount = entries.size();
-        for (const auto& e : entries) call.leftOut[e.name] = e.reason;
+        for (const auto& e : entries) call.leftOut[e.name] = RenderMessage(e.reason);
     } else {
         call.leftOut["<no LeftOutEntries>"] = "";
     }

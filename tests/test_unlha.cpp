@@ -74,7 +74,8 @@ std::map<std::string, std::string> LeftOut() {
     unsigned long length = 0;
     const char* records = fn(&length);
     std::map<std::string, std::string> out;
-    for (const auto& e : tessarine::DecodeLeftOut(std::string_view(records, length))) out[e.name] = e.reason;
+    for (const auto& e : tessarine::DecodeLeftOut(std::string_view(records, length)))
+        out[e.name] = tessarine::RenderMessage(e.reason);
     return out;
 }
 

@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "archive/archiver_status.h"
-#include "archive/command_line.h"
+#include "archive/archive_request.h"
 #include "archivers/name_set.h"
 #include "archivers/plain_reason.h"
 #include "archivers/lha/lha_writer.h"
@@ -31,16 +31,12 @@ namespace lha {
 
 namespace {
 
-// The switches of the adapter's LHA command line. They ask for what this
-// writer always does (level-2 headers, paths kept, -lh5-), so they are
-// accepted and otherwise ignored.
-constexpr std::array<const char*, 7> kKnownSwitches = {"-a1", "-r2", "-x1", "-l1", "-jp1", "-o2", "-ji0"};
-
-bool KnownSwitch(std::string_view token) {
-    return std::any_of(kKnownSwitches.begin(), kKnownSwitches.end(), [&](const char* s) { return token == s; });
-}
-
 CommandResult Fail(std::string report) { return {tessarine::kArchiverFailed, std::move(report), {}}; }
+
+// The report of a call that made no archive, in English as 7-Zip's are.
+CommandResult Fail(const tessarine::Message& reason) {
+    return Fail("Error: " + tessarine::RenderMessage(reason, tessarine::Language::kEnglish) + "\n");
+}
 
 // Whether a relative path is stored as it is (CleanRelativePath would give
 // it back unchanged): no empty, "." or ".." component.
@@ -173,23 +169,16 @@ private:
 }  // namespace
 
 CommandResult RunCommand(std::string_view commandLine) {
-    std::deque<std::string> rewritten;
-    std::vector<std::string_view> tokens = tessarine::SplitCommandLineViews(commandLine, rewritten);
-    if (tokens.empty()) return Fail("Error: empty command line\n");
-    if (tokens[0] != "a" && tokens[0] != "A")
-        return Fail("Error: unknown command \"" + std::string(tokens[0]) + "\"\n");
-    std::string badSwitches;
-    size_t first = 1;
-    for (; first < tokens.size() && !tokens[first].empty() && tokens[first][0] == '-'; ++first)
-        if (!KnownSwitch(tokens[first]))
-            badSwitches += "Error: unknown switch \"" + std::string(tokens[first]) + "\"\n";
-    if (!badSwitches.empty()) return Fail(badSwitches);
-    if (first + 2 > tokens.size()) return Fail("Error: archive path or base folder missing\n");
-    const std::string archive(tokens[first]);
-    const std::string base(tokens[first + 1]);
-    // The names are what follows; the token list becomes the list of names.
-    std::vector<std::string_view> names = std::move(tokens);
-    names.erase(names.begin(), names.begin() + static_cast<std::ptrdiff_t>(first + 2));
+    tessarine::ParsedArchiveRequest parsed =
+        tessarine::ParseArchiveRequest(commandLine, tessarine::ArchiverDialect::kLha);
+    if (parsed.failure) return Fail(parsed.failure);
+    return WriteArchive(std::move(parsed.request));
+}
+
+CommandResult WriteArchive(tessarine::ArchiveRequest request) {
+    const std::string& archive = request.archive;
+    const std::string& base = request.baseFolder;
+    std::vector<std::string_view>& names = request.entries;
     // Each member once, at its first place: two names that store as the
     // same path would make a reader stop at its overwrite question. The
     // paths they store as are only needed while the list is read.
@@ -213,7 +202,7 @@ CommandResult RunCommand(std::string_view commandLine) {
         }
         names.resize(kept);
     }
-    if (names.empty()) return Fail("Error: no files to add\n");
+    if (names.empty()) return Fail(tessarine::MakeMessage(tessarine::MessageId::kArchiverNothingToAdd));
 
     // The archive is written beside its final place and moved there when
     // complete, so a failure never leaves a torn archive under that name,

@@ -4,15 +4,16 @@
 //
 //   a <switches> "<archive>" "<base folder>" "<name>" "<name>" ...
 //
-// Switches (tokens beginning with "-" between the command and the archive
-// path) are the fixed set the adapter sends and change nothing here. Every
-// token after the base folder is a file name relative to it, taken
-// literally: "-x", "@list" or "*" name files, never switches or wildcards.
-// A name listed twice is stored once.
+// read into a request by ParseArchiveRequest (archive/archive_request.h).
+// The switches are the fixed set the adapter sends and change nothing here.
+// Every name is a file name relative to the base folder, taken literally:
+// "-x", "@list" or "*" name files, never switches or wildcards. A name
+// listed twice is stored once.
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "archive/archive_request.h"
 #include "archive/left_out.h"
 
 namespace lha {
@@ -28,5 +29,8 @@ struct CommandResult {
 // Raises std::bad_alloc when memory runs out, also on a worker thread: no
 // archive is made then, and no member is left out for it.
 CommandResult RunCommand(std::string_view commandLine);
+// The same for a request already read; the request's names are the ones
+// listed after the base folder.
+CommandResult WriteArchive(tessarine::ArchiveRequest request);
 
 }  // namespace lha

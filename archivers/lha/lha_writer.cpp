@@ -12,7 +12,6 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "archivers/plain_reason.h"
 #include "archivers/lha/lh5_encoder.h"
 #include "engine/crc16.h"
 #include "engine/datafile.h"
@@ -20,9 +19,14 @@
 namespace lha {
 
 using tessarine::Crc16;
+using tessarine::Message;
+using tessarine::MessageId;
 using tessarine::ReadFull;
 
 namespace {
+
+Message Reason(MessageId id) { return tessarine::MakeMessage(id); }
+Message SystemReason(int error) { return tessarine::MakeMessage(MessageId::kSystemError, {}, error); }
 
 constexpr uint64_t kSizeLimit = uint64_t{1} << 32;  // sizes are 32-bit fields
 constexpr size_t kChunk = 1 << 18;
@@ -152,16 +156,15 @@ std::vector<uint8_t> BuildHeader(const MemberHeader& h) {
     return v;
 }
 
-const char* Describe(AddResult result) {
+tessarine::Message ReasonFor(AddResult result) {
     switch (result) {
-        case AddResult::Added: return "added";
-        case AddResult::Unreadable: return "cannot be read";
-        case AddResult::TooLarge: return "is 4 GiB or larger";
-        case AddResult::UnsafeName: return "has a name that cannot be stored (empty, or leading out with \"..\")";
-        case AddResult::NameTooLong:
-            return "has a path (with a link's target) longer than an LHA header holds (64 KiB)";
+        case AddResult::Added: break;
+        case AddResult::Unreadable: return Reason(MessageId::kArchiverUnreadable);
+        case AddResult::TooLarge: return Reason(MessageId::kArchiverTooLarge);
+        case AddResult::UnsafeName: return Reason(MessageId::kArchiverUnsafeName);
+        case AddResult::NameTooLong: return Reason(MessageId::kArchiverHeaderTooLong);
     }
-    return "?";
+    return {};
 }
 
 // Buffered archive output that can go back: patch a header written earlier,
@@ -237,12 +240,10 @@ MemberHeader BaseHeader(const struct ::stat& st, const std::string& storedPath) 
 // and readers (lhasa, libarchive) take the first "|" as the end of the name
 // and every 0xFF in the folder header as a separator. Name and target share
 // the header's code page, which libarchive converts both with.
-std::string LinkHeader(const struct ::stat& st, const std::string& storedPath, const std::string& target,
-                       MemberHeader& h) {
-    if (storedPath.find('|') != std::string::npos) return "リンクの名前に「|」があり、LHA のリンクとして書けません";
-    if (target.empty()) return "リンク先が空です";
-    if ((storedPath + target).find('\xFF') != std::string::npos)
-        return "リンクの名前かリンク先に、LHA がフォルダーの区切りに使うバイト 0xFF があります";
+Message LinkHeader(const struct ::stat& st, const std::string& storedPath, const std::string& target, MemberHeader& h) {
+    if (storedPath.find('|') != std::string::npos) return Reason(MessageId::kArchiverLinkBar);
+    if (target.empty()) return Reason(MessageId::kArchiverLinkEmptyTarget);
+    if ((storedPath + target).find('\xFF') != std::string::npos) return Reason(MessageId::kArchiverLinkByteFF);
     const StoredName name = StoredNameBytes(storedPath);
     const StoredName link = StoredNameBytes(target);
     h.method = "-lhd-";  // links, like folders, carry no data
@@ -262,20 +263,19 @@ std::string LinkHeader(const struct ::stat& st, const std::string& storedPath, c
         name.codePage == kCodePageRawBytes || link.codePage == kCodePageRawBytes ? kCodePageRawBytes : kCodePageUtf8;
     // Bytes that are not UTF-8 are named code page 437, through which
     // libarchive turns any non-ASCII target into another one.
-    if (h.codePage == kCodePageRawBytes && !IsAscii(target))
-        return "リンクの名前かリンク先が UTF-8 でなく、読む側によってリンク先が変わります";
+    if (h.codePage == kCodePageRawBytes && !IsAscii(target)) return Reason(MessageId::kArchiverLinkNotUtf8);
     return {};
 }
 
 // Why an entry of this type is not read.
-std::string TypeReason(mode_t mode) {
+Message TypeReason(mode_t mode) {
     switch (mode & S_IFMT) {
-        case S_IFDIR: return "フォルダー";
-        case S_IFIFO: return "名前付きパイプ";
+        case S_IFDIR: return Reason(MessageId::kArchiverFolder);
+        case S_IFIFO: return Reason(MessageId::kArchiverNamedPipe);
         case S_IFCHR:
-        case S_IFBLK: return "デバイス";
-        case S_IFSOCK: return "ソケット";
-        default: return "特殊なファイル";
+        case S_IFBLK: return Reason(MessageId::kArchiverDevice);
+        case S_IFSOCK: return Reason(MessageId::kArchiverSocket);
+        default: return Reason(MessageId::kArchiverSpecialFile);
     }
 }
 
@@ -325,31 +325,31 @@ bool LocateBeneath(int base, std::string_view rel, Location& at) {
 // Opens the regular file `leaf` (whose lstat/stat is `seen`) for reading,
 // never blocking and never reading anything else: the file opened must be
 // the one that was looked at, and never through a link.
-AddResult OpenRegular(const Location& at, struct ::stat& st, tessarine::UniqueFd& file, std::string& reason) {
+AddResult OpenRegular(const Location& at, struct ::stat& st, tessarine::UniqueFd& file, Message& reason) {
     if (!S_ISREG(st.st_mode)) {
         reason = TypeReason(st.st_mode);
         return AddResult::Unreadable;
     }
     if (static_cast<uint64_t>(st.st_size) >= kSizeLimit) {
-        reason = Describe(AddResult::TooLarge);
+        reason = ReasonFor(AddResult::TooLarge);
         return AddResult::TooLarge;
     }
     const int flags = O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC | O_NOFOLLOW;
     file.Reset(::openat(at.dirFd, at.leaf.c_str(), flags));
     struct ::stat opened {};
     if (!file || ::fstat(file.Get(), &opened) != 0) {
-        reason = archivers::PlainReason(errno);
+        reason = SystemReason(errno);
         file.Reset();
         return AddResult::Unreadable;
     }
     if (!S_ISREG(opened.st_mode) || opened.st_dev != st.st_dev || opened.st_ino != st.st_ino) {
-        reason = "読む間に別のものに替わりました";
+        reason = Reason(MessageId::kArchiverChangedWhileRead);
         file.Reset();
         return AddResult::Unreadable;
     }
     st = opened;
     if (static_cast<uint64_t>(st.st_size) >= kSizeLimit) {
-        reason = Describe(AddResult::TooLarge);
+        reason = ReasonFor(AddResult::TooLarge);
         file.Reset();
         return AddResult::TooLarge;
     }
@@ -360,7 +360,7 @@ AddResult OpenRegular(const Location& at, struct ::stat& st, tessarine::UniqueFd
 // A member whose path its header cannot hold, left out.
 PreparedMember TooLongForHeader(PreparedMember m) {
     m.result = AddResult::NameTooLong;
-    m.reason = Describe(m.result);
+    m.reason = ReasonFor(m.result);
     return m;
 }
 
@@ -375,27 +375,27 @@ PreparedMember PrepareMember(int base, const std::string& path, const std::strin
     const std::string clean = CleanRelativePath(storedPath);
     if (clean.empty()) {
         m.result = AddResult::UnsafeName;
-        m.reason = Describe(m.result);
+        m.reason = ReasonFor(m.result);
         return m;
     }
     Location at;
     struct ::stat st {};
     const bool located = base >= 0 ? LocateBeneath(base, path, at) : Locate(path, at);
     if (!located || ::fstatat(at.dirFd, at.leaf.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) {
-        m.reason = errno == ELOOP ? "読む間に別のものに替わりました" : archivers::PlainReason(errno);
+        m.reason = errno == ELOOP ? Reason(MessageId::kArchiverChangedWhileRead) : SystemReason(errno);
         return m;
     }
     if (S_ISLNK(st.st_mode)) {
         std::string target(4096, '\0');
         const ssize_t n = ::readlinkat(at.dirFd, at.leaf.c_str(), target.data(), target.size());
         if (n < 0) {
-            m.reason = archivers::PlainReason(errno);
+            m.reason = SystemReason(errno);
             return m;
         }
         target.resize(static_cast<size_t>(n));
         // A link is stored as a link or left out, never as what it points to.
         m.reason = LinkHeader(st, clean, target, m.header);
-        if (!m.reason.empty()) return m;
+        if (m.reason) return m;
         if (HeaderSize(m.header) > kMaxHeaderSize) return TooLongForHeader(std::move(m));
         m.held = true;
         m.result = AddResult::Added;
@@ -418,7 +418,7 @@ PreparedMember PrepareMember(int base, const std::string& path, const std::strin
             if (raw.size() > 2 * kHoldLimit) {  // grew a lot since fstat
                 if (::lseek(fd.Get(), 0, SEEK_SET) != 0) {
                     m.result = AddResult::Unreadable;
-                    m.reason = archivers::PlainReason(errno);
+                    m.reason = SystemReason(errno);
                     return m;
                 }
                 m.file = std::move(fd);
@@ -430,7 +430,7 @@ PreparedMember PrepareMember(int base, const std::string& path, const std::strin
         const ssize_t n = ReadFull(fd.Get(), raw.data() + got, raw.size() - got);
         if (n < 0) {
             m.result = AddResult::Unreadable;
-            m.reason = archivers::PlainReason(errno);
+            m.reason = SystemReason(errno);
             return m;
         }
         if (n == 0) break;
@@ -476,7 +476,7 @@ AddResult ArchiveWriter::Add(PreparedMember& m) {
     m.file.Reset();
     if (result != AddResult::Added) {
         m.result = result;
-        m.reason = result == AddResult::Unreadable ? "読み取りに失敗しました" : Describe(result);
+        m.reason = ReasonFor(result);
     }
     return result;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/message.h"
 #include "engine/unique_fd.h"
 
 namespace lha {
@@ -63,8 +64,8 @@ enum class AddResult {
     NameTooLong,  // the path (a link's with its target) does not fit in a header
 };
 
-// Short English text for a failed AddResult.
-const char* Describe(AddResult result);
+// Why a member with this result is left out.
+tessarine::Message ReasonFor(AddResult result);
 
 // One member worked out apart from the archive: safe to run on several
 // threads at once for different files. Small files come back complete
@@ -75,7 +76,7 @@ const char* Describe(AddResult result);
 // opened for reading.
 struct PreparedMember {
     AddResult result = AddResult::Unreadable;
-    std::string reason;  // why it is left out, when it is
+    tessarine::Message reason;  // why it is left out, when it is
     MemberHeader header;
     std::vector<uint8_t> data;  // the stored bytes, when held
     bool held = false;

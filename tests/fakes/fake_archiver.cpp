@@ -6,11 +6,13 @@
 //                         leaving no NUL of its own
 //   FAKE_ARCHIVER_THROW   when set, raises an exception after the report
 //   FAKE_ARCHIVER_RESULT  the value it returns
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 extern "C" __attribute__((visibility("default"))) int FAKE_ENTRY(void* owner, const char* commandLine, char* output,
                                                                  unsigned long outputSize) {
@@ -30,8 +32,10 @@ extern "C" __attribute__((visibility("default"))) int FAKE_ENTRY(void* owner, co
     return result ? std::atoi(result) : 0;
 }
 
-// The entries left out, from FAKE_ARCHIVER_LEFT_OUT: records "name|reason",
-// one a line, handed back in the library's list format.
+// The entries left out, from FAKE_ARCHIVER_LEFT_OUT: records
+// "name|id|errno|argument|...", one a line, handed back in the library's
+// list format (each field NUL-terminated, the count of arguments before
+// them).
 extern "C" __attribute__((visibility("default"))) const char* LeftOutEntries(unsigned long* length) {
     // Not thread_local: a thread-local object with a destructor would keep
     // the library from being unloaded.
@@ -41,10 +45,16 @@ extern "C" __attribute__((visibility("default"))) const char* LeftOutEntries(uns
         for (const char* p = text; *p;) {
             const char* end = std::strchr(p, '\n');
             if (!end) end = p + std::strlen(p);
-            std::string record(p, end);
-            const size_t bar = record.find('|');
-            records.append(record.substr(0, bar)).push_back('\0');
-            records.append(bar == std::string::npos ? "" : record.substr(bar + 1)).push_back('\0');
+            std::vector<std::string> fields;
+            for (const char* f = p;;) {
+                const char* bar = std::find(f, end, '|');
+                fields.emplace_back(f, bar);
+                if (bar == end) break;
+                f = bar + 1;
+            }
+            fields.resize(std::max<size_t>(fields.size(), 3));
+            fields.insert(fields.begin() + 3, std::to_string(fields.size() - 3));
+            for (const auto& field : fields) records.append(field).push_back('\0');
             p = *end ? end + 1 : end;
         }
     }
