@@ -196,9 +196,13 @@ bool ChildProcess::Start(const ChildSpec& spec) {
         envp.push_back(nullptr);
     }
     std::vector<int> moved(sources.size());
-    const ChildPlan plan{spec.program.c_str(), argv.data(), spec.env ? envp.data() : environ,
-                         sources.data(),       static_cast<int>(sources.size()),
-                         execWrite.Get(),      &spec,
+    const ChildPlan plan{spec.program.c_str(),
+                         argv.data(),
+                         spec.env ? envp.data() : environ,
+                         sources.data(),
+                         static_cast<int>(sources.size()),
+                         execWrite.Get(),
+                         &spec,
                          ::getpid()};
 
     const pid_t pid = ::fork();
@@ -309,7 +313,8 @@ bool ChildProcess::Wait(std::chrono::milliseconds limit) {
         bool gone = pidFd_ && fds.back().revents != 0;
         if (!pidFd_) {
             siginfo_t info{};
-            gone = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 && info.si_pid == pid_;
+            gone = ::waitid(P_PID, static_cast<id_t>(pid_), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+                   info.si_pid == pid_;
         }
         if (gone) {
             // Take what it left in the pipes and stop.

@@ -64,9 +64,9 @@ struct ChildSpec {
 };
 
 struct ChildResult {
-    bool started = false;  // the program was executed
-    int spawnError = 0;    // errno of what failed before it was
-    int status = 0;        // its wait status once it ended
+    bool started = false;   // the program was executed
+    int spawnError = 0;     // errno of what failed before it was
+    int status = 0;         // its wait status once it ended
     bool timedOut = false;  // killed for the timeout
     bool stopped = false;   // killed because `stop` asked for it
     std::string out, err;

@@ -42,7 +42,8 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_FALSE(r.exited());
              EXPECT_EQ(r.signal(), SIGTERM);
          }},
-        {"missing program", [&] {
+        {"missing program",
+         [&] {
              ChildSpec s;
              s.program = dir.folder() + "none";
              return s;
@@ -51,7 +52,8 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_FALSE(r.started);
              EXPECT_EQ(r.spawnError, ENOENT);
          }},
-        {"short input", [] {
+        {"short input",
+         [] {
              ChildSpec s = Shell("cat; echo done >&2");
              s.input = "pass\n";
              return s;
@@ -60,7 +62,8 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_EQ(r.out, "pass\n");
              EXPECT_EQ(r.err, "done\n");
          }},
-        {"input larger than a pipe", [&] {
+        {"input larger than a pipe",
+         [&] {
              ChildSpec s = Shell("cat");
              s.input = big;
              s.outLimit = big.size();
@@ -70,13 +73,15 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_EQ(r.out.size(), big.size());
              EXPECT_FALSE(r.outCut);
          }},
-        {"input the child does not read", [&] {
+        {"input the child does not read",
+         [&] {
              ChildSpec s = Shell("exit 0");
              s.input = big;
              return s;
          }(),
          [](const ChildResult& r) { EXPECT_EQ(r.code(), 0); }},
-        {"bounded output", [] {
+        {"bounded output",
+         [] {
              ChildSpec s = Shell("head -c 200000 /dev/zero; echo e >&2");
              s.outLimit = 1000;
              return s;
@@ -87,7 +92,8 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_EQ(r.err, "e\n");
              EXPECT_EQ(r.code(), 0);
          }},
-        {"handed and collected descriptors", [&] {
+        {"handed and collected descriptors",
+         [&] {
              ChildSpec s = Shell("cat <&3; printf ready >&4; ls /proc/self/fd | wc -l >&2");
              s.handed = {handed.Get(), tessarine::kCollectedPipe};
              return s;
@@ -98,7 +104,8 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_EQ(r.collected[0], "ready");
              EXPECT_EQ(r.err, "6\n");  // 0-4 and the one ls reads the folder with: nothing else leaked
          }},
-        {"environment, folder, one stream", [&] {
+        {"environment, folder, one stream",
+         [&] {
              ChildSpec s = Shell("echo \"$ONLY\"; pwd >&2; ulimit -c");
              s.env = std::vector<std::string>{"ONLY=this"};
              s.folder = folder.Get();
@@ -106,7 +113,13 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              return s;
          }(),
          [&](const ChildResult& r) { EXPECT_EQ(r.out, "this\n" + dir.path() + "\n0\n"); }},
-        {"timeout kills", [] {
+        {"a grandchild holding the output", Shell("sleep 20 & echo started"),
+         [](const ChildResult& r) {
+             EXPECT_EQ(r.out, "started\n");
+             EXPECT_EQ(r.code(), 0);
+         }},
+        {"timeout kills",
+         [] {
              ChildSpec s = Shell("exec sleep 30");
              s.timeout = std::chrono::milliseconds(200);
              return s;
@@ -115,7 +128,8 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
              EXPECT_TRUE(r.timedOut);
              EXPECT_EQ(r.signal(), SIGKILL);
          }},
-        {"stop request kills", [&] {
+        {"stop request kills",
+         [&] {
              ChildSpec s = Shell("exec sleep 30");
              s.stop = [&] { return std::exchange(asked, true); };
              return s;
