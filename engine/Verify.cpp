@@ -3,7 +3,6 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
-#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <sys/xattr.h>
@@ -23,6 +22,7 @@
 #include "engine/Common.h"
 #include "engine/FileOperation.h"
 #include "engine/WorkingFolders.h"
+#include "engine/child_process.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/job_mode.h"
@@ -213,63 +213,6 @@ std::string FindSevenZip() {
     return FindProgramOnPath("7zz");
 }
 
-struct ChildResult {
-    bool started = false;
-    int status = 0;
-    std::string output;  // standard output and standard error, as they came
-};
-
-// Runs a program with `input` on its standard input. The child dies with
-// this process, so an interrupted job leaves no tester behind.
-ChildResult RunChild(const std::string& program, const std::vector<std::string>& args, const std::string& input) {
-    ChildResult result;
-    int in[2], out[2];
-    if (::pipe2(in, O_CLOEXEC) != 0) return result;
-    UniqueFd inRead(in[0]), inWrite(in[1]);
-    if (::pipe2(out, O_CLOEXEC) != 0) return result;
-    UniqueFd outRead(out[0]), outWrite(out[1]);
-    // The password is short; it fits the pipe before the child starts.
-    if (!input.empty() && ::write(inWrite.Get(), input.data(), input.size()) != static_cast<ssize_t>(input.size())) {
-        return result;
-    }
-    inWrite.Reset();
-
-    std::vector<std::string> env;
-    for (char** e = environ; e && *e; ++e)
-        if (std::strncmp(*e, "LC_ALL=", 7) != 0) env.emplace_back(*e);
-    env.emplace_back("LC_ALL=C.UTF-8");
-    std::vector<char*> argv, envp;
-    for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    for (const auto& e : env) envp.push_back(const_cast<char*>(e.c_str()));
-    envp.push_back(nullptr);
-
-    const pid_t parent = ::getpid();
-    const pid_t pid = ::fork();
-    if (pid < 0) return result;
-    if (pid == 0) {
-        ::prctl(PR_SET_PDEATHSIG, SIGKILL);
-        if (::getppid() != parent) ::_exit(127);
-        ::dup2(inRead.Get(), 0);
-        ::dup2(outWrite.Get(), 1);
-        ::dup2(outWrite.Get(), 2);
-        ::execve(program.c_str(), argv.data(), envp.data());
-        ::_exit(127);
-    }
-    inRead.Reset();
-    outWrite.Reset();
-    result.started = true;
-    char buffer[8192];
-    while (true) {
-        const ssize_t n = ::read(outRead.Get(), buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) break;
-        if (result.output.size() < (1u << 20)) result.output.append(buffer, static_cast<size_t>(n));
-    }
-    WaitForChild(pid, result.status);
-    return result;
-}
-
 }  // namespace
 
 std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std::string& product,
@@ -365,19 +308,30 @@ std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, co
     std::string input = password.empty() ? std::string() : password + "\n";
     args.emplace_back("--");
     args.emplace_back(archive);
-    const ChildResult run = RunChild(program, args, input);
+    // The tester dies with this process, so an interrupted job leaves none
+    // behind; its messages are read in the order they came.
+    ChildSpec spec;
+    spec.program = program;
+    spec.argv = args;
+    spec.env.emplace();
+    for (char** e = environ; e && *e; ++e)
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) spec.env->emplace_back(*e);
+    spec.env->emplace_back("LC_ALL=C.UTF-8");
+    spec.input = input;
+    spec.errToOut = true;
+    const ChildResult run = RunChild(spec);
     WipeSecret(input);
     if (!run.started) return VerifyDefect{archive, "7zz could not be started"};
-    if (WIFEXITED(run.status) && WEXITSTATUS(run.status) == 0) return std::nullopt;
+    if (run.code() == 0) return std::nullopt;
 
     // "ERROR: CRC Failed : sub/c.txt" names the member; other errors are
     // about the archive as a whole.
     std::string firstLine;
     size_t at = 0;
-    while (at < run.output.size()) {
-        size_t end = run.output.find('\n', at);
-        if (end == std::string::npos) end = run.output.size();
-        std::string line = run.output.substr(at, end - at);
+    while (at < run.out.size()) {
+        size_t end = run.out.find('\n', at);
+        if (end == std::string::npos) end = run.out.size();
+        std::string line = run.out.substr(at, end - at);
         at = end + 1;
         if (!line.empty() && line.back() == '\r') line.pop_back();
         if (line.rfind("ERROR: ", 0) == 0) {

@@ -52,21 +52,16 @@ struct Tree {
     }
 };
 
-pid_t Start(const std::vector<std::string>& args) {
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int null = ::open("/dev/null", O_RDWR);
-        for (int fd = 0; fd < 3; ++fd) ::dup2(null, fd);
-        ::alarm(120);
-        std::string path = ProgramFolder() + "tessarine-cli";
-        std::vector<std::string> copy = args;
-        std::vector<char*> argv{path.data()};
-        for (auto& a : copy) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        ::execv(path.c_str(), argv.data());
-        ::_exit(97);
-    }
-    return pid;
+// Starts a job of the command-line program, its standard streams empty or
+// dropped; one that hangs is killed after two minutes.
+bool Start(tessarine::ChildProcess& job, const std::vector<std::string>& args) {
+    tessarine::ChildSpec spec;
+    spec.program = ProgramFolder() + "tessarine-cli";
+    spec.argv = {spec.program};
+    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
+    spec.outLimit = spec.errLimit = 0;
+    spec.timeout = std::chrono::seconds(120);
+    return job.Start(spec);
 }
 
 // What is wrong with an entry of the destination that stands under a
@@ -122,11 +117,12 @@ TEST(InterruptedJobs, EveryModeLeavesCompleteProductsOrNoneAndTheNextJobCleansUp
             std::map<std::string, int> outcomes;
             for (int trial = 0; trial < trials; ++trial) {
                 SCOPED_TRACE(mode + " signal " + std::to_string(signal) + " trial " + std::to_string(trial));
-                const pid_t pid = Start(tree.Args(mode));
+                tessarine::ChildProcess job;
+                ASSERT_TRUE(Start(job, tree.Args(mode)));
                 std::this_thread::sleep_for(std::chrono::microseconds(random() % (span.count() + 1)));
-                ::kill(pid, signal);
-                int status = 0;
-                ::waitpid(pid, &status, 0);
+                ::kill(job.Pid(), signal);
+                job.Wait();
+                const int status = job.Result().status;
                 const bool finished = WIFEXITED(status) && WEXITSTATUS(status) == 0;
                 // Before its handlers are in place the program simply dies.
                 if (signal != SIGKILL && !finished && !(WIFSIGNALED(status) && WTERMSIG(status) == signal)) {

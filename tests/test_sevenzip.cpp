@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,8 @@
 #include "archive/Archive.h"
 #include "archive/command_line.h"
 #include "archive/left_out.h"
+#include "engine/Common.h"
+#include "engine/child_process.h"
 #include "archiver_hazards.h"
 #include "test_support.h"
 
@@ -54,33 +57,18 @@ std::string BinDir() {
     return dir && *dir ? dir : TESSARINE_BIN_DIR_DEFAULT;
 }
 
-// Runs a program (no shell) with its standard input from /dev/null and its
-// output discarded or captured; returns its exit status.
+// Runs a program (no shell; a bare name is looked up on PATH) with an empty
+// standard input and its output discarded or captured; returns its exit
+// status.
 int RunProgram(const std::vector<std::string>& args, std::string* output = nullptr) {
-    int pipeFds[2];
-    if (::pipe(pipeFds) != 0) return -1;
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        const int devNull = ::open("/dev/null", O_RDWR);
-        ::dup2(devNull, 0);
-        ::dup2(pipeFds[1], 1);
-        ::dup2(pipeFds[1], 2);
-        std::vector<char*> argv;
-        for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        ::execvp(argv[0], argv.data());
-        ::_exit(127);
-    }
-    ::close(pipeFds[1]);
-    std::string text;
-    char buffer[4096];
-    ssize_t n;
-    while ((n = ::read(pipeFds[0], buffer, sizeof buffer)) > 0) text.append(buffer, static_cast<size_t>(n));
-    ::close(pipeFds[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (output) *output = text;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    tessarine::ChildSpec spec;
+    spec.program = args[0].find('/') == std::string::npos ? tessarine::FindProgramOnPath(args[0]) : args[0];
+    spec.argv = args;
+    spec.errToOut = true;
+    spec.outLimit = SIZE_MAX;
+    const tessarine::ChildResult run = tessarine::RunChild(spec);
+    if (output) *output = run.out;
+    return run.code();
 }
 
 // Every file and link under a folder, by path relative to it.

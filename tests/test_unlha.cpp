@@ -20,6 +20,8 @@
 
 #include "archive/command_line.h"
 #include "archive/left_out.h"
+#include "engine/Common.h"
+#include "engine/child_process.h"
 #include "engine/unique_fd.h"
 #include "archiver_hazards.h"
 #include "test_support.h"
@@ -28,6 +30,8 @@ using testsupport::MakeDir;
 using testsupport::ReadFile;
 using testsupport::TempDir;
 using testsupport::WriteFile;
+
+extern char** environ;
 
 namespace {
 
@@ -100,34 +104,24 @@ Outcome CallUnlha(const std::string& line) {
     return {status, std::string(buf.data())};
 }
 
-// Runs a program in `cwd` and returns its standard output; exit status in `rc`.
+// Runs a program (a bare name looked up on PATH) in `cwd` and returns its
+// standard output; exit status in `rc`.
 std::string Tool(const std::vector<std::string>& argv, const std::string& cwd, int* rc = nullptr) {
-    int pipefd[2];
-    if (::pipe(pipefd) != 0) throw std::runtime_error("pipe");
-    const pid_t pid = ::fork();
-    if (pid == 0) {
-        ::dup2(pipefd[1], 1);
-        const int devnull = ::open("/dev/null", O_WRONLY);
-        ::dup2(devnull, 2);
-        ::close(pipefd[0]);
-        if (::chdir(cwd.c_str()) != 0) ::_exit(126);
-        ::setenv("LC_ALL", "C.UTF-8", 1);
-        std::vector<char*> args;
-        for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
-        args.push_back(nullptr);
-        ::execvp(args[0], args.data());
-        ::_exit(127);
-    }
-    ::close(pipefd[1]);
-    std::string out;
-    char chunk[65536];
-    ssize_t n;
-    while ((n = ::read(pipefd[0], chunk, sizeof chunk)) > 0) out.append(chunk, static_cast<size_t>(n));
-    ::close(pipefd[0]);
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    if (rc) *rc = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return out;
+    const tessarine::UniqueFd folder(::open(cwd.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (!folder) throw std::runtime_error("cannot open " + cwd);
+    tessarine::ChildSpec spec;
+    spec.program = argv[0].find('/') == std::string::npos ? tessarine::FindProgramOnPath(argv[0]) : argv[0];
+    spec.argv = argv;
+    spec.folder = folder.Get();
+    spec.env.emplace();
+    for (char** e = environ; e && *e; ++e)
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) spec.env->emplace_back(*e);
+    spec.env->emplace_back("LC_ALL=C.UTF-8");
+    spec.outLimit = SIZE_MAX;
+    spec.errLimit = 0;
+    tessarine::ChildResult run = tessarine::RunChild(spec);
+    if (rc) *rc = run.code();
+    return std::move(run.out);
 }
 
 // Every file (content) and link ("-> target") beneath `dir`, by relative path.

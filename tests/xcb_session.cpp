@@ -6,8 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+
+#include "engine/Common.h"
+#include "engine/child_process.h"
 
 // Xlib last: its macros (None, Bool, Status, KeyPress) clash with Qt's names.
 #include <X11/Xatom.h>
@@ -29,10 +33,11 @@ public:
 
     ~Session() {
         if (display_) XCloseDisplay(display_);
-        for (pid_t pid : {wm_, server_}) {
-            if (pid > 0) {
-                ::kill(pid, SIGTERM);
-                ::waitpid(pid, nullptr, 0);
+        // Ended as a signal asks, so that the server removes its lock and socket.
+        for (tessarine::ChildProcess* child : {&wm_, &server_}) {
+            if (child->Pid() > 0 && !child->Ended()) {
+                ::kill(child->Pid(), SIGTERM);
+                child->Wait();
             }
         }
     }
@@ -49,56 +54,53 @@ private:
     }
 
     bool Start() {
+        const tessarine::UniqueFd null(::open("/dev/null", O_WRONLY | O_CLOEXEC));
         int fds[2];
-        if (::pipe(fds) != 0) return Fail("no pipe");
-        server_ = ::fork();
-        if (server_ == 0) {
-            ::close(fds[0]);
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            const std::string fd = std::to_string(fds[1]);
-            ::execlp("Xvfb", "Xvfb", "-displayfd", fd.c_str(), "-screen", "0", "1280x1024x24", "-nolisten", "tcp",
-                     static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        ::close(fds[1]);
+        if (::pipe2(fds, O_CLOEXEC) != 0) return Fail("no pipe");
+        const tessarine::UniqueFd numberRead(fds[0]);
+        tessarine::UniqueFd numberWrite(fds[1]);
+        // The descriptor the display number comes on is the child's 3.
+        tessarine::ChildSpec server = Quiet("Xvfb", null.Get());
+        server.argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
+        server.handed = {numberWrite.Get()};
+        if (!server_.Start(server)) return Fail("Xvfb did not start");
+        numberWrite.Reset();
         // Xvfb writes its display number once it accepts connections.
         std::string number;
-        pollfd p{fds[0], POLLIN, 0};
+        pollfd p{numberRead.Get(), POLLIN, 0};
         while (::poll(&p, 1, 30000) > 0) {
             char c;
-            if (::read(fds[0], &c, 1) != 1 || c == '\n') break;
+            if (::read(numberRead.Get(), &c, 1) != 1 || c == '\n') break;
             number += c;
         }
-        ::close(fds[0]);
         if (number.empty()) return Fail("Xvfb did not start");
         const std::string display = ":" + number;
         ::setenv("DISPLAY", display.c_str(), 1);
         display_ = XOpenDisplay(display.c_str());
         if (!display_) return Fail("cannot connect to Xvfb on " + display);
 
-        wm_ = ::fork();
-        if (wm_ == 0) {
-            const int null = ::open("/dev/null", O_WRONLY);
-            ::dup2(null, 1);
-            ::dup2(null, 2);
-            ::execlp("openbox", "openbox", "--sm-disable", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
+        tessarine::ChildSpec wm = Quiet("openbox", null.Get());
+        wm.argv = {"openbox", "--sm-disable"};
+        if (!wm_.Start(wm)) return Fail("openbox did not start (is it installed?)");
         // The window manager is ready once it announces itself on the root.
         const Atom check = XInternAtom(display_, "_NET_SUPPORTING_WM_CHECK", False);
         QElapsedTimer clock;
         clock.start();
         while (!HasProperty(DefaultRootWindow(display_), check)) {
-            if (::waitpid(wm_, nullptr, WNOHANG) == wm_) {
-                wm_ = -1;
-                return Fail("openbox did not start (is it installed?)");
-            }
+            if (wm_.Wait(std::chrono::milliseconds(0))) return Fail("openbox did not start (is it installed?)");
             if (clock.elapsed() > 30000) return Fail("openbox did not become ready");
             ::usleep(20000);
         }
         return true;
+    }
+
+    // A program of PATH with its output dropped.
+    static tessarine::ChildSpec Quiet(const std::string& name, int null) {
+        tessarine::ChildSpec spec;
+        spec.program = tessarine::FindProgramOnPath(name);
+        spec.outTo = null;
+        spec.errTo = null;
+        return spec;
     }
 
     bool HasProperty(Window window, Atom property) {
@@ -119,8 +121,8 @@ private:
     }
 
     std::string problem_;
-    pid_t server_ = -1;
-    pid_t wm_ = -1;
+    tessarine::ChildProcess server_;
+    tessarine::ChildProcess wm_;
     Display* display_ = nullptr;
 };
 
