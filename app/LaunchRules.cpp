@@ -102,10 +102,10 @@ std::optional<std::string> LocalPathOfUri(std::string_view uri) {
 }
 }  // namespace
 
-std::string CheckCommandLineItem(const std::string& item) {
-    if (item.empty()) return "起動時に指定されたパスが空です";
+Message CheckCommandLineItem(const std::string& item) {
+    if (item.empty()) return MakeMessage(MessageId::kStartItemEmpty);
     struct stat st {};
-    if (::lstat(item.c_str(), &st) != 0) return FormatMessage("起動時に指定された「%s」が見つかりません", item);
+    if (::lstat(item.c_str(), &st) != 0) return MakeMessage(MessageId::kStartItemMissing, {item});
     return {};
 }
 
@@ -143,9 +143,9 @@ bool DestinationInsideSourceThroughLink(const std::string& destination, const st
     return !IsWithin(writtenDestination, writtenSource);
 }
 
-std::string CheckSourceFolder(const std::string& sourcePath) {
-    if (sourcePath.empty()) return "対象フォルダが指定されていません";
-    if (!FolderExists(sourcePath)) return FormatMessage("対象フォルダ %s が見つかりません", sourcePath);
+Message CheckSourceFolder(const std::string& sourcePath) {
+    if (sourcePath.empty()) return MakeMessage(MessageId::kSourceNotGiven);
+    if (!FolderExists(sourcePath)) return MakeMessage(MessageId::kSourceMissing, {sourcePath});
     return {};
 }
 
@@ -160,9 +160,9 @@ SourceNames DescribeSource(std::string_view sourcePath) {
     return names;
 }
 
-std::string ConfirmationText(std::string_view displayPath, JobMode jobMode) {
+Message ConfirmationText(std::string_view displayPath, JobMode jobMode) {
     const JobModeInfo* mode = FindJobMode(jobMode);
-    return std::string(displayPath) + std::string(mode ? mode->question : std::string_view());
+    return MakeMessage(mode ? mode->question : MessageId::kText, {std::string(displayPath)});
 }
 
 std::optional<std::string> DestinationBySaveMode(const TSetData& settings, std::string_view sourcePath,
@@ -220,7 +220,7 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
     request.IncludeHiddenFiles = settings.HiddenFile == 1;
     request.Verify = settings.VerifyAfterJob == 1;
 
-    if (const std::string problem = CheckSourceFolder(input.SourcePath); !problem.empty()) {
+    if (const Message problem = CheckSourceFolder(input.SourcePath)) {
         prompts.ShowError(problem);
         return false;
     }
@@ -235,11 +235,11 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
     }
     previousDestination = *destination;
     if (!FolderExists(*destination)) {
-        prompts.ShowError(std::string(kDestinationMissing));
+        prompts.ShowError(MakeMessage(MessageId::kDestinationMissing));
         return false;
     }
     if (DestinationInsideSourceThroughLink(*destination, input.SourcePath)) {
-        prompts.ShowError(std::string(kDestinationInsideSource));
+        prompts.ShowError(MakeMessage(MessageId::kDestinationInsideSource));
         return false;
     }
     // Resolved once, here: the worker and the archivers it starts may run in
@@ -253,7 +253,7 @@ bool PrepareJob(const LaunchInput& input, const TSetData& settings, const std::s
 
     request.FilterFile = FindFilterFile(input.Origin, settings, folderListLines, dataFolder, input.SourcePath);
     if (!request.FilterFile.empty() && !FileExists(request.FilterFile)) {
-        prompts.ShowError(std::string(kFilterMissing));
+        prompts.ShowError(MakeMessage(MessageId::kFilterMissing));
         return false;
     }
 

@@ -22,11 +22,6 @@ enum LaunchOrigin : int {
     kOriginRegistered = 1,  // a row of the registered-folder list
 };
 
-inline constexpr std::string_view kDestinationMissing = "保存先フォルダが見つかりません";
-inline constexpr std::string_view kFilterMissing = "拡張子フィルタが見つかりません";
-inline constexpr std::string_view kDestinationInsideSource =
-    "保存先フォルダはリンクを通して対象フォルダの中を指しています。別の保存先を選んでください";
-
 // The folder a dropped item or a command-line argument stands for, ending
 // with "/": an existing folder itself, anything else its containing folder
 // ("/b.txt" gives "/"). A relative path is taken from the current folder, so
@@ -34,10 +29,10 @@ inline constexpr std::string_view kDestinationInsideSource =
 std::string FolderOfItem(const std::string& item);
 
 // Why the window program's command-line argument cannot stand for a
-// folder, or empty when it can: an empty argument, or one that names no
+// folder, or none when it can: an empty argument, or one that names no
 // entry (a link counts as an entry, also when it leads nowhere). Without
 // this check a bare mistake would run a job on the current folder or on "/".
-std::string CheckCommandLineItem(const std::string& item);
+Message CheckCommandLineItem(const std::string& item);
 
 // The local path of the last URI in a drop's text/uri-list, byte for byte,
 // or nullopt when that URI names no local file. Earlier URIs are ignored,
@@ -48,10 +43,10 @@ std::string CheckCommandLineItem(const std::string& item);
 // or "/"); "+" is a plus sign, and "?" and "#" are part of the name.
 std::optional<std::string> LastDroppedPath(std::string_view uriList);
 
-// Why a job cannot run on the source folder, or empty when it can: the
+// Why a job cannot run on the source folder, or none when it can: the
 // folder must exist (a registered folder may have been removed since, or
 // registered with an empty path).
-std::string CheckSourceFolder(const std::string& sourcePath);
+Message CheckSourceFolder(const std::string& sourcePath);
 
 // True when the destination folder, with its links resolved, is the source
 // folder or lies beneath it although the path as given does not: the job
@@ -68,9 +63,9 @@ struct SourceNames {
 // and "/.../" + base name as display path (Linux paths have no drive part).
 SourceNames DescribeSource(std::string_view sourcePath);
 
-// The display path followed by the mode's question, e.g.
-// "/.../Docs をZIP圧縮しますか？"; an unknown mode adds nothing.
-std::string ConfirmationText(std::string_view displayPath, JobMode jobMode);
+// The mode's question about the display path, e.g.
+// "/.../Docs をZIP圧縮しますか？"; for an unknown mode the display path alone.
+Message ConfirmationText(std::string_view displayPath, JobMode jobMode);
 
 // The destination by SelectSaveMode: nullopt for 0 (the user is asked), the
 // source path for 1, SelectSaveFolderName for 2, and the previous launch's
@@ -104,13 +99,13 @@ class LaunchPrompts {
 public:
     virtual ~LaunchPrompts() = default;
     // The confirmation question; false when answered "いいえ(&N)".
-    virtual bool Confirm(const std::string& question) = 0;
+    virtual bool Confirm(const Message& question) = 0;
     // The destination folder for SelectSaveMode 0; nullopt when cancelled.
     virtual std::optional<std::string> AskDestination() = 0;
     // The password for the password modes; nullopt when cancelled.
     virtual std::optional<std::string> AskPassword() = 0;
     // An error box (title "エラー").
-    virtual void ShowError(const std::string& message) = 0;
+    virtual void ShowError(const Message& message) = 0;
 };
 
 struct LaunchInput {

@@ -69,6 +69,8 @@ const char* const kGreyStyle = "background-color: rgb(130, 130, 130);";
 constexpr int kProgressFrameMs = 40;
 
 QString Text(const std::string& utf8) { return QString::fromStdString(utf8); }
+// A message of the layers below, as the window shows it.
+QString Text(const Message& message) { return Text(RenderMessage(message, Language::kJapanese)); }
 
 // Centres the dialog over its owner, kept wholly on the screen that holds the
 // owner (a main window high on the screen would otherwise put the top of a
@@ -100,7 +102,7 @@ class WindowPrompts : public LaunchPrompts {
 public:
     explicit WindowPrompts(TForm1* form) : form_(form) {}
 
-    bool Confirm(const std::string& question) override {
+    bool Confirm(const Message& question) override {
         form_->setFocus();
         // A launch goes ahead unless the user answered "いいえ(&N)".
         return AskYesNo(form_, Text(question), true) != YesNoAnswer::No;
@@ -136,7 +138,7 @@ public:
         WipeSecret(dialog->EnteredText);
         return entered;
     }
-    void ShowError(const std::string& message) override { ShowErrorBox(form_, Text(message)); }
+    void ShowError(const Message& message) override { ShowErrorBox(form_, Text(message)); }
 
 private:
     TForm1* form_;
@@ -181,9 +183,9 @@ public:
     }
     void ShowMessage(const std::string& caption, const std::string& text) override {
         RunOnMainThread([&] {
-            const QMessageBox::Icon icon = caption == kErrorCaption     ? QMessageBox::Critical
-                                           : caption == kWarningCaption ? QMessageBox::Warning
-                                                                        : QMessageBox::Information;
+            const QMessageBox::Icon icon = caption == ErrorCaption()     ? QMessageBox::Critical
+                                           : caption == WarningCaption() ? QMessageBox::Warning
+                                                                         : QMessageBox::Information;
             ShowOkBox(form_, icon, Text(caption), Text(text));
         });
     }
@@ -521,7 +523,7 @@ void TForm1::FormCreate(const std::vector<std::string>& arguments) {
     // 4.-5. Working folders, seeded from the installation's data folder
     // (filters for a new user, the registered-folder list when missing).
     const WorkingFolders folders = PrepareWorkingFolders(ProgramFolder, Common);
-    if (!folders.Refusal.empty()) {
+    if (folders.Refusal) {
         // Settings are neither read from nor saved through a place someone
         // else controls: the program says why and ends.
         ShowErrorBox(nullptr, Text(folders.Refusal));
@@ -854,7 +856,7 @@ void TForm1::dropEvent(QDropEvent* event) {
 void TForm1::Timer1Timer() {
     Timer1->stop();
     // A mistyped argument must not turn into a job on its parent folder.
-    if (const std::string problem = CheckCommandLineItem(CommandLinePath); !problem.empty()) {
+    if (const Message problem = CheckCommandLineItem(CommandLinePath)) {
         ShowErrorBox(this, Text(problem));
         return;
     }

@@ -48,13 +48,14 @@ std::string PasswordText(std::string_view password) {
 
 bool ReportMentionsError(const std::string& report) { return FindNoCase(report, "error") != std::string::npos; }
 
-// What tells the two libraries apart: names, texts, and the fields that hold
-// the loaded handle and entry point during a run.
+// What tells the two libraries apart: names, messages, and the fields that
+// hold the loaded handle and entry point during a run. The messages name
+// the library file as installed here, so the user knows what to install.
 struct TFileArchive::Library {
     const char* fileName;
     const char* entryName;
-    const char* notFoundMessage;
-    const char* callFailedPrefix;
+    MessageId notFound;
+    MessageId callFailed;  // the report so far follows
     void** handle;
     ArchiverEntry* entry;
 };
@@ -165,14 +166,14 @@ void TFileArchive::CompressLha(const std::string& baseFolder, const PathList& fi
 }
 
 std::string TFileArchive::RunSevenZip(const std::string& commandLine) {
-    const Library library{kSevenZipLibraryName,      kSevenZipEntryName, kSevenZipNotFoundMessage,
-                          kSevenZipCallFailedPrefix, &sevenZipLib_,      &sevenZipEntry_};
+    const Library library{kSevenZipLibraryName,           kSevenZipEntryName, MessageId::kSevenZipNotFound,
+                          MessageId::kSevenZipCallFailed, &sevenZipLib_,      &sevenZipEntry_};
     return RunLibrary(library, commandLine);
 }
 
 std::string TFileArchive::RunLha(const std::string& commandLine) {
-    const Library library{kLhaLibraryName,      kLhaEntryName, kLhaNotFoundMessage,
-                          kLhaCallFailedPrefix, &lhaLib_,      &lhaEntry_};
+    const Library library{kLhaLibraryName,           kLhaEntryName, MessageId::kLhaNotFound,
+                          MessageId::kLhaCallFailed, &lhaLib_,      &lhaEntry_};
     return RunLibrary(library, commandLine);
 }
 
@@ -182,7 +183,9 @@ std::string TFileArchive::RunLibrary(const Library& library, const std::string& 
         // The message says what to do; the loader's reason after it tells a
         // missing file from a broken or foreign one.
         const char* reason = ::dlerror();
-        throw TessarineError(std::string(library.notFoundMessage) + (reason ? std::string("\n") + reason : ""));
+        Message notFound = MakeMessage(library.notFound);
+        if (reason) notFound = Because(MessageId::kWithLoaderReason, std::move(notFound), {reason});
+        throw TessarineError(std::move(notFound));
     }
 
     // A library never stays loaded after a run, whatever happens in it.
@@ -230,7 +233,7 @@ std::string TFileArchive::RunLibrary(const Library& library, const std::string& 
     } catch (...) {
         // A missing entry point or a fault inside the library: the caller
         // gets the library's report so far.
-        throw TessarineError(library.callFailedPrefix + reportText());
+        throw TessarineError(MakeMessage(library.callFailed, {reportText()}));
     }
 }
 

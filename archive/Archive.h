@@ -39,17 +39,6 @@ public:
     static constexpr const char* kLhaEntryName = "Unlha";
     static constexpr const char* kDefaultPassword = "tovk";
 
-    // The texts shown to the user. They name the library files as installed
-    // here, so the user knows what to install.
-    static constexpr const char* kSevenZipNotFoundMessage =
-        "lib7-zip32.soが見つかりませんでした。インストールしてください。";
-    static constexpr const char* kLhaNotFoundMessage =
-        "libunlha32.soが見つかりませんでした。インストールしてください。";
-    // Prefixes of the error raised when a library call fails; the report
-    // text follows. The two differ in letter case.
-    static constexpr const char* kSevenZipCallFailedPrefix = "lib7-zip32.so ERROR ";
-    static constexpr const char* kLhaCallFailedPrefix = "libunlha32.so Error ";
-
     // The report buffer handed to a library, and the size it is told.
     static constexpr size_t kReportBufferSize = 1024;
     static constexpr unsigned long kReportSizeGiven = 1023;

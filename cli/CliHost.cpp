@@ -117,9 +117,9 @@ void CliHost::ArchiverReport(const std::string& library, const std::string& repo
     std::fflush(out_);
 }
 
-void CliHost::JobFailed(const std::string& message) {
+void CliHost::JobFailed(const Message& message) {
     ClearBar();
-    std::fprintf(out_, "%s: %s\n", cli::Text(Msg::ErrorCaption).c_str(), cli::FromEngine(message).c_str());
+    std::fprintf(out_, "%s: %s\n", cli::Text(Msg::ErrorCaption).c_str(), cli::Render(message).c_str());
     std::fflush(out_);
 }
 

@@ -38,7 +38,7 @@ public:
     void NothingFound() override;
     void WorkDone() override;
     void ArchiverReport(const std::string& library, const std::string& report) override;
-    void JobFailed(const std::string& message) override;
+    void JobFailed(const Message& message) override;
     void JobEnded(const JobOutcome&) override {}
 
 private:

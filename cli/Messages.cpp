@@ -166,70 +166,6 @@ static_assert([] {
     return true;
 }());
 
-// Texts of the job engine and the launch rules; "%s" stands for any text.
-const Entry kEngineTexts[] = {
-    {Msg::Count, "%s は他のユーザーのものなので使えません", "%s belongs to another user and is not used"},
-    {Msg::Count, "%s はシンボリックリンクなので使えません", "%s is a symbolic link and is not used"},
-    {Msg::Count, "%s は他のユーザーも書き込めるので使えません", "%s can be written by other users and is not used"},
-    {Msg::Count, "フォルダ情報取得中", "Collecting folders"},
-    {Msg::Count, "ファイル情報取得中", "Collecting files"},
-    {Msg::Count, "しばらくお待ちください", "please wait"},
-    {Msg::Count, "ZIP圧縮中", "Compressing (ZIP)"},
-    {Msg::Count, "7-ZIP圧縮中", "Compressing (7z)"},
-    {Msg::Count, "Lha圧縮中", "Compressing (LHA)"},
-    {Msg::Count, "フォルダ作成中", "Creating folders"},
-    {Msg::Count, "ファイルコピー中", "Copying files"},
-    {Msg::Count, "検証中", "Verifying"},
-    {Msg::Count, "ファイルが見つかりませんでした", "No file was found"},
-    {Msg::Count, "エラー", "Error"},
-    {Msg::Count, "警告", "Warning"},
-    {Msg::Count, "保存先フォルダが見つかりません", "the destination folder was not found"},
-    {Msg::Count, "拡張子フィルタが見つかりません", "the extension filter was not found"},
-    {Msg::Count, "対象フォルダが指定されていません", "no source folder was given"},
-    {Msg::Count, "対象フォルダ %s が見つかりません", "the source folder %s was not found"},
-    {Msg::Count, "ファイル %s は開けません", "the file %s cannot be opened"},
-    {Msg::Count, "ファイル %s を作成できません", "the file %s cannot be created"},
-    {Msg::Count, "%s に書き込めません", "cannot write to %s"},
-    {Msg::Count, "検証に失敗しました: %s", "verification failed: %s"},
-    {Msg::Count, "保存先 %s に作業用フォルダを作成できません: %s",
-     "cannot make a working folder in the destination %s: %s"},
-    {Msg::Count, "作成したもの %s を最終的な名前にできません: %s", "cannot give the product %s its final name: %s"},
-    {Msg::Count,
-     "保存先 %s のファイルシステムは名前を変えたフォルダの中身を失うため、コピーを作成できません（何も残していません）",
-     "the file system of the destination %s loses the content of a folder that is renamed, so no copy was made "
-     "(nothing was left there)"},
-    {Msg::Count, "名前付きパイプ", "named pipe"},
-    {Msg::Count, "デバイス", "device"},
-    {Msg::Count, "ソケット", "socket"},
-    {Msg::Count, "メモリー不足", "out of memory"},
-    {Msg::Count, "読む間に別のものに替わりました", "replaced by something else while it was read"},
-    {Msg::Count, "リンクの名前に「|」があり、LHA のリンクとして書けません",
-     "the link's name holds \"|\", which an LHA link cannot carry"},
-    {Msg::Count, "リンク先が空です", "the link's target is empty"},
-    {Msg::Count, "リンクの名前かリンク先に、LHA がフォルダーの区切りに使うバイト 0xFF があります",
-     "the link's name or target holds the byte 0xFF, which LHA uses to separate folders"},
-    {Msg::Count, "リンクの名前かリンク先が UTF-8 でなく、読む側によってリンク先が変わります",
-     "the link's name or target is not UTF-8, so readers would take it to point elsewhere"},
-    {Msg::Count, "%s 件の項目を読み取り、作成またはコピーできませんでした。\n最初の項目: %s\n理由: %s",
-     "%s entries could not be read, created or copied.\nFirst: %s\nReason: %s"},
-    {Msg::Count, "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s",
-     "the job was stopped: the destination could not be written any more (%s): %s"},
-    {Msg::Count, "メモリーが足りなくなったため、ジョブを中止しました", "the job was stopped: it ran out of memory"},
-    {Msg::Count, "保存先の空き容量が足りません (必要 %s バイト、空き %s バイト): %s",
-     "not enough free space on the destination (needed %s bytes, free %s bytes): %s"},
-    {Msg::Count, "保存先では %s と同じ名前になるため省きました",
-     "left out: on the destination its name is the same as that of %s"},
-    {Msg::Count, "保存先では先に作成した項目と同じ名前になるため省きました",
-     "left out: on the destination its name is the same as that of an entry made before"},
-    {Msg::Count, "フォルダ %s を省いたため、その中のこの項目も省きました", "left out with the folder %s that holds it"},
-    {Msg::Count, "保存先のファイルシステム (%s) ではこの名前を使えないため省きました",
-     "left out: the destination's file system (%s) cannot hold this name"},
-    {Msg::Count, "保存先のファイルシステム (%s) は 4 GiB 以上のファイルを保存できないため省きました",
-     "left out: the destination's file system (%s) cannot hold a file of 4 GiB or more"},
-    {Msg::Count, "LHA 書庫には 4 GiB 以上のファイルを格納できないため省きました",
-     "left out: an LHA archive cannot hold a file of 4 GiB or more"},
-};
-
 std::string Fill(std::string_view pattern, const std::vector<std::string>& args) {
     std::string out;
     size_t next = 0;
@@ -242,37 +178,6 @@ std::string Fill(std::string_view pattern, const std::vector<std::string>& args)
         }
     }
     return out;
-}
-
-// The texts that stand for the "%s" of the pattern, when the text has its
-// form; each "%s" but the last takes the shortest text that lets the next
-// fixed piece follow.
-bool Match(std::string_view text, std::string_view pattern, std::vector<std::string>& args) {
-    args.clear();
-    size_t t = 0, p = 0;
-    while (true) {
-        const size_t hole = pattern.find("%s", p);
-        const std::string_view piece = pattern.substr(p, hole == std::string_view::npos ? hole : hole - p);
-        if (text.compare(t, piece.size(), piece) != 0) return false;
-        t += piece.size();
-        if (hole == std::string_view::npos) return t == text.size();
-        p = hole + 2;
-        const size_t nextHole = pattern.find("%s", p);
-        const std::string_view following =
-            pattern.substr(p, nextHole == std::string_view::npos ? nextHole : nextHole - p);
-        if (nextHole == std::string_view::npos) {
-            // The last hole: the rest but the closing piece.
-            if (text.size() < t + following.size()) return false;
-            const size_t end = text.size() - following.size();
-            args.emplace_back(text.substr(t, end - t));
-            t = end;
-        } else {
-            const size_t at = following.empty() ? t : text.find(following, t);
-            if (at == std::string_view::npos) return false;
-            args.emplace_back(text.substr(t, at - t));
-            t = at;
-        }
-    }
 }
 
 }  // namespace
@@ -293,16 +198,8 @@ std::string Text(Msg id, const std::vector<std::string>& args) {
     return Fill(japanese ? e.ja : e.en, args);
 }
 
-std::string FromEngine(std::string_view text) {
-    if (japanese) return std::string(text);
-    std::vector<std::string> args;
-    for (const auto& e : kEngineTexts) {
-        if (Match(text, e.ja, args)) {
-            for (auto& a : args) a = FromEngine(a);
-            return Fill(e.en, args);
-        }
-    }
-    return std::string(text);
+std::string Render(const Message& message) {
+    return RenderMessage(message, japanese ? Language::kJapanese : Language::kEnglish);
 }
 
 }  // namespace tessarine::cli

@@ -6,7 +6,11 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/message.h"
+
 namespace tessarine::cli {
+
+using tessarine::Message;
 
 enum class Msg {
     Usage,
@@ -71,9 +75,8 @@ bool Japanese();
 // argument in turn.
 std::string Text(Msg id, const std::vector<std::string>& args = {});
 
-// A text of the job engine or the launch rules (always Japanese: the window
-// program shows them as they are) in the chosen language. Texts the table
-// does not know are returned unchanged.
-std::string FromEngine(std::string_view text);
+// A message of the job engine, the data files or the launch rules in the
+// chosen language.
+std::string Render(const Message& message);
 
 }  // namespace tessarine::cli

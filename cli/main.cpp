@@ -208,7 +208,7 @@ std::optional<std::string> PasswordRefusal(const std::string& password) {
 class CliPrompts : public LaunchPrompts {
 public:
     explicit CliPrompts(bool dryRun) : dryRun_(dryRun) {}
-    bool Confirm(const std::string&) override { return true; }  // the command is the confirmation
+    bool Confirm(const Message&) override { return true; }  // the command is the confirmation
     std::optional<std::string> AskDestination() override {
         error = Text(Msg::NoDestination);
         return std::nullopt;
@@ -246,7 +246,7 @@ public:
         if (TrimPassword(password).empty()) error = Text(Msg::PasswordEmpty);
         return password;
     }
-    void ShowError(const std::string& message) override { error = cli::FromEngine(message); }
+    void ShowError(const Message& message) override { error = cli::Render(message); }
 
     std::string error;
 
@@ -321,7 +321,9 @@ int DryRun(const JobRequest& request, Chattiness chattiness) {
         }
     }
     std::fflush(stdout);
-    for (const auto& p : operation.Problems) std::fprintf(stderr, "%s: %s\n", p.path.c_str(), p.reason.c_str());
+    for (const auto& p : operation.Problems) {
+        std::fprintf(stderr, "%s: %s\n", p.path.c_str(), cli::Render(p.reason).c_str());
+    }
     return operation.Problems.empty() ? kDone : kDoneWithProblems;
 }
 
@@ -358,7 +360,7 @@ int ExitStatusOf(const TTessarineThread& worker) {
     }
     if (outcome.result == JobResult::DoneWithProblems) {
         for (const auto& p : worker.Problems()) {
-            std::fprintf(stderr, "%s: %s\n", p.path.c_str(), cli::FromEngine(p.reason).c_str());
+            std::fprintf(stderr, "%s: %s\n", p.path.c_str(), cli::Render(p.reason).c_str());
         }
         return kDoneWithProblems;
     }
@@ -404,8 +406,8 @@ int main(int argc, char** argv) {
         }
         // Settings from, or files written through, a place someone else
         // controls: no job.
-        if (!folders.Refusal.empty()) {
-            std::fprintf(stderr, "tessarine-cli: %s\n", cli::FromEngine(folders.Refusal).c_str());
+        if (folders.Refusal) {
+            std::fprintf(stderr, "tessarine-cli: %s\n", cli::Render(folders.Refusal).c_str());
             return kFailed;
         }
 
@@ -476,9 +478,13 @@ int main(int argc, char** argv) {
         const int status = ExitStatusOf(worker);
         std::fflush(stdout);
         return status;
+    } catch (const TessarineError& e) {
+        cli::HoldIfInterrupted();
+        std::fprintf(stderr, "tessarine-cli: %s\n", cli::Render(e.message()).c_str());
+        return kFailed;
     } catch (const std::exception& e) {
         cli::HoldIfInterrupted();
-        std::fprintf(stderr, "tessarine-cli: %s\n", cli::FromEngine(e.what()).c_str());
+        std::fprintf(stderr, "tessarine-cli: %s\n", e.what());
         return kFailed;
     }
 }

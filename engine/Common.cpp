@@ -10,7 +10,6 @@
 
 #include <cerrno>
 #include <cstdlib>
-#include <cstring>
 
 #include "engine/unique_fd.h"
 #include "engine/wildcard.h"
@@ -28,13 +27,13 @@ struct KernelDirent {
 };
 }  // namespace
 
-bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit, std::string* reason) {
+bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit, int* error) {
     // Any depth: a path longer than PATH_MAX is opened a stretch at a time.
     const UniqueFd folderFd(
         OpenLongPath(AT_FDCWD, folder.empty() ? std::string_view(".") : folder, O_RDONLY | O_DIRECTORY));
     const int fd = folderFd.Get();
     if (fd < 0) {
-        if (reason) *reason = std::strerror(errno);
+        if (error) *error = errno;
         return false;
     }
     // The kernel's directory records read straight into a buffer on the
@@ -47,7 +46,7 @@ bool ReadFolder(const std::string& folder, const std::function<void(const Folder
         if (got < 0) {
             if (errno == EINTR) continue;
             ok = false;
-            if (reason) *reason = std::strerror(errno);
+            if (error) *error = errno;
             break;
         }
         for (long at = 0; at < got;) {

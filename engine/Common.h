@@ -31,10 +31,9 @@ struct FolderEntry {
 
 // Calls `visit` for every entry of the folder in the order the file system
 // returns them, "." and ".." included. The folder's path may be longer than
-// PATH_MAX. False, with the reason, when the
-// folder cannot be read; entries seen before a read error were visited.
-bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit,
-                std::string* reason = nullptr);
+// PATH_MAX. False, with the errno in `error`, when the folder cannot be
+// read; entries seen before a read error were visited.
+bool ReadFolder(const std::string& folder, const std::function<void(const FolderEntry&)>& visit, int* error = nullptr);
 
 // Adds "/" when the text does not end with it.
 std::string WithTrailingSeparator(std::string path);

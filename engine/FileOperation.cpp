@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <condition_variable>
-#include <cstring>
 #include <deque>
 #include <thread>
 
@@ -27,7 +26,7 @@ namespace tessarine {
 
 namespace {
 
-std::string ErrorText(int error) { return std::strerror(error); }
+Message SystemError(int error) { return MakeMessage(MessageId::kSystemError, {}, error); }
 
 }  // namespace
 
@@ -35,9 +34,9 @@ bool IsDestinationFailure(int error) {
     return error == ENOSPC || error == EDQUOT || error == EROFS || error == EIO || error == ENOTCONN || error == ESTALE;
 }
 
-void TFileOperation::RecordProblem(const std::string& path, const std::string& reason) {
+void TFileOperation::RecordProblem(const std::string& path, Message reason) {
     std::lock_guard lock(problemsMutex_);
-    Problems.push_back(Problem{path, reason});
+    Problems.push_back(Problem{path, std::move(reason)});
 }
 
 void TFileOperation::RecordDestinationFailure(const std::string& path, int error) {
@@ -95,7 +94,7 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
             try {
                 std::vector<std::string> subfolders;
                 FileNames files;
-                std::string reason;
+                int error = 0;
                 const bool ok = ReadFolder(
                     node.path,
                     [&](const FolderEntry& e) {
@@ -111,8 +110,8 @@ void TFileOperation::CollectFolders(const std::string& folder, std::vector<std::
                             files.ends.push_back(static_cast<uint32_t>(files.names.size() - 1));
                         }
                     },
-                    &reason);
-                if (!ok) RecordProblem(node.path, reason);
+                    &error);
+                if (!ok) RecordProblem(node.path, SystemError(error));
 
                 lock.lock();
                 folderFiles_.insert_or_assign(node.path, std::move(files));
@@ -199,7 +198,7 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
             // A folder that CollectFolders did not read (for example the
             // source folder of a caller that did not walk it).
             unread = FileNames{};
-            std::string reason;
+            int error = 0;
             const bool ok = ReadFolder(
                 folder,
                 [&](const FolderEntry& e) {
@@ -207,8 +206,8 @@ void TFileOperation::CollectFiles(const std::vector<std::string>& folderList, bo
                     unread.names.append(e.name).push_back('\0');
                     unread.ends.push_back(static_cast<uint32_t>(unread.names.size() - 1));
                 },
-                &reason);
-            if (!ok) RecordProblem(folder, reason);
+                &error);
+            if (!ok) RecordProblem(folder, SystemError(error));
             names = &unread;
         }
 
@@ -296,7 +295,7 @@ bool TFileOperation::MakeFolderPath(std::string path, int& error) {
 
 void TFileOperation::MakeFolder(const std::string& path) {
     int error = 0;
-    if (!MakeFolderPath(path, error)) RecordProblem(path, ErrorText(error));
+    if (!MakeFolderPath(path, error)) RecordProblem(path, SystemError(error));
 }
 
 void TFileOperation::CopyOneFile(const std::string& source, const std::string& target) {
@@ -310,9 +309,9 @@ void TFileOperation::CopyOneFile(const std::string& source, const std::string& t
     const auto [sourceFolder, sourceName] = split(source);
     const auto [targetFolder, targetName] = split(target);
     const UniqueFd from(OpenLongPath(AT_FDCWD, sourceFolder, O_PATH | O_DIRECTORY));
-    if (!from) return RecordProblem(source, ErrorText(errno));
+    if (!from) return RecordProblem(source, SystemError(errno));
     const UniqueFd to(OpenLongPath(AT_FDCWD, targetFolder, O_PATH | O_DIRECTORY));
-    if (!to) return RecordProblem(target, ErrorText(errno));
+    if (!to) return RecordProblem(target, SystemError(errno));
     CopyEntryAt(*this, from.Get(), sourceName.c_str(), to.Get(), targetName.c_str(), source, target);
 }
 

@@ -51,7 +51,7 @@ public:
     std::atomic<bool> StopRequested{false};
 
     // Adds an entry to Problems; safe to call from several threads at once.
-    void RecordProblem(const std::string& path, const std::string& reason);
+    void RecordProblem(const std::string& path, Message reason);
 
     // The destination itself failed at `path`: keeps the first such failure
     // and sets StopRequested, so that the copy ends instead of failing every

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/job_mode.h"
+#include "engine/message.h"
 #include "engine/path_list.h"
 #include "engine/secrets.h"
 
@@ -48,7 +49,7 @@ enum NotHeldKind : unsigned {
 // An entry the job could not read, create, copy or archive, and why.
 struct Problem {
     std::string path;
-    std::string reason;
+    Message reason;
 };
 
 // How a job ended. Failed: no usable product (a step raised an error, the
@@ -124,7 +125,7 @@ public:
     // and waits until it was seen.
     virtual void ArchiverReport(const std::string& library, const std::string& report) = 0;
     // A step failed; the job ends without a usable product.
-    virtual void JobFailed(const std::string& message) = 0;
+    virtual void JobFailed(const Message& message) = 0;
     // The job's outcome, before FinishJob.
     virtual void JobEnded(const JobOutcome& outcome) = 0;
 };

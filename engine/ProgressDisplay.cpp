@@ -3,34 +3,41 @@
 namespace tessarine {
 
 namespace {
-const char* const kPleaseWait = "しばらくお待ちください";
+
+std::string Ja(MessageId id, std::vector<std::string> args = {}) {
+    return RenderMessage(MakeMessage(id, std::move(args)));
+}
+
 }  // namespace
+
+std::string ErrorCaption() { return Ja(MessageId::kErrorCaption); }
+std::string WarningCaption() { return Ja(MessageId::kWarningCaption); }
 
 std::string ProblemsWarningText(const std::vector<Problem>& problems) {
     if (problems.empty()) return {};
     const Problem& first = problems.front();
-    return std::to_string(problems.size()) + " 件の項目を読み取り、作成またはコピーできませんでした。\n" +
-           "最初の項目: " + first.path + "\n理由: " + first.reason;
+    return RenderMessage(
+        Because(MessageId::kProblemsSummary, first.reason, {std::to_string(problems.size()), first.path}));
 }
 
 std::string AttributesNotHeldText(size_t count, unsigned kinds) {
-    static const std::pair<NotHeldKind, const char*> kNames[] = {
-        {kNotHeldPermissions, "アクセス権"},      {kNotHeldOwners, "所有者"}, {kNotHeldLinkTimes, "リンクの日時"},
-        {kNotHeldExtendedAttributes, "拡張属性"}, {kNotHeldAcls, "ACL"},
+    static const std::pair<NotHeldKind, MessageId> kNames[] = {
+        {kNotHeldPermissions, MessageId::kNotHeldPermissions},
+        {kNotHeldOwners, MessageId::kNotHeldOwners},
+        {kNotHeldLinkTimes, MessageId::kNotHeldLinkTimes},
+        {kNotHeldExtendedAttributes, MessageId::kNotHeldExtendedAttributes},
+        {kNotHeldAcls, MessageId::kNotHeldAcls},
     };
     std::string names;
     for (const auto& [kind, name] : kNames) {
         if (!(kinds & kind)) continue;
-        if (!names.empty()) names += "・";
-        names += name;
+        if (!names.empty()) names += Ja(MessageId::kNotHeldJoin);
+        names += Ja(name);
     }
-    return std::to_string(count) + " 件の項目の" + names + "は、保存先のファイルシステムが保存できないため省きました。";
+    return Ja(MessageId::kAttributesNotHeld, {std::to_string(count), names});
 }
 
-std::string OwnProductsLeftOutText(size_t count) {
-    return "保存先がコピー元の中にあるため、以前に作成したものと作業中のフォルダ " + std::to_string(count) +
-           " 件を対象から外しました。";
-}
+std::string OwnProductsLeftOutText(size_t count) { return Ja(MessageId::kOwnProductsLeftOut, {std::to_string(count)}); }
 
 void DisplayJobHost::PublishText(const std::string& status, const std::string& detail) {
     progress_.StatusText = status;
@@ -52,12 +59,22 @@ void DisplayJobHost::JobStarted() { PublishAll(3, 0, {}, {}); }
 
 void DisplayJobHost::PhaseStarted(JobPhase phase) {
     switch (phase) {
-        case JobPhase::CollectingFolders: PublishText("フォルダ情報取得中", kPleaseWait); break;
-        case JobPhase::CollectingFiles: PublishText("ファイル情報取得中", kPleaseWait); break;
-        case JobPhase::CompressingZip: PublishText("ZIP圧縮中", kPleaseWait); break;
-        case JobPhase::CompressingSevenZip: PublishText("7-ZIP圧縮中", kPleaseWait); break;
-        case JobPhase::CompressingLha: PublishText("Lha圧縮中", kPleaseWait); break;
-        case JobPhase::Verifying: PublishText("検証中", kPleaseWait); break;
+        case JobPhase::CollectingFolders:
+            PublishText(Ja(MessageId::kPhaseCollectingFolders), Ja(MessageId::kPleaseWait));
+            break;
+        case JobPhase::CollectingFiles:
+            PublishText(Ja(MessageId::kPhaseCollectingFiles), Ja(MessageId::kPleaseWait));
+            break;
+        case JobPhase::CompressingZip:
+            PublishText(Ja(MessageId::kPhaseCompressingZip), Ja(MessageId::kPleaseWait));
+            break;
+        case JobPhase::CompressingSevenZip:
+            PublishText(Ja(MessageId::kPhaseCompressingSevenZip), Ja(MessageId::kPleaseWait));
+            break;
+        case JobPhase::CompressingLha:
+            PublishText(Ja(MessageId::kPhaseCompressingLha), Ja(MessageId::kPleaseWait));
+            break;
+        case JobPhase::Verifying: PublishText(Ja(MessageId::kPhaseVerifying), Ja(MessageId::kPleaseWait)); break;
     }
 }
 
@@ -73,12 +90,12 @@ void DisplayJobHost::CopyStarted(int32_t folders, int32_t files) {
 }
 
 void DisplayJobHost::MakingFolder(int32_t index, int32_t count) {
-    PublishAll(progress_.ProgressMax, progress_.ProgressPos + 1, "フォルダ作成中",
+    PublishAll(progress_.ProgressMax, progress_.ProgressPos + 1, Ja(MessageId::kPhaseMakingFolders),
                std::to_string(index) + "/" + std::to_string(count));
 }
 
 void DisplayJobHost::CopyingFile(int32_t index, int32_t count) {
-    PublishAll(progress_.ProgressMax, progress_.ProgressPos + 1, "ファイルコピー中",
+    PublishAll(progress_.ProgressMax, progress_.ProgressPos + 1, Ja(MessageId::kPhaseCopyingFiles),
                std::to_string(index) + "/" + std::to_string(count));
 }
 
@@ -86,7 +103,7 @@ void DisplayJobHost::CopyDone() { PublishAll(3, 0, {}, {}); }
 
 void DisplayJobHost::NothingFound() {
     PublishPos(3);
-    PublishText("", "ファイルが見つかりませんでした");
+    PublishText("", Ja(MessageId::kNothingFound));
 }
 
 void DisplayJobHost::WorkDone() { PublishPos(3); }
@@ -95,7 +112,7 @@ void DisplayJobHost::ArchiverReport(const std::string& library, const std::strin
     ShowMessage(library, report);
 }
 
-void DisplayJobHost::JobFailed(const std::string& message) { ShowMessage(kErrorCaption, message); }
+void DisplayJobHost::JobFailed(const Message& message) { ShowMessage(ErrorCaption(), RenderMessage(message)); }
 
 void DisplayJobHost::JobEnded(const JobOutcome& outcome) {
     // What the destination did not keep and what the collection left out
@@ -109,7 +126,7 @@ void DisplayJobHost::JobEnded(const JobOutcome& outcome) {
         if (!notes.empty() && outcome.result != JobResult::Failed) PublishText("", notes.substr(1));
         return;
     }
-    ShowMessage(kWarningCaption, ProblemsWarningText(outcome.problems) + notes);
+    ShowMessage(WarningCaption(), ProblemsWarningText(outcome.problems) + notes);
 }
 
 }  // namespace tessarine

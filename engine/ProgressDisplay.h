@@ -2,7 +2,7 @@
 // The window program's progress view as the job's events move it: two status
 // lines and a bar, updated by three display calls, and boxes with one OK
 // button. Every caption and bar value of a job is decided here, once, so
-// that the window only draws.
+// that the window only draws; the texts are the window's, in Japanese.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -20,9 +20,9 @@ struct JobProgress {
 };
 
 // Caption of the box that reports a job's error.
-inline constexpr const char* kErrorCaption = "エラー";
+std::string ErrorCaption();
 // Caption of the box that tells about entries a job could not handle.
-inline constexpr const char* kWarningCaption = "警告";
+std::string WarningCaption();
 
 // The text of the end-of-job warning: how many entries could not be read,
 // created, copied or archived, and the first of them with its reason.
@@ -61,7 +61,7 @@ public:
     void NothingFound() override;
     void WorkDone() override;
     void ArchiverReport(const std::string& library, const std::string& report) override;
-    void JobFailed(const std::string& message) override;
+    void JobFailed(const Message& message) override;
     void JobEnded(const JobOutcome& outcome) override;
 
 private:

@@ -4,7 +4,6 @@
 #include <sys/stat.h>
 
 #include <cerrno>
-#include <cstring>
 
 #include <exception>
 #include <new>
@@ -22,15 +21,6 @@
 namespace tessarine {
 
 namespace {
-
-const char* const kArchiveNotMade = "書庫 %s は作成されませんでした";
-// The cause (strerror) first, then the path, so that a "%s" in the path is
-// never filled.
-const char* const kDestinationFailed = "保存先に書き込めなくなったため、ジョブを中止しました (%s): %s";
-const char* const kOutOfMemory = "メモリーが足りなくなったため、ジョブを中止しました";
-const char* const kNotPublished = "作成したもの %s を最終的な名前にできません";
-const char* const kLosesRenamedFolders =
-    "保存先 %s のファイルシステムは名前を変えたフォルダの中身を失うため、コピーを作成できません（何も残していません）";
 
 // The extension a mode's product carries (none for a copy folder).
 std::string ProductExtension(JobMode mode) { return std::string(JobModeRow(mode).extension); }
@@ -69,7 +59,7 @@ void TTessarineThread::Execute() {
     bool filter = false;
     outcome_ = JobOutcome{};
     failed_ = false;
-    failureText_.clear();
+    failure_ = {};
     {
         TFileOperation operation;
         RegisterRunningJob(&operation.StopRequested);
@@ -82,7 +72,10 @@ void TTessarineThread::Execute() {
             Fail(std::current_exception(), folders, files);
         }
         try {
-            for (auto& p : operation.Problems) p.path = Shown(std::move(p.path));
+            for (auto& p : operation.Problems) {
+                p.path = Shown(std::move(p.path));
+                p.reason = Shown(std::move(p.reason));
+            }
         } catch (const std::bad_alloc&) {
             // The entries not reached keep the path they have: the job's
             // result is what it made, not what memory was left to tell it.
@@ -121,11 +114,15 @@ void TTessarineThread::Fail(const std::exception_ptr& error, std::vector<std::st
             std::rethrow_exception(error);
         } catch (const std::bad_alloc&) {
             throw;
-        } catch (const std::exception& e) {
+        } catch (const TessarineError& e) {
             // The job cannot go on; the user is told and the window is
             // handed back all the same.
-            failureText_ = Shown(e.what());
-            host_.JobFailed(failureText_);
+            failure_ = Shown(e.message());
+            host_.JobFailed(failure_);
+            return;
+        } catch (const std::exception& e) {
+            failure_ = Shown(MakeMessage(MessageId::kText, {e.what()}));
+            host_.JobFailed(failure_);
             return;
         }
     } catch (const std::bad_alloc&) {
@@ -136,8 +133,8 @@ void TTessarineThread::Fail(const std::exception_ptr& error, std::vector<std::st
     folders = {};
     files = {};
     try {
-        failureText_ = kOutOfMemory;
-        host_.JobFailed(failureText_);
+        failure_ = MakeMessage(MessageId::kOutOfMemory);
+        host_.JobFailed(failure_);
     } catch (const std::bad_alloc&) {
         // Not even that could be shown; the job has failed all the same.
     }
@@ -216,8 +213,7 @@ std::string TTessarineThread::Staged() {
 
 void TTessarineThread::Publish(TFileOperation& operation) {
     const std::string staged = Staged();
-    if (operation.StopRequested)
-        throw TessarineError(FormatMessage(kNotPublished, staged) + ": " + std::strerror(ECANCELED));
+    if (operation.StopRequested) throw TessarineError(MakeMessage(MessageId::kNotPublished, {staged}, ECANCELED));
     // A folder is moved to another parent only when it is writable itself;
     // a copy of a read-only folder gets its mode back once it is in place.
     UniqueFd folder(OpenLongPath(AT_FDCWD, staged, O_RDONLY | O_DIRECTORY | O_NOFOLLOW));
@@ -232,8 +228,15 @@ void TTessarineThread::Publish(TFileOperation& operation) {
         // Moving a folder may touch its times; they are the source's again.
         RestampCopyRoot(folder.Get());
     }
-    if (!published) throw TessarineError(FormatMessage(kNotPublished, staged) + ": " + std::strerror(error));
+    if (!published) throw TessarineError(MakeMessage(MessageId::kNotPublished, {staged}, error));
     outcome_.product = *published;
+}
+
+Message TTessarineThread::Shown(Message message) const {
+    if (!staging_) return message;
+    for (auto& arg : message.args) arg = Shown(std::move(arg));
+    if (message.cause) message.cause = std::make_shared<const Message>(Shown(*message.cause));
+    return message;
 }
 
 std::string TTessarineThread::Shown(std::string text) const {
@@ -279,15 +282,15 @@ void TTessarineThread::Compress(TFileOperation& operation, const PathList& files
     // (the 7-Zip library is not installed).
     const TFileArchive::RunResult& run = archive.LastRun();
     for (const auto& entry : run.leftOut)
-        operation.Problems.push_back(Problem{r.SourcePath + entry.name, RenderMessage(entry.reason)});
+        operation.Problems.push_back(Problem{r.SourcePath + entry.name, entry.reason});
     struct stat st {};
     if (run.reportIsError) {
         failed_ = true;
-        failureText_ = run.report;
+        failure_ = MakeMessage(MessageId::kText, {run.report});
     } else if (::lstat(product.c_str(), &st) != 0) {
         failed_ = true;
-        failureText_ = FormatMessage(kArchiveNotMade, JobProductPath(r));
-        host_.JobFailed(failureText_);
+        failure_ = MakeMessage(MessageId::kArchiveNotMade, {JobProductPath(r)});
+        host_.JobFailed(failure_);
     }
 }
 
@@ -304,7 +307,7 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     // The copy gets its final name by one rename of its folder; where that
     // would lose the folder's content the copy is not begun.
     if (!staging_->KeepsRenamedFolders())
-        throw TessarineError(FormatMessage(kLosesRenamedFolders, FolderPart(r.OutputBase)));
+        throw TessarineError(MakeMessage(MessageId::kLosesRenamedFolders, {FolderPart(r.OutputBase)}));
     TreeCopy tree(operation, r.SourcePath, staged);
     // Every folder first, so that empty folders are made too and every file
     // finds its folder.
@@ -327,8 +330,7 @@ void TTessarineThread::CopyTree(TFileOperation& operation, const std::vector<std
     // A destination that is full, read-only or gone ends the job once,
     // rather than failing each file left.
     if (const WriteFailure failure = operation.DestinationFailure(); failure.error != 0) {
-        throw TessarineError(
-            FormatMessage(FormatMessage(kDestinationFailed, std::strerror(failure.error)), failure.path));
+        throw TessarineError(MakeMessage(MessageId::kDestinationFailed, {failure.path}, failure.error));
     }
     host_.CopyDone();
 }

@@ -44,7 +44,9 @@ public:
     const JobOutcome& Outcome() const { return outcome_; }
     const std::vector<Problem>& Problems() const { return outcome_.problems; }
     bool Failed() const { return outcome_.result == JobResult::Failed; }
-    const std::string& FailureText() const { return failureText_; }
+    const Message& Failure() const { return failure_; }
+    // The failure as the window shows it.
+    std::string FailureText() const { return RenderMessage(failure_); }
     JobResult Result() const { return outcome_.result; }
     // No file was collected (in the folder-list mode never any), so no copy
     // or archive was made.
@@ -59,7 +61,7 @@ private:
     JobRequest request_;
     JobOutcome outcome_;
     bool failed_ = false;
-    std::string failureText_;
+    Message failure_;
     // Where the product is made, from the first write of the job on.
     std::optional<JobStaging> staging_;
 
@@ -78,6 +80,8 @@ private:
     // A text with the staged product's path as the user knows it: the
     // product's final path (or the dated one, before it has it).
     std::string Shown(std::string text) const;
+    // The same for every argument of a message and of its causes.
+    Message Shown(Message message) const;
 };
 
 }  // namespace tessarine

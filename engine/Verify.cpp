@@ -39,8 +39,6 @@ namespace tessarine {
 
 namespace {
 
-std::string Why(int error) { return std::strerror(error); }
-
 bool SameTime(const timespec& source, const timespec& target) {
     if (source.tv_sec == target.tv_sec && source.tv_nsec == target.tv_nsec) return true;
     // A file system with coarser time stamps keeps the time rounded down.
@@ -50,20 +48,20 @@ bool SameTime(const timespec& source, const timespec& target) {
 }
 
 // Compares the content of two open regular files of equal size.
-std::optional<std::string> SameContent(int a, int b, off_t size, std::vector<char>& bufA, std::vector<char>& bufB) {
+std::optional<Message> SameContent(int a, int b, off_t size, std::vector<char>& bufA, std::vector<char>& bufB) {
     off_t at = 0;
     while (at < size) {
         const size_t want = static_cast<size_t>(std::min<off_t>(size - at, static_cast<off_t>(bufA.size())));
         const ssize_t gotA = ReadFullAt(a, bufA.data(), want, at);
-        if (gotA < 0) return "the source cannot be read: " + Why(errno);
-        if (static_cast<size_t>(gotA) < want) return std::string("the source became shorter");
+        if (gotA < 0) return MakeMessage(MessageId::kDefectSourceUnreadable, {}, errno);
+        if (static_cast<size_t>(gotA) < want) return MakeMessage(MessageId::kDefectSourceShorter);
         const ssize_t gotB = ReadFullAt(b, bufB.data(), want, at);
-        if (gotB < 0) return "the copy cannot be read: " + Why(errno);
-        if (static_cast<size_t>(gotB) < want) return std::string("the copy is shorter");
+        if (gotB < 0) return MakeMessage(MessageId::kDefectCopyUnreadable, {}, errno);
+        if (static_cast<size_t>(gotB) < want) return MakeMessage(MessageId::kDefectCopyShorter);
         if (std::memcmp(bufA.data(), bufB.data(), want) != 0) {
             const auto end = bufA.begin() + static_cast<std::ptrdiff_t>(want);
             const auto diff = std::mismatch(bufA.begin(), end, bufB.begin());
-            return "the content differs at byte " + std::to_string(at + (diff.first - bufA.begin()));
+            return MakeMessage(MessageId::kDefectContentDiffers, {std::to_string(at + (diff.first - bufA.begin()))});
         }
         at += static_cast<off_t>(want);
     }
@@ -108,20 +106,20 @@ std::optional<std::map<std::string, std::string>> ExtendedAttributes(int fd) {
 // but for what the destination did not keep. ACLs are the
 // system.posix_acl_* ones; the security label is the system's to give
 // (a copy is labelled by the policy of where it lies).
-std::optional<std::string> SameExtendedAttributes(int source, int copy, unsigned notHeld) {
+std::optional<Message> SameExtendedAttributes(int source, int copy, unsigned notHeld) {
     const bool acls = !(notHeld & kNotHeldAcls), others = !(notHeld & kNotHeldExtendedAttributes);
     if (!acls && !others) return std::nullopt;
     const auto a = ExtendedAttributes(source);
-    if (!a) return "the source's extended attributes cannot be read: " + Why(errno);
+    if (!a) return MakeMessage(MessageId::kDefectSourceAttributesUnreadable, {}, errno);
     if (a->empty()) return std::nullopt;
     const auto b = ExtendedAttributes(copy);
-    if (!b) return "the copy's extended attributes cannot be read: " + Why(errno);
+    if (!b) return MakeMessage(MessageId::kDefectCopyAttributesUnreadable, {}, errno);
     for (const auto& [name, value] : *a) {
         if (name == "security.selinux") continue;
         if (!(name.rfind("system.posix_acl_", 0) == 0 ? acls : others)) continue;
         const auto hit = b->find(name);
-        if (hit == b->end()) return "the extended attribute " + name + " is missing";
-        if (hit->second != value) return "the extended attribute " + name + " differs";
+        if (hit == b->end()) return MakeMessage(MessageId::kDefectAttributeMissing, {name});
+        if (hit->second != value) return MakeMessage(MessageId::kDefectAttributeDiffers, {name});
     }
     return std::nullopt;
 }
@@ -129,42 +127,44 @@ std::optional<std::string> SameExtendedAttributes(int source, int copy, unsigned
 // One collected entry `name` of the source folder against its copy in the
 // target folder; what the destination did not keep (`notHeld`) is not held
 // against the copy.
-std::optional<std::string> CompareEntry(int sourceFolder, int targetFolder, const char* name, unsigned notHeld,
-                                        std::vector<char>& bufA, std::vector<char>& bufB) {
+std::optional<Message> CompareEntry(int sourceFolder, int targetFolder, const char* name, unsigned notHeld,
+                                    std::vector<char>& bufA, std::vector<char>& bufB) {
     struct stat s {
     }, t{};
-    if (::fstatat(sourceFolder, name, &s, AT_SYMLINK_NOFOLLOW) != 0) return "the source cannot be read: " + Why(errno);
-    if (::fstatat(targetFolder, name, &t, AT_SYMLINK_NOFOLLOW) != 0) return "the copy is missing: " + Why(errno);
-    if ((s.st_mode & S_IFMT) != (t.st_mode & S_IFMT)) return std::string("the copy is of another kind");
+    if (::fstatat(sourceFolder, name, &s, AT_SYMLINK_NOFOLLOW) != 0)
+        return MakeMessage(MessageId::kDefectSourceUnreadable, {}, errno);
+    if (::fstatat(targetFolder, name, &t, AT_SYMLINK_NOFOLLOW) != 0)
+        return MakeMessage(MessageId::kDefectCopyMissing, {}, errno);
+    if ((s.st_mode & S_IFMT) != (t.st_mode & S_IFMT)) return MakeMessage(MessageId::kDefectOtherKind);
     if (::geteuid() == 0 && !(notHeld & kNotHeldOwners) && (s.st_uid != t.st_uid || s.st_gid != t.st_gid)) {
-        return std::string("the owner differs");
+        return MakeMessage(MessageId::kDefectOwnerDiffers);
     }
     if (S_ISLNK(s.st_mode)) {
         bool okS = false, okT = false;
         const std::string a = LinkText(sourceFolder, name, static_cast<size_t>(s.st_size), okS);
         const std::string b = LinkText(targetFolder, name, static_cast<size_t>(t.st_size), okT);
-        if (!okS || !okT) return "the link cannot be read: " + Why(errno);
-        if (a != b) return std::string("the link points elsewhere");
+        if (!okS || !okT) return MakeMessage(MessageId::kDefectLinkUnreadable, {}, errno);
+        if (a != b) return MakeMessage(MessageId::kDefectLinkElsewhere);
         if (!(notHeld & kNotHeldLinkTimes) && !SameTime(s.st_mtim, t.st_mtim)) {
-            return std::string("the link's modification time differs");
+            return MakeMessage(MessageId::kDefectLinkTimeDiffers);
         }
         return std::nullopt;
     }
     if (!(notHeld & kNotHeldPermissions) && (s.st_mode & 07777) != (t.st_mode & 07777)) {
-        return std::string("the permission bits differ");
+        return MakeMessage(MessageId::kDefectModeDiffers);
     }
-    if (!SameTime(s.st_mtim, t.st_mtim)) return std::string("the modification time differs");
+    if (!SameTime(s.st_mtim, t.st_mtim)) return MakeMessage(MessageId::kDefectTimeDiffers);
     if (!S_ISREG(s.st_mode)) {
         if ((S_ISCHR(s.st_mode) || S_ISBLK(s.st_mode)) && s.st_rdev != t.st_rdev) {
-            return std::string("the device number differs");
+            return MakeMessage(MessageId::kDefectDeviceDiffers);
         }
         return std::nullopt;
     }
-    if (s.st_size != t.st_size) return std::string("the size differs");
+    if (s.st_size != t.st_size) return MakeMessage(MessageId::kDefectSizeDiffers);
     const UniqueFd a(::openat(sourceFolder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!a) return "the source cannot be read: " + Why(errno);
+    if (!a) return MakeMessage(MessageId::kDefectSourceUnreadable, {}, errno);
     const UniqueFd b(::openat(targetFolder, name, O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC));
-    if (!b) return "the copy cannot be read: " + Why(errno);
+    if (!b) return MakeMessage(MessageId::kDefectCopyUnreadable, {}, errno);
     if (auto why = SameExtendedAttributes(a.Get(), b.Get(), notHeld)) return why;
     ::posix_fadvise(a.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
     ::posix_fadvise(b.Get(), 0, 0, POSIX_FADV_SEQUENTIAL);
@@ -223,23 +223,26 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
     // Both roots are opened once and everything beneath them is reached
     // relative to an open folder, without following links.
     const UniqueFd sourceRootFd(OpenLongPath(AT_FDCWD, sourceRoot, O_PATH | O_DIRECTORY | O_CLOEXEC));
-    if (!sourceRootFd) return VerifyDefect{sourceRoot, "the source cannot be read: " + Why(errno)};
+    if (!sourceRootFd) return VerifyDefect{sourceRoot, MakeMessage(MessageId::kDefectSourceUnreadable, {}, errno)};
     const UniqueFd productFd(OpenLongPath(AT_FDCWD, product, O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-    if (!productFd) return VerifyDefect{product, "the folder is missing: " + Why(errno)};
+    if (!productFd) return VerifyDefect{product, MakeMessage(MessageId::kDefectFolderMissing, {}, errno)};
     for (const auto& folder : folders) {
         const std::string rel = TFileOperation::StripRoot(folder, sourceRoot);
         if (skip.Holds(rel)) continue;
         const UniqueFd fd(OpenBeneath(productFd.Get(), rel, O_PATH));
-        if (!fd && (errno == ENOTDIR || errno == ELOOP)) return VerifyDefect{shown(rel), "is not a folder"};
-        if (!fd) return VerifyDefect{shown(rel), "the folder is missing: " + Why(errno)};
+        if (!fd && (errno == ENOTDIR || errno == ELOOP))
+            return VerifyDefect{shown(rel), MakeMessage(MessageId::kDefectNotFolder)};
+        if (!fd) return VerifyDefect{shown(rel), MakeMessage(MessageId::kDefectFolderMissing, {}, errno)};
         if (notHeld & kNotHeldPermissions) continue;
         const UniqueFd source(OpenBeneath(sourceRootFd.Get(), rel, O_PATH));
         struct stat s {
         }, t{};
         if (!source || ::fstat(source.Get(), &s) != 0)
-            return VerifyDefect{folder, "the source cannot be read: " + Why(errno)};
-        if (::fstat(fd.Get(), &t) != 0) return VerifyDefect{shown(rel), "the folder cannot be read: " + Why(errno)};
-        if ((s.st_mode & 07777) != (t.st_mode & 07777)) return VerifyDefect{shown(rel), "the permission bits differ"};
+            return VerifyDefect{folder, MakeMessage(MessageId::kDefectSourceUnreadable, {}, errno)};
+        if (::fstat(fd.Get(), &t) != 0)
+            return VerifyDefect{shown(rel), MakeMessage(MessageId::kDefectFolderUnreadable, {}, errno)};
+        if ((s.st_mode & 07777) != (t.st_mode & 07777))
+            return VerifyDefect{shown(rel), MakeMessage(MessageId::kDefectModeDiffers)};
     }
 
     // Files are compared on a few threads, as they were copied; the first
@@ -272,11 +275,11 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
                 place.rel = folder;
                 place.open = true;
             }
-            std::optional<std::string> why;
+            std::optional<Message> why;
             if (!place.source) {
-                why = "the source cannot be read: " + Why(place.sourceError);
+                why = MakeMessage(MessageId::kDefectSourceUnreadable, {}, place.sourceError);
             } else if (!place.target) {
-                why = "the copy is missing: " + Why(place.targetError);
+                why = MakeMessage(MessageId::kDefectCopyMissing, {}, place.targetError);
             } else {
                 why = CompareEntry(place.source.Get(), place.target.Get(), name.c_str(), notHeld, bufA, bufB);
             }
@@ -300,7 +303,7 @@ std::optional<VerifyDefect> VerifyCopy(const std::string& sourceRoot, const std:
 
 std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, const std::string& password) {
     const std::string program = FindSevenZip();
-    if (program.empty()) return VerifyDefect{archive, "the 7-Zip program 7zz was not found"};
+    if (program.empty()) return VerifyDefect{archive, MakeMessage(MessageId::kDefectNo7zz)};
     std::vector<std::string> args{program, "t", "-bd", "-sccUTF-8", "-scsUTF-8"};
     // Without -p, 7zz asks for the password of an encrypted archive and
     // reads it from its standard input ("t -p" would mean an empty one). No
@@ -321,7 +324,7 @@ std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, co
     spec.errToOut = true;
     const ChildResult run = RunChild(spec);
     WipeSecret(input);
-    if (!run.started) return VerifyDefect{archive, "7zz could not be started"};
+    if (!run.started) return VerifyDefect{archive, MakeMessage(MessageId::kDefect7zzNotStarted)};
     if (run.code() == 0) return std::nullopt;
 
     // "ERROR: CRC Failed : sub/c.txt" names the member; other errors are
@@ -337,23 +340,24 @@ std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, co
         if (line.rfind("ERROR: ", 0) == 0) {
             const size_t sep = line.rfind(" : ");
             if (sep != std::string::npos && sep > 7) {
-                return VerifyDefect{archive + kPathSeparator + line.substr(sep + 3), line.substr(7, sep - 7)};
+                return VerifyDefect{archive + kPathSeparator + line.substr(sep + 3),
+                                    MakeMessage(MessageId::kText, {line.substr(7, sep - 7)})};
             }
         }
         if (firstLine.empty() && line.find("rror") != std::string::npos) firstLine = line;
     }
-    if (firstLine.empty()) {
-        firstLine = WIFEXITED(run.status) ? "7zz t ended with status " + std::to_string(WEXITSTATUS(run.status))
-                                          : "7zz t was stopped by a signal";
-    }
-    return VerifyDefect{archive, firstLine};
+    // 7-Zip's own words where it gave any.
+    if (!firstLine.empty()) return VerifyDefect{archive, MakeMessage(MessageId::kText, {firstLine})};
+    return VerifyDefect{archive, WIFEXITED(run.status) ? MakeMessage(MessageId::kDefect7zzStatus,
+                                                                     {std::to_string(WEXITSTATUS(run.status))})
+                                                       : MakeMessage(MessageId::kDefect7zzSignal)};
 }
 
 std::optional<VerifyDefect> VerifyZipNames(const std::string& archive, const std::string& sourceRoot,
                                            const std::vector<std::string>& folders, const PathList& files,
                                            const std::vector<std::string>& skipped) {
     const ZipDirectory directory = ReadZipDirectory(archive);
-    if (!directory.error.empty()) return VerifyDefect{archive, directory.error};
+    if (directory.error) return VerifyDefect{archive, directory.error};
     const SkippedEntries skip(skipped, sourceRoot, archive);
     // Each collected file (a file listed twice goes in once) maps to whether
     // the archive holds it.
@@ -379,7 +383,8 @@ std::optional<VerifyDefect> VerifyZipNames(const std::string& archive, const std
     for (const auto& entry : directory.entries) {
         const std::string shown = archive + kPathSeparator + entry.name;
         if (!entry.name.empty() && entry.name.back() == '/') {
-            if (!collectedFolders.count(entry.name)) return VerifyDefect{shown, "is not a collected folder"};
+            if (!collectedFolders.count(entry.name))
+                return VerifyDefect{shown, MakeMessage(MessageId::kDefectNotCollectedFolder)};
             continue;
         }
         // The flag tells extractors how to read the name: 7-Zip sets it for
@@ -387,15 +392,15 @@ std::optional<VerifyDefect> VerifyZipNames(const std::string& archive, const std
         const bool ascii = std::all_of(entry.name.begin(), entry.name.end(),
                                        [](char ch) { return static_cast<unsigned char>(ch) < 0x80; });
         if (!ascii && entry.utf8 != IsValidUtf8(entry.name)) {
-            return VerifyDefect{
-                shown, entry.utf8 ? "the name is marked as UTF-8 but is not" : "the UTF-8 name is not marked as UTF-8"};
+            return VerifyDefect{shown, entry.utf8 ? MakeMessage(MessageId::kDefectFalseUtf8Mark)
+                                                  : MakeMessage(MessageId::kDefectMissingUtf8Mark)};
         }
         const auto hit = expected.find(entry.name);
         if (hit == expected.end()) {
             if (skip.Holds(entry.name)) continue;  // reported as left out, yet there
-            return VerifyDefect{shown, "is not a collected file"};
+            return VerifyDefect{shown, MakeMessage(MessageId::kDefectNotCollectedFile)};
         }
-        if (hit->second) return VerifyDefect{shown, "is in the archive twice"};
+        if (hit->second) return VerifyDefect{shown, MakeMessage(MessageId::kDefectTwiceInArchive)};
         hit->second = true;
     }
     for (size_t i = 0; i < files.size(); ++i) {
@@ -407,7 +412,7 @@ std::optional<VerifyDefect> VerifyZipNames(const std::string& archive, const std
             hit->second = true;
             continue;
         }
-        return VerifyDefect{std::string(files[i]), "is missing from the archive"};
+        return VerifyDefect{std::string(files[i]), MakeMessage(MessageId::kDefectMissingFromArchive)};
     }
     return std::nullopt;
 }
@@ -421,7 +426,7 @@ std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive) {
 
 std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const PathList& entries) {
     const UniqueFd fd(OpenLongPath(AT_FDCWD, listFile, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
-    if (!fd) return VerifyDefect{listFile, "cannot be read: " + Why(errno)};
+    if (!fd) return VerifyDefect{listFile, MakeMessage(MessageId::kDefectUnreadable, {}, errno)};
     // The file is compared with the lines it should hold a piece at a time.
     std::string pending;
     std::string held;
@@ -430,25 +435,26 @@ std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const Pa
     while (true) {
         const ssize_t n = ::read(fd.Get(), buffer.data(), buffer.size());
         if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return VerifyDefect{listFile, "cannot be read: " + Why(errno)};
+        if (n < 0) return VerifyDefect{listFile, MakeMessage(MessageId::kDefectUnreadable, {}, errno)};
         if (n == 0) break;
         pending.append(buffer.data(), static_cast<size_t>(n));
         size_t at = 0;
         while (true) {
             const size_t end = pending.find("\r\n", at);
             if (end == std::string::npos) break;
-            if (line >= entries.size()) return VerifyDefect{listFile, "holds more lines than were collected"};
+            if (line >= entries.size()) return VerifyDefect{listFile, MakeMessage(MessageId::kDefectMoreLines)};
             if (pending.compare(at, end - at, ListFileLine(entries[line], held)) != 0) {
                 return VerifyDefect{std::string(entries[line]),
-                                    "line " + std::to_string(line + 1) + " of the list differs"};
+                                    MakeMessage(MessageId::kDefectLineDiffers, {std::to_string(line + 1)})};
             }
             ++line;
             at = end + 2;
         }
         pending.erase(0, at);
     }
-    if (!pending.empty()) return VerifyDefect{listFile, "ends inside a line"};
-    if (line < entries.size()) return VerifyDefect{std::string(entries[line]), "is missing from the list"};
+    if (!pending.empty()) return VerifyDefect{listFile, MakeMessage(MessageId::kDefectEndsInsideLine)};
+    if (line < entries.size())
+        return VerifyDefect{std::string(entries[line]), MakeMessage(MessageId::kDefectMissingFromList)};
     return std::nullopt;
 }
 
@@ -485,7 +491,7 @@ void VerifyProduct(const JobRequest& request, const std::string& product, const 
             defect = VerifyListFile(product, mode->entries == ProductEntries::kFolders ? PathList(folders) : files);
             break;
     }
-    if (defect) throw TessarineError("検証に失敗しました: " + defect->entry + " (" + defect->reason + ")");
+    if (defect) throw TessarineError(Because(MessageId::kVerifyFailed, defect->reason, {defect->entry}));
 }
 
 }  // namespace tessarine

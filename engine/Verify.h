@@ -21,8 +21,8 @@ namespace tessarine {
 
 // The first entry that does not read back as it should.
 struct VerifyDefect {
-    std::string entry;   // the product's path, or the entry's path inside it
-    std::string reason;  // short English text
+    std::string entry;  // the product's path, or the entry's path inside it
+    Message reason;
 };
 
 // Entries the job itself reported as not handled (their copies are absent
@@ -46,8 +46,8 @@ std::optional<VerifyDefect> VerifyLhaArchive(const std::string& archive);
 std::optional<VerifyDefect> VerifyListFile(const std::string& listFile, const PathList& entries);
 
 // The check that fits the request's mode, on `product` (which may still lie
-// in the job's staging folder). Raises TessarineError
-// "検証に失敗しました: <entry> (<reason>)" for the first bad entry.
+// in the job's staging folder). Raises TessarineError naming the first bad
+// entry and why.
 void VerifyProduct(const JobRequest& request, const std::string& product, const std::vector<std::string>& folders,
                    const PathList& files, const std::vector<Problem>& problems, unsigned notHeld = 0);
 

@@ -21,20 +21,16 @@ namespace tessarine {
 
 namespace {
 
-const char* const kOwnedByOther = "%s は他のユーザーのものなので使えません";
-const char* const kIsLink = "%s はシンボリックリンクなので使えません";
-const char* const kWritableByOthers = "%s は他のユーザーも書き込めるので使えません";
-
-// Why one entry of the user folder cannot be trusted; empty when it can.
-std::string EntryHazard(const std::string& path, const struct stat& st) {
-    if (S_ISLNK(st.st_mode)) return FormatMessage(kIsLink, path);
-    if (st.st_uid != ::geteuid()) return FormatMessage(kOwnedByOther, path);
-    if (st.st_mode & (S_IWGRP | S_IWOTH)) return FormatMessage(kWritableByOthers, path);
+// Why one entry of the user folder cannot be trusted; none when it can.
+Message EntryHazard(const std::string& path, const struct stat& st) {
+    if (S_ISLNK(st.st_mode)) return MakeMessage(MessageId::kUserFolderIsLink, {path});
+    if (st.st_uid != ::geteuid()) return MakeMessage(MessageId::kUserFolderOwnedByOther, {path});
+    if (st.st_mode & (S_IWGRP | S_IWOTH)) return MakeMessage(MessageId::kUserFolderWritableByOthers, {path});
     return {};
 }
 
 // The same for a path; a missing one is fine.
-std::string PathHazard(const std::string& path) {
+Message PathHazard(const std::string& path) {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0) return {};
     return EntryHazard(path, st);
@@ -98,11 +94,11 @@ std::string PerUserDataFolder() {
     return home + "/.local/share/tessarine";
 }
 
-std::string UserFolderHazard(const std::string& userFolder) {
+Message UserFolderHazard(const std::string& userFolder) {
     const std::string base = userFolder + kPathSeparator;
     for (const std::string& path : {userFolder, base + std::string(kSettingsFileName),
                                     base + std::string(kFolderListFileName), base + "data", base + "tmp"}) {
-        if (std::string hazard = PathHazard(path); !hazard.empty()) return hazard;
+        if (Message hazard = PathHazard(path)) return hazard;
     }
     // The filters: read relative to the data folder checked above, which
     // is opened without following a link.
@@ -112,14 +108,14 @@ std::string UserFolderHazard(const std::string& userFolder) {
     DIR* dir = ::fdopendir(fd.Get());
     if (!dir) return {};
     fd.Release();
-    std::string hazard;
+    Message hazard;
     while (const dirent* entry = ::readdir(dir)) {
         const std::string name = entry->d_name;
         if (name == "." || name == "..") continue;
         struct stat st {};
         if (::fstatat(::dirfd(dir), name.c_str(), &st, AT_SYMLINK_NOFOLLOW) != 0) continue;
         hazard = EntryHazard(data + kPathSeparator + name, st);
-        if (!hazard.empty()) break;
+        if (hazard) break;
     }
     ::closedir(dir);
     return hazard;
@@ -150,7 +146,7 @@ WorkingFolders PrepareWorkingFolders(const std::string& programFolder, TCommon& 
         folders.NewUserFolder = common.EnsureUserFolder(base + "/user/", folders.UserFolder);
     }
     folders.Refusal = UserFolderHazard(folders.UserFolder);
-    if (folders.Refusal.empty()) PrepareInside(folders, common);
+    if (!folders.Refusal) PrepareInside(folders, common);
     return folders;
 }
 
@@ -168,7 +164,7 @@ WorkingFolders PrepareWorkingFoldersAt(const std::string& programFolder, const s
         folders.NewUserFolder = true;
     }
     folders.Refusal = UserFolderHazard(folders.UserFolder);
-    if (folders.Refusal.empty()) PrepareInside(folders, common);
+    if (!folders.Refusal) PrepareInside(folders, common);
     return folders;
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "engine/Common.h"
+#include "engine/message.h"
 
 namespace tessarine {
 
@@ -17,9 +18,9 @@ struct WorkingFolders {
     std::string UserFolder;
     std::string DataFolder;
     bool NewUserFolder = false;  // the user folder was made by this start
-    // Why the user folder is not used (UserFolderHazard); empty when it is.
+    // Why the user folder is not used (UserFolderHazard); none when it is.
     // Nothing was created or seeded in a refused folder.
-    std::string Refusal;
+    Message Refusal;
 
     std::string SettingsPath() const;    // UserFolder + "/set.ini"
     std::string FolderListPath() const;  // UserFolder + "/folderlist.dat"
@@ -45,8 +46,8 @@ std::string PerUserDataFolder();
 // folder must each belong to this process's user, be no symbolic link, and
 // not be writable by group or others (a folder made 0755 by an earlier
 // version is fine). What is missing is fine: it is made by the program. The
-// text names the first path found at fault.
-std::string UserFolderHazard(const std::string& userFolder);
+// message names the first path found at fault; none when nothing is.
+Message UserFolderHazard(const std::string& userFolder);
 
 // Makes sure the user folder and its "data" and "tmp" folders exist, and
 // seeds them from the installation's data folder: the file "folderlist"

@@ -25,14 +25,7 @@
 
 namespace tessarine {
 
-const char* const kLeftOutWithFolder = "フォルダ %s を省いたため、その中のこの項目も省きました";
-
 namespace {
-
-const char* const kNameRefused = "保存先のファイルシステム (%s) ではこの名前を使えないため省きました";
-const char* const kTooLargeForFat = "保存先のファイルシステム (%s) は 4 GiB 以上のファイルを保存できないため省きました";
-const char* const kTooLargeForLha = "LHA 書庫には 4 GiB 以上のファイルを格納できないため省きました";
-const char* const kNotEnoughSpace = "保存先の空き容量が足りません (必要 %s バイト、空き %s バイト): %s";
 
 constexpr uint64_t k4GiB = uint64_t{1} << 32;
 // What a copy takes besides its files' blocks: a folder's own block, and
@@ -268,10 +261,10 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
         std::string& folder = folders[i];
         const bool root = i == 0 && folder == request.SourcePath;
         if (!cutFolder.empty() && folder.compare(0, cutFolder.size(), cutFolder) == 0) {
-            problems.push_back({folder, FormatMessage(kLeftOutWithFolder, cutFolder)});
+            problems.push_back({folder, MakeMessage(MessageId::kLeftOutWithFolder, {cutFolder})});
             leftOutFolders.emplace(std::move(folder), cutFolder);
         } else if (names && !root && IsWindowsRefusedName(NameOfPath(folder))) {
-            problems.push_back({folder, FormatMessage(kNameRefused, result.fileSystem)});
+            problems.push_back({folder, MakeMessage(MessageId::kNameRefused, {result.fileSystem})});
             cutFolder = folder;
             leftOutFolders.emplace(std::move(folder), cutFolder);
         } else {
@@ -302,7 +295,7 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
     std::unordered_map<size_t, uint64_t> large(sizes.large.begin(), sizes.large.end());
     std::vector<bool> drop;
     uint64_t droppedBlocks = 0;
-    auto leave = [&](size_t i, std::string reason) {
+    auto leave = [&](size_t i, Message reason) {
         if (drop.empty()) drop.resize(files.size());
         drop[i] = true;
         if (const auto big = large.find(i); big != large.end()) droppedBlocks += big->second;
@@ -315,11 +308,12 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
             const std::string_view folder = FolderOfPath(path);
             folderText.assign(folder);
             if (const auto holder = leftOutFolders.find(folderText); holder != leftOutFolders.end()) {
-                leave(i, FormatMessage(kLeftOutWithFolder, holder->second));
+                leave(i, MakeMessage(MessageId::kLeftOutWithFolder, {holder->second}));
             } else if (names && IsWindowsRefusedName(path.substr(folder.size()))) {
-                leave(i, FormatMessage(kNameRefused, result.fileSystem));
+                leave(i, MakeMessage(MessageId::kNameRefused, {result.fileSystem}));
             } else if (large.count(i) && (lha || smallFiles)) {
-                leave(i, lha ? kTooLargeForLha : FormatMessage(kTooLargeForFat, result.fileSystem));
+                leave(i, lha ? MakeMessage(MessageId::kTooLargeForLha)
+                             : MakeMessage(MessageId::kTooLargeForFat, {result.fileSystem}));
             }
         }
     }
@@ -340,10 +334,9 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
     return result;
 }
 
-std::string NotEnoughSpaceText(const PreflightResult& result) {
-    std::string text = FormatMessage(kNotEnoughSpace, WithSeparators(result.needed));
-    text = FormatMessage(text, WithSeparators(result.available));
-    return FormatMessage(text, result.destination);
+Message NotEnoughSpaceText(const PreflightResult& result) {
+    return MakeMessage(MessageId::kNotEnoughSpace,
+                       {WithSeparators(result.needed), WithSeparators(result.available), result.destination});
 }
 
 }  // namespace tessarine

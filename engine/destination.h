@@ -14,10 +14,6 @@
 
 namespace tessarine {
 
-// Why an entry beneath a folder that was left out is not in the product;
-// "%s" is the source path of that folder.
-extern const char* const kLeftOutWithFolder;
-
 // The file-system type of the folder at `path` (or of its nearest existing
 // parent): "vfat", "exfat", "ntfs", "cifs" for the kinds that limit what a
 // copy can hold, looked through FUSE mounts (fusefat, exfat-fuse, ntfs-3g);
@@ -52,6 +48,6 @@ PreflightResult Preflight(const JobRequest& request, std::vector<std::string>& f
 
 // "Not enough space" with both figures and the destination, for the job's
 // failure message.
-std::string NotEnoughSpaceText(const PreflightResult& result);
+Message NotEnoughSpaceText(const PreflightResult& result);
 
 }  // namespace tessarine

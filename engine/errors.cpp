@@ -2,18 +2,12 @@
 
 namespace tessarine {
 
-std::string FormatMessage(const std::string& pattern, const std::string& argument) {
-    const auto at = pattern.find("%s");
-    if (at == std::string::npos) return pattern;
-    return pattern.substr(0, at) + argument + pattern.substr(at + 2);
-}
-
 TessarineError CannotOpenFile(const std::string& path) {
-    return TessarineError(FormatMessage("ファイル %s は開けません", path));
+    return TessarineError(MakeMessage(MessageId::kCannotOpenFile, {path}));
 }
 
 TessarineError CannotCreateFile(const std::string& path) {
-    return TessarineError(FormatMessage("ファイル %s を作成できません", path));
+    return TessarineError(MakeMessage(MessageId::kCannotCreateFile, {path}));
 }
 
 }  // namespace tessarine

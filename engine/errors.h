@@ -21,10 +21,7 @@ private:
     Message message_;
 };
 
-// Replaces the first "%s" of a message template by an argument.
-std::string FormatMessage(const std::string& pattern, const std::string& argument);
-
-// "ファイル %s は開けません" / "ファイル %s を作成できません" for a data file.
+// A data file that cannot be opened or created.
 TessarineError CannotOpenFile(const std::string& path);
 TessarineError CannotCreateFile(const std::string& path);
 

@@ -11,21 +11,21 @@ using enum ProductEntries;
 
 constexpr JobModeInfo kRows[] = {
     {JobMode::kCopy, kCopyFolder, kFoldersAndFiles, ArchiveFormat::kNone, ArchiverLibrary::kNone, false, "",
-     " をコピーしますか？", "copy", Verification::kCopyTree},
+     MessageId::kConfirmCopy, "copy", Verification::kCopyTree},
     {JobMode::kZip, kArchive, kFiles, ArchiveFormat::kZip, ArchiverLibrary::kSevenZip, false, ".zip",
-     " をZIP圧縮しますか？", "zip", Verification::kSevenZipTestAndZipNames},
+     MessageId::kConfirmZip, "zip", Verification::kSevenZipTestAndZipNames},
     {JobMode::kZipPassword, kArchive, kFiles, ArchiveFormat::kZip, ArchiverLibrary::kSevenZip, true, ".zip",
-     " をZIP圧縮しますか？", "zip-pass", Verification::kSevenZipTestAndZipNames},
-    {JobMode::kLha, kArchive, kFiles, ArchiveFormat::kLha, ArchiverLibrary::kLha, false, ".lzh", " をLha圧縮しますか？",
+     MessageId::kConfirmZip, "zip-pass", Verification::kSevenZipTestAndZipNames},
+    {JobMode::kLha, kArchive, kFiles, ArchiveFormat::kLha, ArchiverLibrary::kLha, false, ".lzh", MessageId::kConfirmLha,
      "lha", Verification::kLhaTest},
     {JobMode::kSevenZip, kArchive, kFiles, ArchiveFormat::kSevenZip, ArchiverLibrary::kSevenZip, false, ".7z",
-     " を7-ZIP圧縮しますか？", "7z", Verification::kSevenZipTest},
+     MessageId::kConfirmSevenZip, "7z", Verification::kSevenZipTest},
     {JobMode::kSevenZipPassword, kArchive, kFiles, ArchiveFormat::kSevenZip, ArchiverLibrary::kSevenZip, true, ".7z",
-     " を7-ZIP圧縮しますか？", "7z-pass", Verification::kSevenZipTest},
+     MessageId::kConfirmSevenZip, "7z-pass", Verification::kSevenZipTest},
     {JobMode::kFileList, kList, kFiles, ArchiveFormat::kNone, ArchiverLibrary::kNone, false, ".txt",
-     " のファイルリストを作成しますか？", "filelist", Verification::kListFile},
+     MessageId::kConfirmFileList, "filelist", Verification::kListFile},
     {JobMode::kFolderList, kList, kFolders, ArchiveFormat::kNone, ArchiverLibrary::kNone, false, ".txt",
-     " のフォルダリストを作成しますか？", "folderlist", Verification::kListFile},
+     MessageId::kConfirmFolderList, "folderlist", Verification::kListFile},
 };
 
 }  // namespace

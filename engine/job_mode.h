@@ -7,6 +7,8 @@
 #include <span>
 #include <string_view>
 
+#include "engine/message.h"
+
 namespace tessarine {
 
 // The numbers are the ones set.ini's Mode key and the command line carry.
@@ -53,7 +55,7 @@ struct JobModeInfo {
     ArchiverLibrary library;
     bool password;                     // the user is asked for one
     std::string_view extension;        // of the product, empty for a copy folder
-    std::string_view question;         // follows the display path in the confirmation
+    MessageId question;                // the confirmation, with the display path
     std::string_view commandLineName;  // tessarine-cli --mode
     Verification verification;
 };

@@ -255,7 +255,7 @@ bool ReadCLengths(BitReader& in, const Huffman& pt, Huffman& code) {
 // Decodes `size` bytes, handing them to `sink` in pieces; the reason when
 // the stream is damaged.
 template <class Sink>
-std::optional<std::string> DecodeStream(BitReader& in, uint64_t size, Sink&& sink) {
+std::optional<Message> DecodeStream(BitReader& in, uint64_t size, Sink&& sink) {
     constexpr size_t kRing = 1 << 16;
     constexpr size_t kMask = kRing - 1;
     constexpr size_t kFlushAt = 1 << 15;
@@ -274,31 +274,31 @@ std::optional<std::string> DecodeStream(BitReader& in, uint64_t size, Sink&& sin
     while (produced < size) {
         if (blockLeft == 0) {
             blockLeft = in.Get(16);
-            if (blockLeft == 0) return "a block of no codes";
+            if (blockLeft == 0) return MakeMessage(MessageId::kDecodeNoCodes);
             if (!ReadPtLengths(in, kNT, kTBit, 3, pt) || !ReadCLengths(in, pt, c) ||
                 !ReadPtLengths(in, kNP, kPBit, -1, p)) {
-                return "damaged code tables";
+                return MakeMessage(MessageId::kDecodeDamagedTables);
             }
         }
         --blockLeft;
         const int symbol = c.Decode(in);
-        if (symbol < 0) return "an invalid code";
+        if (symbol < 0) return MakeMessage(MessageId::kDecodeInvalidCode);
         if (symbol < 256) {
             ring[produced++ & kMask] = static_cast<uint8_t>(symbol);
         } else {
             const uint32_t length = static_cast<uint32_t>(symbol) - 253;
             int j = p.Decode(in);
-            if (j < 0) return "an invalid code";
+            if (j < 0) return MakeMessage(MessageId::kDecodeInvalidCode);
             if (j != 0) j = (1 << (j - 1)) + static_cast<int>(in.Get(j - 1));
             const uint64_t distance = static_cast<uint64_t>(j) + 1;
-            if (distance > produced) return "a match before the start of the data";
-            if (produced + length > size) return "more data than the stored size";
+            if (distance > produced) return MakeMessage(MessageId::kDecodeMatchBeforeStart);
+            if (produced + length > size) return MakeMessage(MessageId::kDecodeTooMuchData);
             for (uint32_t k = 0; k < length; ++k, ++produced) {
                 ring[produced & kMask] = ring[(produced - distance) & kMask];
             }
         }
         if (produced - handed >= kFlushAt) flush();
-        if (in.ReadFailed()) return "a read error";
+        if (in.ReadFailed()) return MakeMessage(MessageId::kDecodeReadError);
     }
     flush();
     return std::nullopt;
@@ -333,7 +333,7 @@ std::optional<LhaDefect> CheckLhaArchive(const std::string& path, size_t* member
     const UniqueFd fd(OpenLongPath(AT_FDCWD, path, O_RDONLY | O_CLOEXEC | O_NOFOLLOW));
     struct stat st {};
     if (!fd || ::fstat(fd.Get(), &st) != 0) {
-        return LhaDefect{{}, std::string("cannot be read: ") + std::strerror(errno)};
+        return LhaDefect{{}, MakeMessage(MessageId::kDefectUnreadable, {}, errno)};
     }
     const uint64_t fileSize = static_cast<uint64_t>(st.st_size);
     uint64_t offset = 0;
@@ -341,21 +341,24 @@ std::optional<LhaDefect> CheckLhaArchive(const std::string& path, size_t* member
     while (true) {
         uint8_t first = 0;
         if (offset >= fileSize || !ReadAt(fd.Get(), offset, &first, 1)) {
-            return LhaDefect{{}, "ends without its end mark"};
+            return LhaDefect{{}, MakeMessage(MessageId::kDefectLhaNoEndMark)};
         }
         if (first == 0) {
-            if (offset + 1 != fileSize) return LhaDefect{{}, "holds data after its end mark"};
+            if (offset + 1 != fileSize) return LhaDefect{{}, MakeMessage(MessageId::kDefectLhaDataAfterEnd)};
             return std::nullopt;
         }
         uint8_t base[26];
         if (offset + sizeof base > fileSize || !ReadAt(fd.Get(), offset, base, sizeof base)) {
-            return LhaDefect{{}, "ends inside a header"};
+            return LhaDefect{{}, MakeMessage(MessageId::kDefectLhaEndsInHeader)};
         }
-        if (base[20] != 2) return LhaDefect{{}, "has a header of level " + std::to_string(base[20]) + ", not 2"};
+        if (base[20] != 2)
+            return LhaDefect{{}, MakeMessage(MessageId::kDefectLhaHeaderLevel, {std::to_string(base[20])})};
         const uint32_t headerSize = LE(base, 2);
-        if (headerSize < sizeof base || offset + headerSize > fileSize) return LhaDefect{{}, "ends inside a header"};
+        if (headerSize < sizeof base || offset + headerSize > fileSize)
+            return LhaDefect{{}, MakeMessage(MessageId::kDefectLhaEndsInHeader)};
         header.resize(headerSize);
-        if (!ReadAt(fd.Get(), offset, header.data(), headerSize)) return LhaDefect{{}, "cannot be read"};
+        if (!ReadAt(fd.Get(), offset, header.data(), headerSize))
+            return LhaDefect{{}, MakeMessage(MessageId::kDefectLhaCannotRead)};
 
         const std::string method(reinterpret_cast<const char*>(&header[2]), 5);
         const uint32_t packed = LE(&header[7], 4);
@@ -387,27 +390,28 @@ std::optional<LhaDefect> CheckLhaArchive(const std::string& path, size_t* member
             next = LE(&header[at - 2], 2);
         }
         const std::string entry = ToUtf8(dir + name, codePage);
-        if (broken) return LhaDefect{entry, "has a damaged header"};
+        if (broken) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaHeaderDamaged)};
         if (headerCrcAt) {
             const uint16_t stored = static_cast<uint16_t>(LE(&header[*headerCrcAt], 2));
             header[*headerCrcAt] = header[*headerCrcAt + 1] = 0;
-            if (Crc16(0, header.data(), header.size()) != stored) return LhaDefect{entry, "has a damaged header (CRC)"};
+            if (Crc16(0, header.data(), header.size()) != stored)
+                return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaHeaderCrc)};
         }
         const uint64_t dataAt = offset + headerSize;
-        if (dataAt + packed > fileSize) return LhaDefect{entry, "is cut short"};
+        if (dataAt + packed > fileSize) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaCutShort)};
 
         FileSource source(fd.Get(), dataAt, packed);
         uint16_t computed = 0;
         uint64_t size = 0;
         if (method == "-lhd-") {
-            if (packed != 0) return LhaDefect{entry, "is a folder or link with data"};
+            if (packed != 0) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaFolderWithData)};
         } else if (method == "-lh0-") {
-            if (packed != original) return LhaDefect{entry, "is stored with two different sizes"};
+            if (packed != original) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaTwoSizes)};
             std::vector<uint8_t> chunk(1 << 16);
             uint64_t left = packed;
             while (left > 0) {
                 const ssize_t n = source.Read(chunk.data(), chunk.size());
-                if (n <= 0) return LhaDefect{entry, "cannot be read"};
+                if (n <= 0) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaCannotRead)};
                 computed = Crc16(computed, chunk.data(), static_cast<size_t>(n));
                 size += static_cast<uint64_t>(n);
                 left -= static_cast<uint64_t>(n);
@@ -418,13 +422,14 @@ std::optional<LhaDefect> CheckLhaArchive(const std::string& path, size_t* member
                 computed = Crc16(computed, p, n);
                 size += n;
             });
-            if (damaged) return LhaDefect{entry, "does not decode: " + *damaged};
-            if (in.ConsumedBits() > uint64_t{packed} * 8) return LhaDefect{entry, "needs more data than it holds"};
+            if (damaged) return LhaDefect{entry, Because(MessageId::kDefectLhaDoesNotDecode, *damaged)};
+            if (in.ConsumedBits() > uint64_t{packed} * 8)
+                return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaNeedsMoreData)};
         } else {
-            return LhaDefect{entry, "uses the method " + method + ", which is not checked"};
+            return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaMethodNotChecked, {method})};
         }
-        if (size != original) return LhaDefect{entry, "has the wrong size"};
-        if (computed != crc) return LhaDefect{entry, "has the wrong CRC-16"};
+        if (size != original) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaWrongSize)};
+        if (computed != crc) return LhaDefect{entry, MakeMessage(MessageId::kDefectLhaWrongCrc)};
         if (members) ++*members;
         offset = dataAt + packed;
     }

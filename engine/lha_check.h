@@ -7,12 +7,14 @@
 #include <optional>
 #include <string>
 
+#include "engine/message.h"
+
 namespace tessarine {
 
 // A member that failed, or the archive as a whole when `entry` is empty.
 struct LhaDefect {
-    std::string entry;   // the stored path, "/" between folders, as UTF-8 where it was Shift-JIS
-    std::string reason;  // short English text
+    std::string entry;  // the stored path, "/" between folders, as UTF-8 where it was Shift-JIS
+    Message reason;
 };
 
 // nullopt when every member decodes to its stored size and CRC-16 and the

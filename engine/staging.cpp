@@ -12,7 +12,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
-#include <cstring>
 #include <ctime>
 #include <fstream>
 #include <mutex>
@@ -165,8 +164,7 @@ bool RemoveTreeAt(int folder, const char* name) {
 
 JobStaging::JobStaging(const std::string& destination) : destination_(WithTrailingSeparator(destination)) {
     auto cannotMake = [&](int error) {
-        return TessarineError(FormatMessage("保存先 %s に作業用フォルダを作成できません", destination_) + ": " +
-                              std::strerror(error));
+        return TessarineError(MakeMessage(MessageId::kCannotMakeStaging, {destination_}, error));
     };
     destinationFd_.Reset(OpenLongPath(AT_FDCWD, destination_, O_PATH | O_DIRECTORY));
     if (!destinationFd_) throw cannotMake(errno);

@@ -24,12 +24,13 @@ namespace tessarine {
 
 namespace {
 
-std::string ErrorText(int error) { return std::strerror(error); }
+Message ErrorText(int error) { return MakeMessage(MessageId::kSystemError, {}, error); }
 
 // Why a source folder could not be reached beneath the root: a link or
 // something other than a folder stands where the collection found one.
-std::string SourceErrorText(int error) {
-    return error == ELOOP || error == ENOTDIR || error == EXDEV ? "読む間に別のものに替わりました" : ErrorText(error);
+Message SourceErrorText(int error) {
+    return error == ELOOP || error == ENOTDIR || error == EXDEV ? MakeMessage(MessageId::kReplacedWhileRead)
+                                                                : ErrorText(error);
 }
 
 // The attribute is one the target's file system cannot hold at all (a FAT
@@ -441,10 +442,6 @@ std::string NameOf(const std::string& rel) {
     return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
 }
 
-// Why an entry of the source is not in the product.
-const char* const kNameTakenBy = "保存先では %s と同じ名前になるため省きました";
-const char* const kNameTaken = "保存先では先に作成した項目と同じ名前になるため省きました";
-
 // The next code point of UTF-8 text; a byte that begins no valid sequence
 // stands for itself.
 char32_t NextCodePoint(std::string_view text, size_t& i) {
@@ -508,8 +505,9 @@ void TreeCopy::NameTaken(int targetFolder, const std::string& folderRel, const s
     const bool otherIsFolder =
         !other.empty() && ::fstatat(targetFolder, other.c_str(), &st, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(st.st_mode);
     const std::string otherShown = sourceRoot_ + folderRel + other + (otherIsFolder ? "/" : "");
-    operation_.RecordProblem(sourceRoot_ + folderRel + name + (folder ? "/" : ""),
-                             other.empty() ? kNameTaken : FormatMessage(kNameTakenBy, otherShown));
+    operation_.RecordProblem(
+        sourceRoot_ + folderRel + name + (folder ? "/" : ""),
+        other.empty() ? MakeMessage(MessageId::kNameTaken) : MakeMessage(MessageId::kNameTakenBy, {otherShown}));
 }
 
 TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::string outputBase)
@@ -522,7 +520,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
     std::string holder = outputBase_.substr(0, outputBase_.size() - name.size());
     if (holder.empty()) holder = ".";
     auto cannotMake = [&](int error) {
-        return TessarineError("コピー先のフォルダ " + outputBase_ + " を作成できません: " + ErrorText(error));
+        return TessarineError(MakeMessage(MessageId::kCannotMakeCopyFolder, {outputBase_}, error));
     };
     if (name.empty() || IsDotOrDotDot(name)) throw cannotMake(EINVAL);
 
@@ -543,8 +541,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
     Identity sourceId{};
     if (source && !IdentityOf(source.Get(), sourceId)) source.Reset();
     auto intoSource = [&] {
-        return TessarineError("コピー先 " + outputBase_ + " はコピー元 " + sourceRoot_ +
-                              " と同じか、リンクを通してその中にあるため、コピーを中止しました");
+        return TessarineError(MakeMessage(MessageId::kCopyIntoSource, {outputBase_, sourceRoot_}));
     };
     const bool byName = outputBase_.compare(0, sourceRoot_.size(), sourceRoot_) == 0;
     if (source && !byName && IsWithin(parent.Get(), sourceId)) throw intoSource();
@@ -558,8 +555,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
         if (root_) break;
         if (errno != ELOOP && errno != ENOTDIR) throw cannotMake(errno);
         if (!RemoveEntry(parent.Get(), name.c_str())) {
-            throw TessarineError("コピー先 " + outputBase_ + " にあるリンクまたはファイルを取り除けないため、" +
-                                 "コピーを中止しました（何も書き込んでいません）: " + ErrorText(errno));
+            throw TessarineError(MakeMessage(MessageId::kCopyTargetNotRemoved, {outputBase_}, errno));
         }
     }
     if (!root_) throw cannotMake(ELOOP);
@@ -567,7 +563,7 @@ TreeCopy::TreeCopy(TFileOperation& operation, std::string sourceRoot, std::strin
     if (::fstat(root_.Get(), &rootStat) != 0) throw cannotMake(errno);
     if (rootStat.st_uid != user_.uid) {
         root_.Reset();
-        throw TessarineError("コピー先 " + outputBase_ + " は別のユーザーのフォルダのため、コピーを中止しました");
+        throw TessarineError(MakeMessage(MessageId::kCopyTargetOfOtherUser, {outputBase_}));
     }
 
     const Identity rootId{rootStat.st_dev, rootStat.st_ino};
@@ -598,7 +594,7 @@ void TreeCopy::MakeFolder(const std::string& rel) {
     const std::string parentRel = ParentOf(rel);
     // Beneath a folder left out, everything is left out and named.
     if (const auto holder = leftOut_.find(parentRel); holder != leftOut_.end()) {
-        operation_.RecordProblem(sourceRoot_ + rel, FormatMessage(kLeftOutWithFolder, holder->second));
+        operation_.RecordProblem(sourceRoot_ + rel, MakeMessage(MessageId::kLeftOutWithFolder, {holder->second}));
         leftOut_.emplace(rel, holder->second);
         return;
     }
@@ -656,7 +652,7 @@ uint64_t TreeCopy::CopyEntry(CopyPlace& place, const std::string& rel) {
     const std::string sourceShown = sourceRoot_ + rel;
     const std::string targetShown = outputBase_ + "/" + rel;
     if (place.leftOutWith) {
-        operation_.RecordProblem(sourceShown, FormatMessage(kLeftOutWithFolder, *place.leftOutWith));
+        operation_.RecordProblem(sourceShown, MakeMessage(MessageId::kLeftOutWithFolder, {*place.leftOutWith}));
         return 0;
     }
     if (!place.source) {

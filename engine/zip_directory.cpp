@@ -7,7 +7,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstdint>
-#include <cstring>
 
 #include "engine/Common.h"
 #include "engine/unique_fd.h"
@@ -44,17 +43,17 @@ struct DirectoryPlace {
 
 // Finds the end record in the file's last 64 KiB (it may be followed by a
 // comment of up to 65535 bytes) and, through the ZIP64 locator in front of
-// it, the ZIP64 record. Empty `error` on success.
-DirectoryPlace FindDirectory(int fd, uint64_t fileSize, std::string& error) {
+// it, the ZIP64 record. No `error` on success.
+DirectoryPlace FindDirectory(int fd, uint64_t fileSize, Message& error) {
     DirectoryPlace place;
     if (fileSize < kEndSize) {
-        error = "too short for a ZIP archive";
+        error = MakeMessage(MessageId::kDefectZipTooShort);
         return place;
     }
     const uint64_t tail = std::min<uint64_t>(fileSize, kEndSize + 0xFFFF);
     std::string bytes;
     if (!ReadAt(fd, bytes, tail, fileSize - tail)) {
-        error = "cannot be read: " + std::string(std::strerror(errno ? errno : EIO));
+        error = MakeMessage(MessageId::kDefectUnreadable, {}, errno ? errno : EIO);
         return place;
     }
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
@@ -67,7 +66,7 @@ DirectoryPlace FindDirectory(int fd, uint64_t fileSize, std::string& error) {
         }
     }
     if (!found) {
-        error = "the end of the central directory is missing";
+        error = MakeMessage(MessageId::kDefectZipNoEnd);
         return place;
     }
     const unsigned char* end = data + at;
@@ -83,7 +82,7 @@ DirectoryPlace FindDirectory(int fd, uint64_t fileSize, std::string& error) {
             std::string record;
             if (recordAt > endAt || !ReadAt(fd, record, kZip64EndSize, recordAt) ||
                 Le32(reinterpret_cast<const unsigned char*>(record.data())) != kZip64EndSignature) {
-                error = "the ZIP64 end of the central directory is damaged";
+                error = MakeMessage(MessageId::kDefectZip64EndDamaged);
                 return place;
             }
             const auto* r = reinterpret_cast<const unsigned char*>(record.data());
@@ -93,7 +92,7 @@ DirectoryPlace FindDirectory(int fd, uint64_t fileSize, std::string& error) {
         }
     }
     if (place.offset > fileSize || place.size > fileSize - place.offset) {
-        error = "the central directory lies outside the archive";
+        error = MakeMessage(MessageId::kDefectZipDirectoryOutside);
     }
     return place;
 }
@@ -105,11 +104,11 @@ ZipDirectory ReadZipDirectory(const std::string& archive) {
     const UniqueFd fd(OpenLongPath(AT_FDCWD, archive, O_RDONLY | O_NOFOLLOW | O_CLOEXEC));
     struct stat st {};
     if (!fd || ::fstat(fd.Get(), &st) != 0) {
-        result.error = "cannot be read: " + std::string(std::strerror(errno));
+        result.error = MakeMessage(MessageId::kDefectUnreadable, {}, errno);
         return result;
     }
     const DirectoryPlace place = FindDirectory(fd.Get(), static_cast<uint64_t>(st.st_size), result.error);
-    if (!result.error.empty()) return result;
+    if (result.error) return result;
 
     // The directory is read a window at a time; a header never spans more
     // than 46 + 3 * 65535 bytes, so a window of 1 MiB always holds one.
@@ -134,7 +133,7 @@ ZipDirectory ReadZipDirectory(const std::string& archive) {
     for (uint64_t k = 0; k < place.count; ++k) {
         if (!need(kCentralSize) ||
             Le32(reinterpret_cast<const unsigned char*>(window.data() + pos)) != kCentralSignature) {
-            result.error = "central header " + std::to_string(k + 1) + " is damaged";
+            result.error = MakeMessage(MessageId::kDefectZipHeaderDamaged, {std::to_string(k + 1)});
             return result;
         }
         const auto* h = reinterpret_cast<const unsigned char*>(window.data() + pos);
@@ -142,13 +141,13 @@ ZipDirectory ReadZipDirectory(const std::string& archive) {
         const size_t rest = nameLength + Le16(h + 30) + Le16(h + 32);
         const bool utf8 = (Le16(h + 8) & 0x0800) != 0;
         if (!need(kCentralSize + rest)) {
-            result.error = "central header " + std::to_string(k + 1) + " is cut short";
+            result.error = MakeMessage(MessageId::kDefectZipHeaderCut, {std::to_string(k + 1)});
             return result;
         }
         result.entries.push_back(ZipEntryName{window.substr(pos + kCentralSize, nameLength), utf8});
         at += kCentralSize + rest;
     }
-    if (at != stop) result.error = "the central directory holds more than its headers";
+    if (at != stop) result.error = MakeMessage(MessageId::kDefectZipDirectoryTooLong);
     return result;
 }
 

@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/message.h"
+
 namespace tessarine {
 
 struct ZipEntryName {
@@ -15,10 +17,10 @@ struct ZipEntryName {
 };
 
 // The names in central-directory order, or the reason the directory cannot
-// be read (short English text).
+// be read.
 struct ZipDirectory {
     std::vector<ZipEntryName> entries;
-    std::string error;  // empty when every header was read
+    Message error;  // none when every header was read
 };
 
 ZipDirectory ReadZipDirectory(const std::string& archive);

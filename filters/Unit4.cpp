@@ -195,8 +195,8 @@ void TForm4::ComboBox1Change(int index) {
 void TForm4::Button3Click() {
     const auto entered = prompts_.EnterName(kNewFilterName, "");
     if (!entered) return;
-    if (const std::string problem = CheckNewFilterName(*entered); !problem.empty()) {
-        prompts_.ShowError(this, problem);
+    if (const Message problem = CheckNewFilterName(*entered)) {
+        prompts_.ShowError(this, RenderMessage(problem));
         return;
     }
     Modified = false;

@@ -91,9 +91,9 @@ bool CreateFilterFile(const std::string& path) {
     return true;
 }
 
-std::string CheckNewFilterName(std::string_view name) {
-    if (TrimBlanks(name).empty()) return "フィルタ名を入力してください。";
-    if (name.find(kPathSeparator) != std::string_view::npos) return "フィルタ名に「/」は使えません。";
+Message CheckNewFilterName(std::string_view name) {
+    if (TrimBlanks(name).empty()) return MakeMessage(MessageId::kFilterNameEmpty);
+    if (name.find(kPathSeparator) != std::string_view::npos) return MakeMessage(MessageId::kFilterNameHasSeparator);
     return {};
 }
 

@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/message.h"
+
 namespace tessarine {
 
 class TCommon;
@@ -56,9 +58,9 @@ void WriteFilterRows(const std::string& path, const std::vector<ExtensionRow>& r
 // when it cannot be created.
 bool CreateFilterFile(const std::string& path);
 
-// Why a name typed for a new filter cannot be used, or empty when it can:
+// Why a name typed for a new filter cannot be used, or none when it can:
 // an empty name would make the file ".dat", which lists like "no filter",
 // and a name with "/" would point outside the data folder.
-std::string CheckNewFilterName(std::string_view name);
+Message CheckNewFilterName(std::string_view name);
 
 }  // namespace tessarine

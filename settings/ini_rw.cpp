@@ -185,7 +185,7 @@ void LoadSettings(const std::string& path, TSetData& data) {
 }
 
 void SaveSettings(const std::string& path, TSetData data) {
-    const TessarineError cannotWrite(FormatMessage("%s に書き込めません", path));
+    const TessarineError cannotWrite(MakeMessage(MessageId::kCannotWriteTo, {path}));
     bool readable = false;
     std::vector<std::string> lines = ReadSettingsLines(path, readable);
     if (!readable) {

@@ -67,12 +67,12 @@ TEST(TCommon, ListNamesDropsNothing) {
 TEST(TCommon, UnreadableFolderGivesNothingAndSaysSo) {
     TCommon common;
     std::vector<std::string> list{"stale"};
-    std::string reason;
+    int error = 0;
     EXPECT_FALSE(common.ListFiles("/nonexistent-folder/", "*.*", true, list));
     EXPECT_TRUE(list.empty());
     EXPECT_FALSE(ReadFolder(
-        "/nonexistent-folder/", [](const FolderEntry&) {}, &reason));
-    EXPECT_FALSE(reason.empty());
+        "/nonexistent-folder/", [](const FolderEntry&) {}, &error));
+    EXPECT_EQ(error, ENOENT);
 }
 
 TEST(TCommon, EnsureFolderAndUserFolder) {

@@ -255,7 +255,7 @@ TEST(CopyOneFile, FailuresAreRecorded) {
     op.CopyOneFile(dir.folder() + "present", dir.folder() + "nofolder/out");
     ASSERT_EQ(op.Problems.size(), 3u);
     EXPECT_EQ(op.Problems[2].path, dir.folder() + "nofolder/out");
-    EXPECT_FALSE(op.Problems[2].reason.empty());
+    EXPECT_TRUE(op.Problems[2].reason);
 }
 
 TEST(ListFile, CrLfAfterEveryLineEmptyListIsEmptyFile) {

@@ -38,8 +38,8 @@ public:
     std::optional<std::string> password;
     std::vector<std::string> log;
 
-    bool Confirm(const std::string& question) override {
-        log.push_back("confirm:" + question);
+    bool Confirm(const Message& question) override {
+        log.push_back("confirm:" + RenderMessage(question));
         return confirmAnswer;
     }
     std::optional<std::string> AskDestination() override {
@@ -50,7 +50,7 @@ public:
         log.push_back("password");
         return password;
     }
-    void ShowError(const std::string& message) override { log.push_back("error:" + message); }
+    void ShowError(const Message& message) override { log.push_back("error:" + RenderMessage(message)); }
 };
 
 }  // namespace
@@ -129,8 +129,8 @@ TEST(LaunchRules, DroppedUrisGiveTheExactBytesOfTheLastItem) {
 
 TEST(LaunchRules, QuestionsOfPasswordModesMatchTheirPlainModes) {
     EXPECT_EQ(ConfirmationText("/.../D", JobMode::kZipPassword), ConfirmationText("/.../D", JobMode::kZip));
-    EXPECT_EQ(ConfirmationText("/.../D", JobMode::kSevenZipPassword), "/.../D を7-ZIP圧縮しますか？");
-    EXPECT_EQ(ConfirmationText("/.../D", JobModeOfNumber(99)), "/.../D");
+    EXPECT_EQ(RenderMessage(ConfirmationText("/.../D", JobMode::kSevenZipPassword)), "/.../D を7-ZIP圧縮しますか？");
+    EXPECT_EQ(RenderMessage(ConfirmationText("/.../D", JobModeOfNumber(99))), "/.../D");
 }
 
 TEST(LaunchRules, DestinationAndOutputName) {
@@ -328,7 +328,9 @@ TEST_F(PrepareJobTest, RefusesADestinationInsideTheSourceThroughALink) {
         settings.SelectSaveFolderName = link;
         prompts.log.clear();
         EXPECT_FALSE(Run()) << target;
-        EXPECT_EQ(prompts.log, (std::vector<std::string>{"error:" + std::string(kDestinationInsideSource)}));
+        EXPECT_EQ(
+            prompts.log,
+            (std::vector<std::string>{"error:" + RenderMessage(MakeMessage(MessageId::kDestinationInsideSource))}));
     }
     settings.SelectSaveFolderName = source + "sub";
     EXPECT_TRUE(Run());

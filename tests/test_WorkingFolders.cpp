@@ -184,17 +184,19 @@ TEST(WorkingFolders, AUserFolderSomeoneElseControlsIsRefusedUntouched) {
         const bool tmpTells = c.entry != "tmp";
         if (tmpTells) std::filesystem::remove(user + "/tmp");
 
-        EXPECT_EQ(UserFolderHazard(user).empty(), !*c.reason) << c.what << ": " << UserFolderHazard(user);
+        const std::string hazard = RenderMessage(UserFolderHazard(user));
+        EXPECT_EQ(hazard.empty(), !*c.reason) << c.what << ": " << hazard;
         TCommon common;
         const WorkingFolders f = PrepareWorkingFoldersAt(inst.program, user, common);
+        const std::string refusal = RenderMessage(f.Refusal);
         if (*c.reason) {
-            EXPECT_NE(f.Refusal.find(spoiled + " "), std::string::npos) << c.what << ": " << f.Refusal;
-            EXPECT_NE(f.Refusal.find(c.reason), std::string::npos) << c.what << ": " << f.Refusal;
+            EXPECT_NE(refusal.find(spoiled + " "), std::string::npos) << c.what << ": " << refusal;
+            EXPECT_NE(refusal.find(c.reason), std::string::npos) << c.what << ": " << refusal;
             if (tmpTells) {
                 EXPECT_FALSE(std::filesystem::exists(user + "/tmp")) << c.what;
             }
         } else {
-            EXPECT_EQ(f.Refusal, "") << c.what;
+            EXPECT_FALSE(f.Refusal) << c.what << ": " << refusal;
             EXPECT_TRUE(FolderExists(user + "/tmp")) << c.what;
         }
     }
@@ -208,12 +210,12 @@ TEST(WorkingFolders, NewUserFoldersAreTheirUsersAlone) {
     const WorkingFolders named = PrepareWorkingFoldersAt(inst.program, inst.dir.folder() + "a/b/user", common);
     for (const WorkingFolders& f : {beside, named}) {
         ASSERT_TRUE(f.NewUserFolder) << f.UserFolder;
-        EXPECT_EQ(f.Refusal, "");
+        EXPECT_FALSE(f.Refusal) << RenderMessage(f.Refusal);
         for (const std::string& p : {f.UserFolder, f.UserFolder + "/data", f.UserFolder + "/tmp"}) {
             ASSERT_EQ(::lstat(p.c_str(), &st), 0) << p;
             EXPECT_EQ(st.st_mode & 07777, 0700u) << p;
         }
         // Started again, the folder it made is its own.
-        EXPECT_EQ(UserFolderHazard(f.UserFolder), "");
+        EXPECT_FALSE(UserFolderHazard(f.UserFolder));
     }
 }

@@ -79,7 +79,7 @@ TEST(AwkwardNames, CollectedCopiedAndListedExactlyWithLinkCycles) {
         op.MakeFolder(rel.empty() ? out : out + "/" + rel);
     }
     for (const auto& file : files) op.CopyOneFile(file, out + "/" + TFileOperation::StripRoot(file, src));
-    EXPECT_TRUE(op.Problems.empty()) << op.Problems.front().path << ": " << op.Problems.front().reason;
+    EXPECT_TRUE(op.Problems.empty()) << op.Problems.front().path << ": " << RenderMessage(op.Problems.front().reason);
     for (const auto& file : files) {
         const std::string rel = TFileOperation::StripRoot(file, src);
         struct stat st {};

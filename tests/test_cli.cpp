@@ -422,6 +422,17 @@ TEST(Cli, MessagesFollowTheLocale) {
     EXPECT_EQ(leftOut.status, 3) << leftOut.err;
     EXPECT_NE(leftOut.err.find(f.src + "/pipe: named pipe"), std::string::npos) << leftOut.err;
     EXPECT_TRUE(AllAscii(leftOut.err)) << leftOut.err;
+    // And a job that fails deep in the engine: a destination it cannot write.
+    const std::string locked = f.dir.folder() + "locked";
+    MakeDir(locked);
+    ::chmod(locked.c_str(), 0555);
+    ::chmod(f.dir.path().c_str(), 0777);
+    testsupport::HandToUnprivileged(f.user);
+    const auto failed = f.Run({"-m", "copy", "-d", locked, f.src}, {}, true);
+    EXPECT_EQ(failed.status, 1) << failed.err;
+    EXPECT_NE(failed.err.find("cannot make a working folder in the destination " + locked), std::string::npos)
+        << failed.err;
+    EXPECT_TRUE(AllAscii(failed.err)) << failed.err;
 }
 
 TEST(Cli, VerboseTellsEachEntryQuietOnlyTheProduct) {

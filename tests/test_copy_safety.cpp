@@ -69,7 +69,7 @@ struct CopyJob {
     }
     std::string ProblemText() const {
         std::string text = failure;
-        for (const auto& p : problems) text += "\n" + p.path + ": " + p.reason;
+        for (const auto& p : problems) text += "\n" + p.path + ": " + RenderMessage(p.reason);
         return text;
     }
 };

@@ -197,7 +197,7 @@ TEST(Destinations, AWriteThatRunsOutOfSpaceStopsTheCopyAndLeavesNoFileCutShort) 
     EXPECT_EQ(failure.path.compare(0, mount.Point().size(), mount.Point()), 0) << failure.path;
     EXPECT_TRUE(operation.StopRequested);
     EXPECT_TRUE(operation.Problems.empty())
-        << operation.Problems.front().path << ": " << operation.Problems.front().reason;
+        << operation.Problems.front().path << ": " << RenderMessage(operation.Problems.front().reason);
     size_t whole = 0;
     for (const auto& name : NamesIn(mount.Point() + "/product")) {
         EXPECT_EQ(fs::file_size(mount.Point() + "/product/" + name), 1u << 20) << name << " is cut short";

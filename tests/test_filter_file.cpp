@@ -106,10 +106,10 @@ TEST(FilterFile, CreatingRefusesExistingFilesAndBadNames) {
     EXPECT_EQ(ReadFilterRows(path).size(), 1u);
     EXPECT_THROW(CreateFilterFile(dir.path() + "/gone/x.dat"), TessarineError);
 
-    EXPECT_NE(CheckNewFilterName(""), "");
-    EXPECT_NE(CheckNewFilterName("  "), "");
-    EXPECT_NE(CheckNewFilterName("../x"), "");
-    EXPECT_EQ(CheckNewFilterName("a.b"), "");
+    EXPECT_TRUE(CheckNewFilterName(""));
+    EXPECT_TRUE(CheckNewFilterName("  "));
+    EXPECT_TRUE(CheckNewFilterName("../x"));
+    EXPECT_FALSE(CheckNewFilterName("a.b"));
 }
 
 TEST(FilterFile, SeedFilesOfTheProgramFolderRead) {

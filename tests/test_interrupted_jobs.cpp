@@ -88,7 +88,7 @@ std::string Defect(const Tree& tree, const fs::path& entry) {
     if (ext == ".lzh") {
         size_t members = 0;
         const auto defect = tessarine::CheckLhaArchive(entry.string(), &members);
-        if (defect) return defect->entry + ": " + defect->reason;
+        if (defect) return defect->entry + ": " + tessarine::RenderMessage(defect->reason);
         return members == tree.files ? "" : std::to_string(members) + " members";
     }
     if (ext == ".txt") {

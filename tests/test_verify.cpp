@@ -88,13 +88,13 @@ TEST(VerifyArchive, FlippedByteInAMemberIsCaught) {
         const auto check = [&] {
             return mode == "lha" ? VerifyLhaArchive(archive) : VerifySevenZipArchive(archive, password);
         };
-        EXPECT_FALSE(check()) << mode << ": " << check()->entry << " " << check()->reason;
+        EXPECT_FALSE(check()) << mode << ": " << check()->entry << " " << RenderMessage(check()->reason);
         FlipByte(archive);
         const auto defect = check();
         ASSERT_TRUE(defect) << mode;
         EXPECT_EQ(defect->entry.rfind(archive, 0), 0u) << defect->entry;
         if (mode == "lha") {
-            EXPECT_EQ(defect->entry, archive + "/sub/big.txt") << defect->reason;
+            EXPECT_EQ(defect->entry, archive + "/sub/big.txt") << RenderMessage(defect->reason);
         }
     }
 }
@@ -177,11 +177,13 @@ TEST(VerifyProduct, ProblemsNamedByTheFinalNameExcuseTheStagedCopy) {
     request.OutputBase = copy;
     const Collected c(p.src);
     for (const std::string& reported : {copy + "/sub/big.txt", p.src + "sub/big.txt", staged + "/sub/big.txt"}) {
-        EXPECT_NO_THROW(VerifyProduct(request, staged, c.folders, c.files, {Problem{reported, "cut short"}}))
+        EXPECT_NO_THROW(VerifyProduct(request, staged, c.folders, c.files,
+                                      {Problem{reported, MakeMessage(MessageId::kText, {"cut short"})}}))
             << reported;
     }
     try {
-        VerifyProduct(request, staged, c.folders, c.files, {Problem{copy + "/a.txt", "?"}});
+        VerifyProduct(request, staged, c.folders, c.files,
+                      {Problem{copy + "/a.txt", MakeMessage(MessageId::kText, {"?"})}});
         FAIL() << "no error";
     } catch (const TessarineError& e) {
         EXPECT_NE(std::string(e.what()).find(staged + "/sub/big.txt (the modification time differs)"),
@@ -229,7 +231,7 @@ TEST(VerifyArchive, LhaDefectNamesAShiftJisMemberInUtf8) {
     FlipByte(archive);
     const auto defect = VerifyLhaArchive(archive);
     ASSERT_TRUE(defect);
-    EXPECT_EQ(defect->entry, archive + "/文書/長い名前.txt") << defect->reason;
+    EXPECT_EQ(defect->entry, archive + "/文書/長い名前.txt") << RenderMessage(defect->reason);
 }
 
 namespace {
@@ -326,19 +328,20 @@ TEST(VerifyZipNames, DamagedOrMissingNamesAreCaughtAndSoundArchivesPass) {
             WriteFile(archive, k.bytes);
             const auto defect = VerifyZipNames(archive, p.src, c.folders, *k.files, k.skipped);
             if (k.entry.empty()) {
-                EXPECT_FALSE(defect) << mode << " " << k.what << ": " << defect->entry << " " << defect->reason;
+                EXPECT_FALSE(defect) << mode << " " << k.what << ": " << defect->entry << " "
+                                     << RenderMessage(defect->reason);
                 continue;
             }
             ASSERT_TRUE(defect) << mode << " " << k.what;
-            EXPECT_EQ(defect->entry, k.entry) << mode << " " << k.what << ": " << defect->reason;
+            EXPECT_EQ(defect->entry, k.entry) << mode << " " << k.what << ": " << RenderMessage(defect->reason);
             if (!k.reason.empty()) {
-                EXPECT_EQ(defect->reason, k.reason) << mode << " " << k.what;
+                EXPECT_EQ(RenderMessage(defect->reason), k.reason) << mode << " " << k.what;
             }
         }
         // The reader sees every collected file and the folder entry 7zz added.
         WriteFile(archive, sound);
         const ZipDirectory read = ReadZipDirectory(archive);
-        EXPECT_EQ(read.error, "");
+        EXPECT_FALSE(read.error) << RenderMessage(read.error);
         std::vector<std::string> names;
         for (const auto& e : read.entries) names.push_back(e.name);
         EXPECT_EQ(testsupport::Sorted(names),
@@ -401,7 +404,7 @@ TEST(VerifyCopy, WhatTheDestinationDidNotKeepIsNotCounted) {
         k.damage();
         const auto defect = VerifyCopy(p.src, copy, c.folders, c.files);
         ASSERT_TRUE(defect) << k.what;
-        EXPECT_EQ(defect->entry, k.entry) << k.what << ": " << defect->reason;
+        EXPECT_EQ(defect->entry, k.entry) << k.what << ": " << RenderMessage(defect->reason);
         EXPECT_FALSE(VerifyCopy(p.src, copy, c.folders, c.files, {}, k.bit)) << k.what;
         k.undo();
         EXPECT_FALSE(VerifyCopy(p.src, copy, c.folders, c.files)) << k.what;
@@ -462,7 +465,7 @@ TEST(VerifyCopy, PathsLongerThanPathMaxAreCompared) {
         const auto defect = VerifyCopy(p.src, copy, c.folders, c.files);
         ASSERT_TRUE(defect) << k.what;
         EXPECT_EQ(defect->entry, k.entry) << k.what;
-        EXPECT_EQ(defect->reason, k.reason) << k.what;
+        EXPECT_EQ(RenderMessage(defect->reason), k.reason) << k.what;
     }
     testsupport::RunProgram("/bin/rm", {"-rf", p.dir.path()});  // deeper than the test folder's clean-up reaches
 }
@@ -535,9 +538,9 @@ TEST(VerifyDestination, FatAndExfatHoldListsAndVerifiedCopies) {
         ASSERT_EQ(RunProgram("/bin/cp", {"-r", "--preserve=timestamps", src, copy}).status, 0) << kind;
         const auto defect = VerifyCopy(src, copy, c.folders, c.files);
         ASSERT_TRUE(defect) << kind;
-        EXPECT_EQ(defect->reason, "the permission bits differ") << kind;
+        EXPECT_EQ(RenderMessage(defect->reason), "the permission bits differ") << kind;
         const auto kept = VerifyCopy(src, copy, c.folders, c.files, {}, kNotHeldPermissions | kNotHeldOwners);
-        EXPECT_FALSE(kept) << kind << ": " << kept->entry << " " << kept->reason;
+        EXPECT_FALSE(kept) << kind << ": " << kept->entry << " " << RenderMessage(kept->reason);
     }
     if (!notMounted.empty()) GTEST_SKIP() << notMounted;
 }
