@@ -6,7 +6,7 @@
 #include <QVBoxLayout>
 
 #include "about/WebLinks.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 namespace tessarine {
 

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <string_view>
 
-#include "engine/DesktopEntry.h"
+#include "launch/DesktopEntry.h"
 
 #ifndef TESSARINE_VERSION
 #error "TESSARINE_VERSION comes from the project version in CMake"

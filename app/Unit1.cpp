@@ -37,9 +37,9 @@
 #include <optional>
 
 #include "archive/Archive.h"
-#include "app/LaunchRules.h"
-#include "engine/DesktopEntry.h"
-#include "engine/WorkingFolders.h"
+#include "launch/LaunchRules.h"
+#include "launch/DesktopEntry.h"
+#include "launch/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/secrets.h"
@@ -47,7 +47,7 @@
 #include "engine/text_process.h"
 #include "about/verform.h"
 #include "filters/Unit4.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 #include "folders/Unit3.h"
 #include "folders/Unit5.h"
 #include "folders/Unit6.h"

@@ -14,7 +14,7 @@
 #include <vector>
 
 #include "engine/Common.h"
-#include "engine/ProgressDisplay.h"
+#include "launch/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 #include "engine/job_mode.h"
 #include "settings/SetData.h"

@@ -15,7 +15,6 @@
 #include "archive/command_line.h"
 #include "engine/Common.h"
 #include "engine/FileOperation.h"
-#include "engine/WorkingFolders.h"
 #include "engine/errors.h"
 #include "engine/secrets.h"
 #include "engine/text_process.h"

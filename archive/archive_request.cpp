@@ -63,7 +63,8 @@ ParsedArchiveRequest ParseArchiveRequest(std::string_view line, ArchiverDialect 
     if (!type) {
         // Without -t the archive's extension tells: ".zip" or else 7z.
         const auto dot = request.archive.rfind('.');
-        const bool zip = dot != std::string::npos && EqualsNoCase(std::string_view(request.archive).substr(dot), ".zip");
+        const bool zip =
+            dot != std::string::npos && EqualsNoCase(std::string_view(request.archive).substr(dot), ".zip");
         type = zip ? ArchiveType::kZip : ArchiveType::kSevenZip;
     }
     request.type = *type;

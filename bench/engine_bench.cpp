@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string>
 
-#include "engine/ProgressDisplay.h"
+#include "launch/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 
 namespace {

@@ -11,7 +11,7 @@
 
 #include "cli/Messages.h"
 #include "engine/Common.h"
-#include "engine/DesktopEntry.h"
+#include "launch/DesktopEntry.h"
 #include "engine/TessarineThread.h"
 #include "engine/job_mode.h"
 

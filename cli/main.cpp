@@ -16,11 +16,11 @@
 #include <vector>
 
 #include "cli/CliHost.h"
-#include "app/LaunchRules.h"
+#include "launch/LaunchRules.h"
 #include "cli/Interrupt.h"
 #include "cli/Messages.h"
 #include "engine/FileOperation.h"
-#include "engine/WorkingFolders.h"
+#include "launch/WorkingFolders.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/job_mode.h"

@@ -160,4 +160,12 @@ bool WaitForChild(pid_t pid, int& status) {
     return true;
 }
 
+std::string ExecutableFolder() {
+    std::string buffer(4096, '\0');
+    const ssize_t len = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (len <= 0) return "./";
+    buffer.resize(static_cast<size_t>(len));
+    return buffer.substr(0, buffer.rfind(kPathSeparator) + 1);
+}
+
 }  // namespace tessarine

@@ -82,4 +82,7 @@ bool FolderExists(const std::string& path);
 // True when a file that is not a folder exists at the path.
 bool FileExists(const std::string& path);
 
+// The folder of the running executable, ending with "/".
+std::string ExecutableFolder();
+
 }  // namespace tessarine

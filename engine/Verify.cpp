@@ -21,12 +21,11 @@
 
 #include "engine/Common.h"
 #include "engine/FileOperation.h"
-#include "engine/WorkingFolders.h"
 #include "engine/child_process.h"
 #include "engine/datafile.h"
 #include "engine/errors.h"
 #include "engine/job_mode.h"
-#include "engine/lha_check.h"
+#include "libraries/lha/lha_reader.h"
 #include "engine/secrets.h"
 #include "engine/tree_copy.h"
 #include "engine/unique_fd.h"

@@ -15,7 +15,7 @@
 #include "engine/Common.h"
 #include "engine/errors.h"
 #include "engine/text_process.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 namespace tessarine {
 

@@ -9,7 +9,7 @@
 
 #include "engine/Common.h"
 #include "filters/filterfile.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 namespace tessarine {
 

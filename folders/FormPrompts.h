@@ -6,7 +6,7 @@
 #include <QLineEdit>
 #include <functional>
 
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 namespace tessarine {
 

@@ -8,7 +8,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 #include "engine/text_process.h"
 
 namespace tessarine {

@@ -10,7 +10,7 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 #include "engine/Common.h"
 #include "engine/text_process.h"
 

@@ -14,7 +14,7 @@
 
 #include "about/WebLinks.h"
 #include "engine/text_process.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 namespace tessarine {
 

@@ -15,7 +15,7 @@
 #include "about/verform.h"
 #include "filters/Unit4.h"
 #include "filters/Unit7.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 #include "folders/Unit3.h"
 #include "settings/Unit2.h"
 #include "test_support.h"

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 namespace testsupport {
 

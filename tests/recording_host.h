@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/ProgressDisplay.h"
+#include "launch/ProgressDisplay.h"
 #include "engine/TessarineThread.h"
 
 namespace testsupport {

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "archive/archiver_status.h"
-#include "archivers/sevenzip/sevenzip_output.h"
+#include "libraries/sevenzip/sevenzip_output.h"
 
 using namespace tessarine;
 

@@ -9,7 +9,7 @@
 #include <filesystem>
 #include <optional>
 
-#include "app/LaunchRules.h"
+#include "launch/LaunchRules.h"
 #include "test_support.h"
 
 using namespace tessarine;

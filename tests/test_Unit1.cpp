@@ -29,10 +29,10 @@
 
 #include "about/verform.h"
 #include "app/Unit1.h"
-#include "engine/DesktopEntry.h"
+#include "launch/DesktopEntry.h"
 #include "filters/Unit4.h"
 #include "filters/Unit7.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 #include "folders/Unit3.h"
 #include "settings/Unit2.h"
 #include "folders/Unit5.h"

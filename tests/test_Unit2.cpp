@@ -7,7 +7,7 @@
 #include <QRadioButton>
 
 #include "dialog_test_support.h"
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 #include "settings/Unit2.h"
 
 using namespace tessarine;

@@ -1,4 +1,4 @@
-#include "engine/WorkingFolders.h"
+#include "launch/WorkingFolders.h"
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -14,7 +14,7 @@
 #include <random>
 #include <thread>
 
-#include "engine/lha_check.h"
+#include "libraries/lha/lha_reader.h"
 #include "engine/staging.h"
 #include "process_runner.h"
 #include "test_support.h"

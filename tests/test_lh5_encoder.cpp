@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "archivers/lha/lh5_encoder.h"
-#include "archivers/lha/lh5_huffman.h"
+#include "libraries/lha/lh5_encoder.h"
+#include "libraries/lha/lh5_huffman.h"
 #include "engine/crc16.h"
 
 namespace {

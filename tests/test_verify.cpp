@@ -10,11 +10,11 @@
 #include <random>
 
 #include "archiver_hazards.h"
-#include "archivers/lha/lh5_encoder.h"
+#include "libraries/lha/lh5_encoder.h"
 #include "engine/FileOperation.h"
 #include "engine/Verify.h"
 #include "engine/errors.h"
-#include "engine/lha_check.h"
+#include "libraries/lha/lha_reader.h"
 #include "engine/zip_directory.h"
 #include "mounts.h"
 #include "process_runner.h"

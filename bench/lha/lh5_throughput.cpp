@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "archivers/lha/lh5_encoder.h"
+#include "libraries/lha/lh5_encoder.h"
 
 int main(int argc, char** argv) {
     // Arguments: runs, then optionally the encoder settings to try

@@ -1,4 +1,4 @@
-#include "app/LaunchRules.h"
+#include "launch/LaunchRules.h"
 
 #include <sys/stat.h>
 #include <unistd.h>

@@ -8,7 +8,7 @@
 
 #include "archive/archive_request.h"
 #include "archive/left_out.h"
-#include "archivers/sevenzip/run_7zz.h"
+#include "libraries/sevenzip/run_7zz.h"
 
 namespace sevenzip {
 
@@ -23,8 +23,8 @@ namespace sevenzip {
 // that 7zz warns about, is added to `leftOut` under its own name. Returns
 // the failure text, empty on success.
 std::string AddDeepFiles(const std::string& program, const std::vector<std::string>& env, const std::string& input,
-                         const tessarine::ArchiveRequest& request, const std::string& partial, const ReadGuard& baseGuard,
-                         const std::vector<std::string_view>& given, const std::vector<std::string_view>& deep,
-                         std::vector<tessarine::LeftOutEntry>& leftOut);
+                         const tessarine::ArchiveRequest& request, const std::string& partial,
+                         const ReadGuard& baseGuard, const std::vector<std::string_view>& given,
+                         const std::vector<std::string_view>& deep, std::vector<tessarine::LeftOutEntry>& leftOut);
 
 }  // namespace sevenzip

@@ -1,4 +1,4 @@
-#include "archivers/lha/lha_writer.h"
+#include "libraries/lha/lha_writer.h"
 
 #include <errno.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <system_error>
 
-#include "archivers/lha/lh5_encoder.h"
+#include "libraries/lha/lh5_encoder.h"
 #include "engine/crc16.h"
 #include "engine/datafile.h"
 

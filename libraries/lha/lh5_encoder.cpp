@@ -1,6 +1,6 @@
-#include "archivers/lha/lh5_encoder.h"
+#include "libraries/lha/lh5_encoder.h"
 
-#include "archivers/lha/lh5_huffman.h"
+#include "libraries/lha/lh5_huffman.h"
 
 #include <algorithm>
 #include <array>

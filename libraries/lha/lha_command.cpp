@@ -1,4 +1,4 @@
-#include "archivers/lha/lha_command.h"
+#include "libraries/lha/lha_command.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -21,9 +21,9 @@
 
 #include "archive/archiver_status.h"
 #include "archive/archive_request.h"
-#include "archivers/name_set.h"
-#include "archivers/plain_reason.h"
-#include "archivers/lha/lha_writer.h"
+#include "libraries/name_set.h"
+#include "libraries/plain_reason.h"
+#include "libraries/lha/lha_writer.h"
 #include "engine/temp_file.h"
 #include "engine/worker_threads.h"
 

@@ -1,4 +1,4 @@
-#include "archivers/sevenzip/sevenzip_output.h"
+#include "libraries/sevenzip/sevenzip_output.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -7,7 +7,7 @@
 #include <unordered_set>
 
 #include "archive/archiver_status.h"
-#include "archivers/sevenzip/names.h"
+#include "libraries/sevenzip/names.h"
 #include "engine/text_process.h"
 
 namespace sevenzip {
@@ -107,7 +107,8 @@ std::vector<LeftOutEntry> WarnedEntries(const std::string& out, const std::vecto
         }
         if (!beneath) entries.push_back(LeftOutEntry{std::string(shown), MakeMessage(MessageId::kArchiverNotAdded)});
     }
-    for (size_t k = entries.size(); k < counted; ++k) entries.push_back(LeftOutEntry{"", MakeMessage(MessageId::kArchiverNotAdded)});
+    for (size_t k = entries.size(); k < counted; ++k)
+        entries.push_back(LeftOutEntry{"", MakeMessage(MessageId::kArchiverNotAdded)});
     if (entries.empty()) entries.push_back(LeftOutEntry{"", MakeMessage(MessageId::kArchiverNotAdded)});
     return entries;
 }

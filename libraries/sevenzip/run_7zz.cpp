@@ -1,6 +1,6 @@
 // Finding 7zz and running it: fork and exec with pipes for its input and
 // output, the read guard preloaded and handed its descriptors.
-#include "archivers/sevenzip/run_7zz.h"
+#include "libraries/sevenzip/run_7zz.h"
 
 #include <dlfcn.h>
 #include <fcntl.h>

@@ -1,4 +1,4 @@
-#include "engine/lha_check.h"
+#include "libraries/lha/lha_reader.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

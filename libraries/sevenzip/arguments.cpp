@@ -1,4 +1,4 @@
-#include "archivers/sevenzip/arguments.h"
+#include "libraries/sevenzip/arguments.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -9,8 +9,8 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "archivers/name_set.h"
-#include "archivers/sevenzip/names.h"
+#include "libraries/name_set.h"
+#include "libraries/sevenzip/names.h"
 #include "engine/Common.h"
 #include "engine/unique_fd.h"
 

@@ -1,4 +1,4 @@
-#include "archivers/sevenzip/entry_checks.h"
+#include "libraries/sevenzip/entry_checks.h"
 
 #include <fcntl.h>
 #include <limits.h>
@@ -8,7 +8,7 @@
 #include <cerrno>
 #include <string>
 
-#include "archivers/sevenzip/names.h"
+#include "libraries/sevenzip/names.h"
 #include "engine/Common.h"
 #include "engine/unique_fd.h"
 
@@ -94,8 +94,8 @@ CheckedEntries CheckEntries(int baseFd, std::vector<std::string_view> names) {
         const std::string_view relative = WithoutLeadingSlashes(name);
         path.assign(relative);
         bool folder = false;
-        Message why = relative.empty() ? Reason(MessageId::kArchiverNoName)
-                                       : CheckEntry(baseFd, path, user, parent, folder);
+        Message why =
+            relative.empty() ? Reason(MessageId::kArchiverNoName) : CheckEntry(baseFd, path, user, parent, folder);
         if (why) {
             checked.leftOut.push_back(tessarine::LeftOutEntry{std::string(name), std::move(why)});
             continue;

@@ -1,4 +1,4 @@
-#include "engine/WorkingFolders.h"
+#include "launch/WorkingFolders.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -68,14 +68,6 @@ std::string WorkingFolders::SettingsPath() const {
 }
 std::string WorkingFolders::FolderListPath() const {
     return UserFolder + kPathSeparator + std::string(kFolderListFileName);
-}
-
-std::string ExecutableFolder() {
-    std::string buffer(4096, '\0');
-    const ssize_t len = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (len <= 0) return "./";
-    buffer.resize(static_cast<size_t>(len));
-    return buffer.substr(0, buffer.rfind(kPathSeparator) + 1);
 }
 
 std::string PerUserDataFolder() {

@@ -1,4 +1,4 @@
-#include "engine/DesktopEntry.h"
+#include "launch/DesktopEntry.h"
 
 #include "engine/Common.h"
 

@@ -1,4 +1,4 @@
-#include "engine/ProgressDisplay.h"
+#include "launch/ProgressDisplay.h"
 
 namespace tessarine {
 

@@ -26,9 +26,6 @@ struct WorkingFolders {
     std::string FolderListPath() const;  // UserFolder + "/folderlist.dat"
 };
 
-// The folder of the running executable, ending with "/".
-std::string ExecutableFolder();
-
 // The file that the installation puts into the program folder it installs.
 // A program folder holding it is never written: every user, root included,
 // keeps the user folders in the per-user data folder.

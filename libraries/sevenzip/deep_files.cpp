@@ -1,4 +1,4 @@
-#include "archivers/sevenzip/deep_files.h"
+#include "libraries/sevenzip/deep_files.h"
 
 #include <fcntl.h>
 #include <sys/wait.h>
@@ -8,9 +8,9 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "archivers/sevenzip/arguments.h"
-#include "archivers/sevenzip/names.h"
-#include "archivers/sevenzip/sevenzip_output.h"
+#include "libraries/sevenzip/arguments.h"
+#include "libraries/sevenzip/names.h"
+#include "libraries/sevenzip/sevenzip_output.h"
 #include "engine/unique_fd.h"
 
 namespace sevenzip {
@@ -19,9 +19,9 @@ using tessarine::LeftOutEntry;
 using tessarine::UniqueFd;
 
 std::string AddDeepFiles(const std::string& program, const std::vector<std::string>& env, const std::string& input,
-                         const tessarine::ArchiveRequest& request, const std::string& partial, const ReadGuard& baseGuard,
-                         const std::vector<std::string_view>& given, const std::vector<std::string_view>& deep,
-                         std::vector<LeftOutEntry>& leftOut) {
+                         const tessarine::ArchiveRequest& request, const std::string& partial,
+                         const ReadGuard& baseGuard, const std::vector<std::string_view>& given,
+                         const std::vector<std::string_view>& deep, std::vector<LeftOutEntry>& leftOut) {
     // The aliases begin with a name no listed entry begins with, so that
     // adding them never updates an entry already in the archive.
     std::unordered_set<std::string_view> tops;
@@ -84,7 +84,8 @@ std::string AddDeepFiles(const std::string& program, const std::vector<std::stri
             }
             if (const int error = openError[number - guard.firstAlias]; error != 0) {
                 // A folder on the way was swapped for a link, or is gone.
-                leftOut.push_back(LeftOutEntry{std::string(deep[k]), tessarine::MakeMessage(tessarine::MessageId::kSystemError, {}, error)});
+                leftOut.push_back(LeftOutEntry{std::string(deep[k]),
+                                               tessarine::MakeMessage(tessarine::MessageId::kSystemError, {}, error)});
                 continue;
             }
             used += ArgumentCost(alias);

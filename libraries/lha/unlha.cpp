@@ -7,8 +7,8 @@
 
 #include "archive/archiver_status.h"
 #include "archive/left_out.h"
-#include "archivers/left_out_store.h"
-#include "archivers/lha/lha_command.h"
+#include "libraries/left_out_store.h"
+#include "libraries/lha/lha_command.h"
 
 namespace {
 

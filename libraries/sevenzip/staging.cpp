@@ -1,4 +1,4 @@
-#include "archivers/sevenzip/staging.h"
+#include "libraries/sevenzip/staging.h"
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -12,7 +12,7 @@
 #include <cstring>
 #include <vector>
 
-#include "archivers/plain_reason.h"
+#include "libraries/plain_reason.h"
 #include "engine/Common.h"
 #include "engine/unique_fd.h"
 

@@ -1,4 +1,4 @@
-#include "folders/DialogSupport.h"
+#include "dialogkit/DialogSupport.h"
 
 #include <QDesktopServices>
 #include <QAbstractItemView>
