@@ -312,16 +312,16 @@ std::optional<VerifyDefect> VerifySevenZipArchive(const std::string& archive, co
     args.emplace_back(archive);
     // The tester dies with this process, so an interrupted job leaves none
     // behind; its messages are read in the order they came.
-    ChildSpec spec;
-    spec.program = program;
-    spec.argv = args;
-    spec.env.emplace();
+    ChildCommand command;
+    command.program = program;
+    command.argv = args;
+    command.env.emplace();
     for (char** e = environ; e && *e; ++e)
-        if (std::strncmp(*e, "LC_ALL=", 7) != 0) spec.env->emplace_back(*e);
-    spec.env->emplace_back("LC_ALL=C.UTF-8");
-    spec.input = input;
-    spec.errToOut = true;
-    const ChildResult run = RunChild(spec);
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) command.env->emplace_back(*e);
+    command.env->emplace_back("LC_ALL=C.UTF-8");
+    command.input = input;
+    command.errToOut = true;
+    const ChildResult run = RunChild(command);
     WipeSecret(input);
     if (!run.started) return VerifyDefect{archive, MakeMessage(MessageId::kDefect7zzNotStarted)};
     if (run.code() == 0) return std::nullopt;

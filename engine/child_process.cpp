@@ -69,33 +69,33 @@ struct ChildPlan {
     const int* sources;
     int count;  // places 0 .. count-1
     int execWrite;
-    const ChildSpec* spec;
+    const ChildCommand* command;
     pid_t parent;
 };
 
 int RunInChild(const ChildPlan& plan, int* moved) {
-    const ChildSpec& spec = *plan.spec;
+    const ChildCommand& command = *plan.command;
     sigset_t none;
     ::sigemptyset(&none);
     ::sigprocmask(SIG_SETMASK, &none, nullptr);
     struct sigaction byDefault {};
     byDefault.sa_handler = SIG_DFL;
-    for (const int sig : spec.defaultSignals) ::sigaction(sig, &byDefault, nullptr);
+    for (const int sig : command.defaultSignals) ::sigaction(sig, &byDefault, nullptr);
     // Large buffers on transparent huge pages can cost more to zero at each
     // fault than they save; kernels without the switch just go on.
-    if (spec.noHugePages) ::prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
+    if (command.noHugePages) ::prctl(PR_SET_THP_DISABLE, 1, 0, 0, 0);
     // A change of user clears the death signal, so it comes first.
-    if (spec.group && (::setgroups(0, nullptr) != 0 || ::setgid(*spec.group) != 0)) return errno;
-    if (spec.user && ::setuid(*spec.user) != 0) return errno;
-    if (spec.dieWithParent) {
+    if (command.group && (::setgroups(0, nullptr) != 0 || ::setgid(*command.group) != 0)) return errno;
+    if (command.user && ::setuid(*command.user) != 0) return errno;
+    if (command.dieWithParent) {
         if (::prctl(PR_SET_PDEATHSIG, SIGKILL) != 0) return errno;
         if (::getppid() != plan.parent) return ESRCH;  // the caller is gone already; the signal would never come
     }
     const struct rlimit noCore = {0, 0};
-    if (spec.noCore && ::setrlimit(RLIMIT_CORE, &noCore) != 0) return errno;
-    const struct rlimit space = {spec.addressSpace, spec.addressSpace};
-    if (spec.addressSpace != 0 && ::setrlimit(RLIMIT_AS, &space) != 0) return errno;
-    if (spec.folder >= 0 && ::fchdir(spec.folder) != 0) return errno;
+    if (command.noCore && ::setrlimit(RLIMIT_CORE, &noCore) != 0) return errno;
+    const struct rlimit space = {command.addressSpace, command.addressSpace};
+    if (command.addressSpace != 0 && ::setrlimit(RLIMIT_AS, &space) != 0) return errno;
+    if (command.folder >= 0 && ::fchdir(command.folder) != 0) return errno;
 
     const int above = plan.count;
     const int keep = ::fcntl(plan.execWrite, F_DUPFD_CLOEXEC, above);
@@ -131,7 +131,7 @@ ChildProcess::~ChildProcess() {
     }
 }
 
-bool ChildProcess::Start(const ChildSpec& spec) {
+bool ChildProcess::Start(const ChildCommand& command) {
     result_ = {};
     const auto fail = [this](int error) {
         result_.spawnError = error ? error : EIO;
@@ -144,11 +144,11 @@ bool ChildProcess::Start(const ChildSpec& spec) {
 
     // Places 0, 1, 2 and the handed ones; the child's ends of the pipes are
     // kept here until the fork.
-    std::vector<int> sources = {inRead.Get(), spec.outTo, spec.errTo};
+    std::vector<int> sources = {inRead.Get(), command.outTo, command.errTo};
     std::vector<UniqueFd> childEnds;
     streams_.clear();
     size_t collectedPipes = 0;
-    for (const int fd : spec.handed) collectedPipes += fd == kCollectedPipe;
+    for (const int fd : command.handed) collectedPipes += fd == kCollectedPipe;
     result_.collected.resize(collectedPipes);
     streams_.reserve(2 + collectedPipes);
     const auto collect = [&](std::string* sink, bool* cut, size_t limit) {
@@ -162,18 +162,19 @@ bool ChildProcess::Start(const ChildSpec& spec) {
         childEnds.push_back(std::move(writeEnd));
         return childEnds.back().Get();
     };
-    if (spec.outTo < 0 && (sources[1] = collect(&result_.out, &result_.outCut, spec.outLimit)) < 0) return fail(errno);
-    if (spec.errToOut) {
+    if (command.outTo < 0 && (sources[1] = collect(&result_.out, &result_.outCut, command.outLimit)) < 0)
+        return fail(errno);
+    if (command.errToOut) {
         sources[2] = sources[1];
-    } else if (spec.errTo < 0 && (sources[2] = collect(&result_.err, &result_.errCut, spec.errLimit)) < 0) {
+    } else if (command.errTo < 0 && (sources[2] = collect(&result_.err, &result_.errCut, command.errLimit)) < 0) {
         return fail(errno);
     }
     size_t next = 0;
-    for (const int fd : spec.handed) {
+    for (const int fd : command.handed) {
         if (fd != kCollectedPipe) {
             sources.push_back(fd);
         } else {
-            const int end = collect(&result_.collected[next++], nullptr, spec.collectedLimit);
+            const int end = collect(&result_.collected[next++], nullptr, command.collectedLimit);
             if (end < 0) return fail(errno);
             sources.push_back(end);
         }
@@ -182,27 +183,27 @@ bool ChildProcess::Start(const ChildSpec& spec) {
     // What fits the pipe is in it before the program starts (a password
     // then can neither block nor meet a reader that has gone); the rest is
     // fed while it runs.
-    input_ = spec.input;
+    input_ = command.input;
     SetNonBlocking(inWrite_.Get());
     Feed();
     if (!inWrite_ && !input_.empty()) return fail(errno);
 
     std::vector<char*> argv, envp;
-    std::vector<std::string> args = spec.argv.empty() ? std::vector<std::string>{spec.program} : spec.argv;
+    std::vector<std::string> args = command.argv.empty() ? std::vector<std::string>{command.program} : command.argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    if (spec.env) {
-        for (const auto& e : *spec.env) envp.push_back(const_cast<char*>(e.c_str()));
+    if (command.env) {
+        for (const auto& e : *command.env) envp.push_back(const_cast<char*>(e.c_str()));
         envp.push_back(nullptr);
     }
     std::vector<int> moved(sources.size());
-    const ChildPlan plan{spec.program.c_str(),
+    const ChildPlan plan{command.program.c_str(),
                          argv.data(),
-                         spec.env ? envp.data() : environ,
+                         command.env ? envp.data() : environ,
                          sources.data(),
                          static_cast<int>(sources.size()),
                          execWrite.Get(),
-                         &spec,
+                         &command,
                          ::getpid()};
 
     const pid_t pid = ::fork();
@@ -233,9 +234,9 @@ bool ChildProcess::Start(const ChildSpec& spec) {
     // Watching the child's end lets the wait finish once it is gone, even
     // if something it started still holds the pipes open.
     pidFd_.Reset(static_cast<int>(::syscall(SYS_pidfd_open, pid, 0)));
-    hasDeadline_ = spec.timeout.count() > 0;
-    if (hasDeadline_) deadline_ = std::chrono::steady_clock::now() + spec.timeout;
-    stop_ = spec.stop;
+    hasDeadline_ = command.timeout.count() > 0;
+    if (hasDeadline_) deadline_ = std::chrono::steady_clock::now() + command.timeout;
+    stop_ = command.stop;
     return true;
 }
 
@@ -341,9 +342,9 @@ bool ChildProcess::Wait(std::chrono::milliseconds limit) {
     }
 }
 
-ChildResult RunChild(const ChildSpec& spec) {
+ChildResult RunChild(const ChildCommand& command) {
     ChildProcess child;
-    if (child.Start(spec)) child.Wait();
+    if (child.Start(command)) child.Wait();
     return child.TakeResult();
 }
 

@@ -21,11 +21,11 @@
 
 namespace tessarine {
 
-// In ChildSpec::handed: a new pipe whose write end the child gets at that
+// In ChildCommand::handed: a new pipe whose write end the child gets at that
 // place and whose bytes are collected into ChildResult::collected.
 constexpr int kCollectedPipe = -2;
 
-struct ChildSpec {
+struct ChildCommand {
     std::string program;            // the file executed (PATH is not searched)
     std::vector<std::string> argv;  // argv[0] first; empty: the program alone
     // "NAME=value" entries; none: this process's environment.
@@ -89,7 +89,7 @@ public:
     ChildProcess& operator=(const ChildProcess&) = delete;
 
     // False, with Result().spawnError, when the program could not be run.
-    bool Start(const ChildSpec& spec);
+    bool Start(const ChildCommand& command);
     // Feeds the input and collects output until the child has ended (true,
     // reaped) or `limit` has passed (false; negative: no limit).
     bool Wait(std::chrono::milliseconds limit = std::chrono::milliseconds(-1));
@@ -121,6 +121,6 @@ private:
 };
 
 // Starts the program and waits for its end.
-ChildResult RunChild(const ChildSpec& spec);
+ChildResult RunChild(const ChildCommand& command);
 
 }  // namespace tessarine

@@ -29,15 +29,15 @@ bool MayHandFolderToDesktop(std::string_view folderHandler) { return !IsOwnDeskt
 std::string DefaultFolderHandler() {
     const std::string program = FindProgramOnPath("xdg-mime");
     if (program.empty()) return {};
-    ChildSpec spec;
-    spec.program = program;
-    spec.argv = {"xdg-mime", "query", "default", "inode/directory"};
-    spec.outLimit = 4096;
-    spec.errLimit = 0;
+    ChildCommand command;
+    command.program = program;
+    command.argv = {"xdg-mime", "query", "default", "inode/directory"};
+    command.outLimit = 4096;
+    command.errLimit = 0;
     // The question is asked after a job; a desktop that does not answer
     // must not hold the program up.
-    spec.timeout = std::chrono::seconds(10);
-    const ChildResult run = RunChild(spec);
+    command.timeout = std::chrono::seconds(10);
+    const ChildResult run = RunChild(command);
     if (run.code() != 0) return {};
     return std::string(Trimmed(run.out));
 }

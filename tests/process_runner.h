@@ -38,21 +38,21 @@ inline std::string ProgramFolder() {
 inline ProcessResult RunProgram(const std::string& program, const std::vector<std::string>& args,
                                 const std::string& input = {}, bool unprivileged = false, unsigned timeoutSeconds = 300,
                                 rlim_t addressSpace = 0) {
-    tessarine::ChildSpec spec;
+    tessarine::ChildCommand command;
     // A bare name is a program of the program folder.
-    spec.program = program.find('/') == std::string::npos ? ProgramFolder() + program : program;
-    spec.argv = {spec.program};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.input = input;
-    spec.outLimit = spec.errLimit = SIZE_MAX;
-    spec.noCore = false;
-    spec.addressSpace = addressSpace;
-    spec.timeout = std::chrono::seconds(timeoutSeconds);
+    command.program = program.find('/') == std::string::npos ? ProgramFolder() + program : program;
+    command.argv = {command.program};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    command.input = input;
+    command.outLimit = command.errLimit = SIZE_MAX;
+    command.noCore = false;
+    command.addressSpace = addressSpace;
+    command.timeout = std::chrono::seconds(timeoutSeconds);
     if (unprivileged && ::geteuid() == 0) {
-        spec.user = 65534;
-        spec.group = 65534;
+        command.user = 65534;
+        command.group = 65534;
     }
-    tessarine::ChildResult run = tessarine::RunChild(spec);
+    tessarine::ChildResult run = tessarine::RunChild(command);
     return {run.code(), std::move(run.out), std::move(run.err)};
 }
 
@@ -68,25 +68,25 @@ public:
                  const std::vector<std::string>& environment = {}, const std::string& folder = "/") {
         const tessarine::UniqueFd out(MakeCapture(outPath_)), err(MakeCapture(errPath_));
         const tessarine::UniqueFd where(::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
-        tessarine::ChildSpec spec;
-        spec.program = program;
-        spec.argv = {program};
-        spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-        spec.env = environment;
+        tessarine::ChildCommand command;
+        command.program = program;
+        command.argv = {program};
+        command.argv.insert(command.argv.end(), args.begin(), args.end());
+        command.env = environment;
         for (char** e = environ; e && *e; ++e) {
             const std::string_view entry(*e);
             const auto named = [&](const std::string& set) {
                 return set.compare(0, set.find('='), entry.substr(0, entry.find('='))) == 0;
             };
-            if (std::none_of(environment.begin(), environment.end(), named)) spec.env->emplace_back(entry);
+            if (std::none_of(environment.begin(), environment.end(), named)) command.env->emplace_back(entry);
         }
-        spec.folder = where.Get();
-        spec.outTo = out.Get();
-        spec.errTo = err.Get();
-        spec.noCore = false;
+        command.folder = where.Get();
+        command.outTo = out.Get();
+        command.errTo = err.Get();
+        command.noCore = false;
         // What the test's own starter ignored is not ignored here.
-        spec.defaultSignals = {SIGINT, SIGTERM, SIGHUP};
-        child_.Start(spec);
+        command.defaultSignals = {SIGINT, SIGTERM, SIGHUP};
+        child_.Start(command);
     }
     ~ChildProgram() {
         ::unlink(outPath_.c_str());

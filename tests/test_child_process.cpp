@@ -10,17 +10,17 @@
 
 #include "test_support.h"
 
+using tessarine::ChildCommand;
 using tessarine::ChildProcess;
 using tessarine::ChildResult;
-using tessarine::ChildSpec;
 
 namespace {
 
-ChildSpec Shell(const std::string& script) {
-    ChildSpec spec;
-    spec.program = "/bin/sh";
-    spec.argv = {"sh", "-c", script};
-    return spec;
+ChildCommand Shell(const std::string& script) {
+    ChildCommand command;
+    command.program = "/bin/sh";
+    command.argv = {"sh", "-c", script};
+    return command;
 }
 
 TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
@@ -32,7 +32,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
     bool asked = false;
     struct Case {
         const char* what;
-        ChildSpec spec;
+        ChildCommand command;
         std::function<void(const ChildResult&)> check;
     };
     const std::vector<Case> cases = {
@@ -44,7 +44,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"missing program",
          [&] {
-             ChildSpec s;
+             ChildCommand s;
              s.program = dir.folder() + "none";
              return s;
          }(),
@@ -54,7 +54,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"short input",
          [] {
-             ChildSpec s = Shell("cat; echo done >&2");
+             ChildCommand s = Shell("cat; echo done >&2");
              s.input = "pass\n";
              return s;
          }(),
@@ -64,7 +64,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"input larger than a pipe",
          [&] {
-             ChildSpec s = Shell("cat");
+             ChildCommand s = Shell("cat");
              s.input = big;
              s.outLimit = big.size();
              return s;
@@ -75,14 +75,14 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"input the child does not read",
          [&] {
-             ChildSpec s = Shell("exit 0");
+             ChildCommand s = Shell("exit 0");
              s.input = big;
              return s;
          }(),
          [](const ChildResult& r) { EXPECT_EQ(r.code(), 0); }},
         {"bounded output",
          [] {
-             ChildSpec s = Shell("head -c 200000 /dev/zero; echo e >&2");
+             ChildCommand s = Shell("head -c 200000 /dev/zero; echo e >&2");
              s.outLimit = 1000;
              return s;
          }(),
@@ -94,7 +94,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"handed and collected descriptors",
          [&] {
-             ChildSpec s = Shell("cat <&3; printf ready >&4; ls /proc/self/fd | wc -l >&2");
+             ChildCommand s = Shell("cat <&3; printf ready >&4; ls /proc/self/fd | wc -l >&2");
              s.handed = {handed.Get(), tessarine::kCollectedPipe};
              return s;
          }(),
@@ -106,7 +106,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"environment, folder, one stream",
          [&] {
-             ChildSpec s = Shell("echo \"$ONLY\"; pwd >&2; ulimit -c");
+             ChildCommand s = Shell("echo \"$ONLY\"; pwd >&2; ulimit -c");
              s.env = std::vector<std::string>{"ONLY=this"};
              s.folder = folder.Get();
              s.errToOut = true;
@@ -120,7 +120,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"timeout kills",
          [] {
-             ChildSpec s = Shell("exec sleep 30");
+             ChildCommand s = Shell("exec sleep 30");
              s.timeout = std::chrono::milliseconds(200);
              return s;
          }(),
@@ -130,7 +130,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
          }},
         {"stop request kills",
          [&] {
-             ChildSpec s = Shell("exec sleep 30");
+             ChildCommand s = Shell("exec sleep 30");
              s.stop = [&] { return std::exchange(asked, true); };
              return s;
          }(),
@@ -142,7 +142,7 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
         const auto begun = std::chrono::steady_clock::now();
-        c.check(tessarine::RunChild(c.spec));
+        c.check(tessarine::RunChild(c.command));
         EXPECT_LT(std::chrono::steady_clock::now() - begun, std::chrono::seconds(10));
     }
 }
@@ -151,14 +151,14 @@ TEST(ChildProcess, RunsAndReportsWhatTheChildDid) {
 // wait in rounds while it runs.
 TEST(ChildProcess, DiesWithTheThreadThatStartedIt) {
     ChildProcess child;
-    ChildSpec spec = Shell("exec sleep 30");
-    EXPECT_TRUE(child.Start(spec));
+    ChildCommand command = Shell("exec sleep 30");
+    EXPECT_TRUE(child.Start(command));
     EXPECT_FALSE(child.Wait(std::chrono::milliseconds(50)));
     ::kill(child.Pid(), SIGKILL);
     EXPECT_TRUE(child.Wait());
 
     ChildProcess orphan;
-    std::thread([&] { orphan.Start(spec); }).join();
+    std::thread([&] { orphan.Start(command); }).join();
     EXPECT_TRUE(orphan.Wait(std::chrono::seconds(10)));
     EXPECT_EQ(orphan.Result().signal(), SIGKILL);
 }

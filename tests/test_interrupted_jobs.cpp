@@ -55,13 +55,13 @@ struct Tree {
 // Starts a job of the command-line program, its standard streams empty or
 // dropped; one that hangs is killed after two minutes.
 bool Start(tessarine::ChildProcess& job, const std::vector<std::string>& args) {
-    tessarine::ChildSpec spec;
-    spec.program = ProgramFolder() + "tessarine-cli";
-    spec.argv = {spec.program};
-    spec.argv.insert(spec.argv.end(), args.begin(), args.end());
-    spec.outLimit = spec.errLimit = 0;
-    spec.timeout = std::chrono::seconds(120);
-    return job.Start(spec);
+    tessarine::ChildCommand command;
+    command.program = ProgramFolder() + "tessarine-cli";
+    command.argv = {command.program};
+    command.argv.insert(command.argv.end(), args.begin(), args.end());
+    command.outLimit = command.errLimit = 0;
+    command.timeout = std::chrono::seconds(120);
+    return job.Start(command);
 }
 
 // What is wrong with an entry of the destination that stands under a

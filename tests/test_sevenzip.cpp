@@ -61,12 +61,12 @@ std::string BinDir() {
 // standard input and its output discarded or captured; returns its exit
 // status.
 int RunProgram(const std::vector<std::string>& args, std::string* output = nullptr) {
-    tessarine::ChildSpec spec;
-    spec.program = args[0].find('/') == std::string::npos ? tessarine::FindProgramOnPath(args[0]) : args[0];
-    spec.argv = args;
-    spec.errToOut = true;
-    spec.outLimit = SIZE_MAX;
-    const tessarine::ChildResult run = tessarine::RunChild(spec);
+    tessarine::ChildCommand command;
+    command.program = args[0].find('/') == std::string::npos ? tessarine::FindProgramOnPath(args[0]) : args[0];
+    command.argv = args;
+    command.errToOut = true;
+    command.outLimit = SIZE_MAX;
+    const tessarine::ChildResult run = tessarine::RunChild(command);
     if (output) *output = run.out;
     return run.code();
 }

@@ -109,17 +109,17 @@ Outcome CallUnlha(const std::string& line) {
 std::string Tool(const std::vector<std::string>& argv, const std::string& cwd, int* rc = nullptr) {
     const tessarine::UniqueFd folder(::open(cwd.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
     if (!folder) throw std::runtime_error("cannot open " + cwd);
-    tessarine::ChildSpec spec;
-    spec.program = argv[0].find('/') == std::string::npos ? tessarine::FindProgramOnPath(argv[0]) : argv[0];
-    spec.argv = argv;
-    spec.folder = folder.Get();
-    spec.env.emplace();
+    tessarine::ChildCommand command;
+    command.program = argv[0].find('/') == std::string::npos ? tessarine::FindProgramOnPath(argv[0]) : argv[0];
+    command.argv = argv;
+    command.folder = folder.Get();
+    command.env.emplace();
     for (char** e = environ; e && *e; ++e)
-        if (std::strncmp(*e, "LC_ALL=", 7) != 0) spec.env->emplace_back(*e);
-    spec.env->emplace_back("LC_ALL=C.UTF-8");
-    spec.outLimit = SIZE_MAX;
-    spec.errLimit = 0;
-    tessarine::ChildResult run = tessarine::RunChild(spec);
+        if (std::strncmp(*e, "LC_ALL=", 7) != 0) command.env->emplace_back(*e);
+    command.env->emplace_back("LC_ALL=C.UTF-8");
+    command.outLimit = SIZE_MAX;
+    command.errLimit = 0;
+    tessarine::ChildResult run = tessarine::RunChild(command);
     if (rc) *rc = run.code();
     return std::move(run.out);
 }

@@ -60,7 +60,7 @@ private:
         const tessarine::UniqueFd numberRead(fds[0]);
         tessarine::UniqueFd numberWrite(fds[1]);
         // The descriptor the display number comes on is the child's 3.
-        tessarine::ChildSpec server = Quiet("Xvfb", null.Get());
+        tessarine::ChildCommand server = Quiet("Xvfb", null.Get());
         server.argv = {"Xvfb", "-displayfd", "3", "-screen", "0", "1280x1024x24", "-nolisten", "tcp"};
         server.handed = {numberWrite.Get()};
         if (!server_.Start(server)) return Fail("Xvfb did not start");
@@ -79,7 +79,7 @@ private:
         display_ = XOpenDisplay(display.c_str());
         if (!display_) return Fail("cannot connect to Xvfb on " + display);
 
-        tessarine::ChildSpec wm = Quiet("openbox", null.Get());
+        tessarine::ChildCommand wm = Quiet("openbox", null.Get());
         wm.argv = {"openbox", "--sm-disable"};
         if (!wm_.Start(wm)) return Fail("openbox did not start (is it installed?)");
         // The window manager is ready once it announces itself on the root.
@@ -95,12 +95,12 @@ private:
     }
 
     // A program of PATH with its output dropped.
-    static tessarine::ChildSpec Quiet(const std::string& name, int null) {
-        tessarine::ChildSpec spec;
-        spec.program = tessarine::FindProgramOnPath(name);
-        spec.outTo = null;
-        spec.errTo = null;
-        return spec;
+    static tessarine::ChildCommand Quiet(const std::string& name, int null) {
+        tessarine::ChildCommand command;
+        command.program = tessarine::FindProgramOnPath(name);
+        command.outTo = null;
+        command.errTo = null;
+        return command;
     }
 
     bool HasProperty(Window window, Atom property) {
